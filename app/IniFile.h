@@ -1,0 +1,171 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "app/DateFormat.h"
+#include "app/DateTime.h"
+
+namespace kavri {
+
+// The INI store behind every ".dat" file and the language file.
+//
+// Format: text lines ending in CR LF (LF alone and a last line without an end
+// are read too); "[name]" starts a section, "key=value" is an entry, anything
+// else (comments, blank lines) is kept verbatim and otherwise ignored. Section
+// names and keys match without regard to ASCII letter case and are trimmed of
+// blanks, as are values. When a name occurs twice the first one counts: the
+// first section of a name is that section (later ones are kept but never read
+// or listed), and within it the first entry of a key. A section exists when it
+// holds at least one entry. Text is UTF-8; a leading byte-order mark is kept.
+//
+// Reads name a default that comes back when the file, section or key is missing
+// or the text does not convert; a value comes back cut to 2047 bytes (on a
+// character boundary). Integers are decimal or "0x" hex of up to eight digits
+// (read as 32 bits, so "0xFFFFFFFF" is -1); booleans are stored as "1" and "0"
+// and any non-zero integer reads true; date-times and times use the DateFormat.
+//
+// Every write goes to disk at once and replaces the whole file atomically: a
+// temporary file in the same folder is written, flushed to disk and renamed
+// over the original, so a crash leaves either the old or the new file. A write
+// that fails leaves the old file as it was, removes its temporary file and
+// returns false with LastError() telling why. Values lose control characters
+// (each becomes a blank), and a section name or key that could forge structure
+// ("]", "=", control characters, empty, or starting with "[" or ";") is
+// refused, so text from the air cannot add sections or entries. A path that is
+// a symbolic link has the file it points to replaced. Writes through objects
+// sharing a Cache take turns; writes by other processes are not locked out.
+//
+// Parsed files live in a Cache shared by default across the process and
+// checked on each read against the file's identity, size, and modification and
+// change times, so the many short-lived IniFile objects that open the same file
+// parse it once, a write through any of them is seen by all, and a change by
+// another program is read anew. A change by another program that keeps inode,
+// size and both times (within the file system's timestamp granularity) goes
+// unseen.
+//
+// An IniFile object belongs to one thread at a time; several objects on
+// several threads may share a Cache. Nothing throws except std::bad_alloc.
+class IniFile {
+public:
+    class Cache;
+
+    // Files larger than this are neither read nor written.
+    static constexpr std::size_t kMaxFileSize = std::size_t{1} << 30;
+    // Longest value text a read gives back, in bytes.
+    static constexpr std::size_t kMaxValueLength = 2047;
+
+    // Date-times in the user's regional forms (DateFormat::FromLocale).
+    explicit IniFile(std::string path);
+    IniFile(std::string path, DateFormat format);
+    IniFile(std::string path, DateFormat format, std::shared_ptr<Cache> cache);
+    virtual ~IniFile();
+
+    IniFile(const IniFile&) = delete;
+    IniFile& operator=(const IniFile&) = delete;
+
+    const std::string& FileName() const { return m_path; }
+    const DateFormat& Format() const { return m_format; }
+
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view defaultValue) const;
+    std::int32_t ReadInteger(std::string_view section, std::string_view key,
+                             std::int32_t defaultValue) const;
+    bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
+    TDateTime ReadDateTime(std::string_view section, std::string_view key,
+                           TDateTime defaultValue) const;
+    TDateTime ReadTime(std::string_view section, std::string_view key,
+                       TDateTime defaultValue) const;
+
+    bool SectionExists(std::string_view section) const;
+    bool ValueExists(std::string_view section, std::string_view key) const;
+    // Names of the sections that exist, each once, in file order, all of them.
+    std::vector<std::string> ReadSections() const;
+    // Keys of a section, each once, in file order.
+    std::vector<std::string> ReadSection(std::string_view section) const;
+    // Keys with their values (as ReadString gives them), each key once.
+    std::vector<std::pair<std::string, std::string>> ReadSectionValues(
+        std::string_view section) const;
+
+    // Each creates the file and the section as needed. A new entry goes after
+    // the last entry of its section; a new section goes at the end of the file.
+    [[nodiscard]] bool WriteString(std::string_view section, std::string_view key,
+                                   std::string_view value);
+    [[nodiscard]] bool WriteInteger(std::string_view section, std::string_view key,
+                                    std::int32_t value);
+    [[nodiscard]] bool WriteBool(std::string_view section, std::string_view key, bool value);
+    // False for a value without a calendar date.
+    [[nodiscard]] bool WriteDateTime(std::string_view section, std::string_view key,
+                                     TDateTime value);
+    [[nodiscard]] bool WriteTime(std::string_view section, std::string_view key, TDateTime value);
+    // Several entries of one section in one replacement of the file, so a record
+    // lands whole or not at all. Refuses all of them if one key is refused.
+    [[nodiscard]] bool WriteValues(
+        std::string_view section,
+        const std::vector<std::pair<std::string_view, std::string_view>>& entries);
+
+    // Removes every section of that name with all its entries, so no shadowed
+    // duplicate comes to light afterwards. True (and the file untouched) when
+    // there is no such section.
+    [[nodiscard]] bool EraseSection(std::string_view section);
+    // Removes every entry of that key from the section. True (and the file
+    // untouched) when there is none.
+    [[nodiscard]] bool DeleteKey(std::string_view section, std::string_view key);
+
+    // Why the last write that returned false failed; empty after a success.
+    const std::string& LastError() const { return m_lastError; }
+
+protected:
+    // The last step of every write: puts the finished, flushed temporary file
+    // in the place of the file (rename, then flushing the folder). An error
+    // here makes the write fail and the temporary file go.
+    virtual std::error_code ReplaceFile(const std::string& temporaryPath, const std::string& path);
+
+private:
+    struct Document;
+    struct Loaded;
+    struct SectionEdit;
+
+    std::shared_ptr<const Document> Load(Loaded* loaded = nullptr) const;
+    bool LoadForWrite(Loaded& loaded);
+    bool Commit(const Loaded& loaded, std::shared_ptr<Document> next);
+    bool ApplyToSection(std::string_view section, const SectionEdit& edit);
+    bool Fail(std::string message);
+
+    std::string m_path;
+    DateFormat m_format;
+    std::shared_ptr<Cache> m_cache;
+    std::string m_lastError;
+};
+
+// Parsed files, keyed by the file's identity, kept up to a byte budget (the
+// least recently used go first). Thread-safe. Share one between the IniFile
+// objects that should see each other's parses; Process() is the default one.
+class IniFile::Cache {
+public:
+    static constexpr std::size_t kDefaultBudget = std::size_t{128} << 20;
+
+    explicit Cache(std::size_t byteBudget = kDefaultBudget);
+    ~Cache();
+    Cache(const Cache&) = delete;
+    Cache& operator=(const Cache&) = delete;
+
+    static std::shared_ptr<Cache> Process();
+
+    // Forgets every parsed file; the next read of each parses it again.
+    void Clear();
+    std::size_t Bytes() const;
+
+private:
+    friend class IniFile;
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace kavri

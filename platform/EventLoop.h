@@ -13,8 +13,14 @@ namespace kavri {
 // programs and tests) and QtEventLoop (the GUI), both driven by a Clock so that
 // tests move time by hand.
 //
-// Thread rules: Post, Quit, IsLoopThread and IsStopping may be called from any
-// thread; everything else only on the loop thread.
+// Thread rules: the loop thread is the thread that constructed the loop. Post,
+// Quit, IsLoopThread and IsStopping may be called from any thread; everything
+// else only on the loop thread (Run, ProcessEvents, StartTimer and WatchFd
+// throw std::logic_error elsewhere).
+//
+// Tasks and callbacks should not throw (message windows catch their handlers'
+// exceptions); one that does makes Run or ProcessEvents rethrow it, and what
+// was not handled yet is still handled afterwards.
 class EventLoop {
 public:
     using Task = std::function<void()>;
@@ -42,13 +48,15 @@ public:
     virtual WatchId WatchFd(int fd, unsigned events, FdCallback callback) = 0;
     virtual void UnwatchFd(WatchId id) = 0;
 
-    // Runs until Quit.
+    // Runs until Quit or Shutdown.
     virtual void Run() = 0;
-    // Makes Run return; callable from any thread.
+    // Makes Run return; callable from any thread. A Quit made while no Run is
+    // active makes the next Run return at once; nested Runs end innermost first.
     virtual void Quit() = 0;
     // Handles what is ready (posted tasks, due timers, ready fds), waiting at
     // most maxWait for something to arrive (never waiting on a manual clock for
-    // timers). Returns true if anything was handled.
+    // timers). Returns true if anything was handled. May be called from inside a
+    // task, as modal loops and message pumps do.
     virtual bool ProcessEvents(Clock::Duration maxWait) = 0;
 
     // Stops accepting posts and destroys every queued task unrun. After this

@@ -1,0 +1,130 @@
+#include "sim/VirtualNeighbourhood.h"
+
+#include "platform/Text.h"
+#include "sim/SimWin32Libraries.h"
+
+#include <atomic>
+#include <stdexcept>
+
+namespace kavri::sim {
+namespace {
+
+// Set and cleared only together with the current SimWin32State.
+std::atomic<VirtualNeighbourhood*> g_currentNeighbourhood{nullptr};
+
+}  // namespace
+
+VirtualNeighbourhood::VirtualNeighbourhood(Scenario scenario, const Clock& clock)
+    : VirtualNeighbourhood(std::move(scenario), clock, Options{}) {}
+
+VirtualNeighbourhood::VirtualNeighbourhood(Scenario scenario, const Clock& clock, Options options)
+    : m_state(std::make_shared<SimWin32State>(std::move(scenario), clock)) {
+    if (!InstallSimWin32State(m_state))
+        throw std::logic_error("another virtual neighbourhood is current");
+    g_currentNeighbourhood.store(this);
+    try {
+        RegisterLibraries(options);
+    } catch (...) {
+        // A neighbourhood that failed to build must not stay current.
+        m_registrations.clear();
+        g_currentNeighbourhood.store(nullptr);
+        UninstallSimWin32State(m_state);
+        throw;
+    }
+}
+
+void VirtualNeighbourhood::RegisterLibraries(const Options& options) {
+    const Scenario& model = m_state->GetScenario();
+    if (model.IsInstalled(StackKind::Microsoft)) {
+        m_registrations.push_back(InProcessLibraries::Register(
+            options.bluetoothApiAsBthpropsOnly ? "bthprops.cpl" : "irprops.cpl",
+            SimBluetoothApiEntryPoints()));
+    }
+    // The platform's own libraries are there whatever stack is installed.
+    m_registrations.push_back(InProcessLibraries::Register("ws2_32.dll", SimWinsockEntryPoints()));
+    m_registrations.push_back(
+        InProcessLibraries::Register("setupapi.dll", SimSetupApiEntryPoints()));
+    m_registrations.push_back(InProcessLibraries::Register("advapi32.dll", SimAdvapiEntryPoints()));
+    m_registrations.push_back(
+        InProcessLibraries::Register("kernel32.dll", SimKernel32EntryPoints()));
+    if (model.IsInstalled(StackKind::RAPI)) {
+        m_registrations.push_back(InProcessLibraries::Register("rapi.dll", SimRapiEntryPoints()));
+        m_registrations.push_back(
+            InProcessLibraries::Register("Ceutil.dll", SimCeutilEntryPoints()));
+    }
+}
+
+VirtualNeighbourhood::~VirtualNeighbourhood() {
+    m_registrations.clear();
+    g_currentNeighbourhood.store(nullptr);
+    UninstallSimWin32State(m_state);
+}
+
+VirtualNeighbourhood* VirtualNeighbourhood::Current() {
+    return g_currentNeighbourhood.load();
+}
+
+const Scenario& VirtualNeighbourhood::GetScenario() const {
+    return m_state->GetScenario();
+}
+
+std::int64_t VirtualNeighbourhood::ScenarioTimeMs() const {
+    return m_state->ScenarioTimeMs();
+}
+
+void VirtualNeighbourhood::SetComputerName(const std::string& name) {
+    m_state->SetComputerName(Utf8ToUtf16(name));
+}
+
+std::string VirtualNeighbourhood::ComputerName() const {
+    return Utf16ToUtf8(m_state->ComputerName());
+}
+
+void VirtualNeighbourhood::SetOsVersion(std::uint32_t major, std::uint32_t minor,
+                                        std::uint32_t platform) {
+    m_state->SetOsVersion(major, minor, platform);
+}
+
+void VirtualNeighbourhood::SetAddressTextSuffix(const std::string& suffix) {
+    m_state->SetAddressTextSuffix(Utf8ToUtf16(suffix));
+}
+
+void VirtualNeighbourhood::SetIrDADevicePresent(bool present) {
+    m_state->SetIrDADevicePresent(present);
+}
+
+void VirtualNeighbourhood::SetRapiDeviceConnected(bool connected) {
+    if (m_state->SetRapiDeviceConnected(connected))
+        SignalRapiSessions();
+}
+
+std::optional<VirtualNeighbourhood::RegistryValue> VirtualNeighbourhood::LocalNameValue() const {
+    const auto value = m_state->ReadRegistryValue(
+        u"SYSTEM\\CurrentControlSet\\Enum\\" + m_state->RadioInstanceId() + u"\\Device Parameters",
+        u"Local Name");
+    if (!value)
+        return std::nullopt;
+    return RegistryValue{value->type, value->data};
+}
+
+std::optional<std::uint32_t> VirtualNeighbourhood::LastDeviceIoControlCode() const {
+    return m_state->LastDeviceIoControlCode();
+}
+
+std::string VirtualNeighbourhood::RadioName() const {
+    return Utf16ToUtf8(m_state->RadioName());
+}
+
+std::string VirtualNeighbourhood::RadioInstanceId() const {
+    return Utf16ToUtf8(m_state->RadioInstanceId());
+}
+
+std::size_t VirtualNeighbourhood::OpenHandleCount() const {
+    return m_state->OpenHandleCount();
+}
+
+std::uint64_t VirtualNeighbourhood::RadioFindCount() const {
+    return m_state->RadioFindCount();
+}
+
+}  // namespace kavri::sim

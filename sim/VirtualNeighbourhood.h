@@ -1,0 +1,92 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/DynamicLibrary.h"
+#include "sim/Scenario.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kavri::sim {
+
+class SimWin32State;
+
+// The virtual neighbourhood: one scenario brought to life on a clock. While it
+// lives it is the process's current neighbourhood and its stand-in libraries
+// are registered under the names the stack bindings load (for the installed
+// stacks: the Microsoft stack's "irprops.cpl" or "bthprops.cpl", and
+// "ws2_32.dll", "setupapi.dll", "advapi32.dll", "kernel32.dll", which every
+// system has; "rapi.dll" and "Ceutil.dll" for RAPI; IrDA through Winsock's
+// address family 26 and SetupAPI's infrared class). Scenario time is the
+// clock's time since construction.
+//
+// Exactly one neighbourhood is current at a time: the libraries' entry points
+// are plain functions and find the model through one process-wide pointer,
+// set here and cleared by the destructor. Constructing a second one while one
+// lives throws std::logic_error. An entry-point call in flight keeps the model
+// alive, so destroying the neighbourhood while a watcher thread is inside a
+// call is safe; afterwards every entry point fails with its error code.
+// Unload the bindings first anyway: a library loaded before stays loaded.
+//
+// Construct and destroy it on one thread; the setters and observations may be
+// used from any thread. The clock must outlive it.
+class VirtualNeighbourhood {
+public:
+    struct Options {
+        // Register the Bluetooth API only as "bthprops.cpl".
+        bool bluetoothApiAsBthpropsOnly = false;
+    };
+
+    struct RegistryValue {
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+    };
+
+    VirtualNeighbourhood(Scenario scenario, const Clock& clock);
+    VirtualNeighbourhood(Scenario scenario, const Clock& clock, Options options);
+    ~VirtualNeighbourhood();
+    VirtualNeighbourhood(const VirtualNeighbourhood&) = delete;
+    VirtualNeighbourhood& operator=(const VirtualNeighbourhood&) = delete;
+
+    // The neighbourhood that is current now, or nullptr. Only the thread that
+    // owns it may rely on the pointer staying valid.
+    static VirtualNeighbourhood* Current();
+
+    const Scenario& GetScenario() const;
+    std::int64_t ScenarioTimeMs() const;
+
+    // The computer's name (UTF-8); the radio's name when it has no other.
+    void SetComputerName(const std::string& name);
+    std::string ComputerName() const;
+    // What GetVersionExA reports; 6.1 on the NT platform (2) unless set.
+    void SetOsVersion(std::uint32_t major, std::uint32_t minor, std::uint32_t platform = 2);
+    // Text that WSAAddressToStringW appends after the ")" of every address.
+    void SetAddressTextSuffix(const std::string& suffix);
+    // Moves the IrDA device and the Windows CE device in and out of reach.
+    void SetIrDADevicePresent(bool present);
+    void SetRapiDeviceConnected(bool connected);
+
+    // The radio's "Local Name" registry value, if it has one.
+    std::optional<RegistryValue> LocalNameValue() const;
+    // The control code of the last DeviceIoControl made on a radio handle.
+    std::optional<std::uint32_t> LastDeviceIoControlCode() const;
+    // The name the radio reports now (UTF-8).
+    std::string RadioName() const;
+    // The radio's device instance identifier (UTF-8).
+    std::string RadioInstanceId() const;
+    // Handles of every kind that callers have opened and not yet closed.
+    std::size_t OpenHandleCount() const;
+    // How many times BluetoothFindFirstRadio has been called.
+    std::uint64_t RadioFindCount() const;
+
+private:
+    void RegisterLibraries(const Options& options);
+
+    std::shared_ptr<SimWin32State> m_state;
+    std::vector<std::unique_ptr<InProcessLibraries::Registration>> m_registrations;
+};
+
+}  // namespace kavri::sim

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "stack/wclMessages.h"
+#include "stack/wclTypes.h"
+#include "stack/wclUUIDs.h"
+
+namespace kavri {
+
+// One remote service as a stack reports it. Names are UTF-8.
+struct wclServiceInfo {
+    GUID UUID = BaseUUID;
+    std::uint8_t Channel = 0;
+    std::string Name;
+    std::string Comment;
+};
+
+// What the manager needs of every loader: load the stack's libraries, say
+// whether a radio (or device) is ready now, watch for changes by posting the
+// loader's arrival and removal messages to the manager window, and unload.
+// Load and Unload run on the thread that owns the manager window; watcher
+// threads only post. Load never throws: a missing library or a failed
+// initialisation returns false and leaves nothing loaded.
+class wclStackLoader {
+public:
+    virtual ~wclStackLoader() = default;
+    virtual bool Load(const MessageWindowHandle& managerWindow) = 0;
+    // Stops the watcher first, then frees the libraries. Harmless when not loaded.
+    virtual void Unload() = 0;
+    virtual bool IsLoaded() const = 0;
+};
+
+// The operations every Bluetooth stack supplies for its radio and the devices
+// around it. Addresses are the 19-character text form. Calls block the calling
+// thread (which may be a worker thread) until the stack answers; each throws
+// the library error named for it when the stack call fails.
+class wclBluetoothBinding : public wclStackLoader {
+public:
+    // wclERadioAddressReadError (or wclEGetRadioHandle when there is no radio).
+    virtual std::uint64_t ReadRadioAddress() = 0;
+    // wclERadoNameWriteError (or wclEGetRadioHandle).
+    virtual void WriteRadioName(const std::string& name) = 0;
+    // The addresses found, in the stack's order, duplicates kept; nullopt when
+    // the inquiry failed (an empty list is a successful inquiry that found nothing).
+    virtual std::optional<std::vector<std::string>> Inquiry() = 0;
+    // wclERemoteDeviceNameReadError.
+    virtual std::string ReadRemoteName(const std::string& address) = 0;
+    // wclERemoteClassOfDeviceReadError.
+    virtual std::uint32_t ReadRemoteClassOfDevice(const std::string& address) = 0;
+    // wclEEnumServices. With a class UUID, only services of that class.
+    virtual std::vector<wclServiceInfo> EnumServices(const std::string& address,
+                                                     const std::optional<GUID>& serviceClass) = 0;
+};
+
+}  // namespace kavri

@@ -685,8 +685,7 @@ std::vector<wclServiceInfo> TwclMicrosoftLoader::EnumServices(
         if (parser.Records().Count() == 0)
             continue;
         if (const auto service = ReadServiceFromRecord(parser.Records().Items(0))) {
-            services.push_back(
-                wclServiceInfo{service->UUID, service->Channel, service->Name, service->Comment});
+            services.push_back(*service);
         }
     }
     return services;

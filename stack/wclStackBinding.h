@@ -6,18 +6,15 @@
 #include <vector>
 
 #include "stack/wclMessages.h"
+#include "stack/wclSDPService.h"
 #include "stack/wclTypes.h"
 #include "stack/wclUUIDs.h"
 
 namespace kavri {
 
-// One remote service as a stack reports it. Names are UTF-8.
-struct wclServiceInfo {
-    GUID UUID = BaseUUID;
-    std::uint8_t Channel = 0;
-    std::string Name;
-    std::string Comment;
-};
+// One remote service as a stack reports it (the same fields a service record
+// yields). Names are UTF-8.
+using wclServiceInfo = SdpServiceInfo;
 
 // What the manager needs of every loader: load the stack's libraries, say
 // whether a radio (or device) is ready now, watch for changes by posting the

@@ -69,7 +69,15 @@ inline bool WaitUntil(const std::function<bool()>& done) {
 }
 
 // The threads of this process, as the kernel counts them.
+// The threads of this process. A sanitizer runtime starts a background thread
+// of its own when the first thread is created, so one thread is started and
+// joined first: the count then moves only with the threads the code starts.
 inline std::size_t ThreadCount() {
+    static const bool warmedUp = [] {
+        std::thread([] {}).join();
+        return true;
+    }();
+    (void)warmedUp;
     const std::filesystem::directory_iterator tasks("/proc/self/task");
     return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
 }

@@ -1,6 +1,7 @@
 #include "app/IniFile.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -551,6 +552,14 @@ TEST_F(IniFileTest, ReadersOnAnotherThreadSeeWholeRecords) {
         }
     });
     for (int i = 1; i <= 10; ++i) {
+        // Let the reader finish a read of the previous record first, so reads
+        // and writes interleave however busy the machine is; the cap only
+        // guards against a hang.
+        const int before = reads.load();
+        const auto cap = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (reads.load() == before && std::chrono::steady_clock::now() < cap) {
+            std::this_thread::yield();
+        }
         EXPECT_TRUE(writer.WriteValues("R", {{"A", std::to_string(i)}, {"B", std::to_string(i)}}));
     }
     done = true;

@@ -1,0 +1,219 @@
+#include "app/AppSettings.h"
+
+#include "app/DateFormat.h"
+#include "app/IniFile.h"
+#include "platform/Text.h"
+
+#include <charconv>
+
+#include <limits.h>
+#include <unistd.h>
+
+namespace kavri {
+
+namespace {
+
+bool EqualsFolded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        x = x >= 'A' && x <= 'Z' ? static_cast<char>(x - 'A' + 'a') : x;
+        y = y >= 'A' && y <= 'Z' ? static_cast<char>(y - 'A' + 'a') : y;
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HasControl(std::string_view text) {
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+AppSettings::AppSettings(std::string path)
+    // Settings hold no dates; the fixed forms spare a locale query.
+    : m_file(std::make_unique<IniFile>(std::move(path), DateFormat::Iso())) {}
+
+AppSettings::~AppSettings() = default;
+
+const std::string& AppSettings::FileName() const {
+    return m_file->FileName();
+}
+
+const std::string& AppSettings::LastError() const {
+    return m_file->LastError();
+}
+
+// Wider stored values keep their low bits, as the held types do.
+std::uint8_t AppSettings::ConnectTimeout() const {
+    return static_cast<std::uint8_t>(
+        m_file->ReadInteger(kSection, "ConnectTimeout", kDefaultConnectTimeout));
+}
+
+bool AppSettings::SetConnectTimeout(std::uint8_t seconds) {
+    return m_file->WriteInteger(kSection, "ConnectTimeout", seconds);
+}
+
+std::uint16_t AppSettings::IdleTimeout() const {
+    return static_cast<std::uint16_t>(
+        m_file->ReadInteger(kSection, "IdleTimeout", kDefaultIdleTimeout));
+}
+
+bool AppSettings::SetIdleTimeout(std::uint16_t seconds) {
+    return m_file->WriteInteger(kSection, "IdleTimeout", seconds);
+}
+
+std::uint8_t AppSettings::MaxConnections() const {
+    return static_cast<std::uint8_t>(
+        m_file->ReadInteger(kSection, "MaxConnections", kDefaultMaxConnections));
+}
+
+bool AppSettings::SetMaxConnections(std::uint8_t count) {
+    return m_file->WriteInteger(kSection, "MaxConnections", count);
+}
+
+std::uint8_t AppSettings::RejectedTimeout() const {
+    return static_cast<std::uint8_t>(
+        m_file->ReadInteger(kSection, "RejectedTimeout", kDefaultRejectedTimeout));
+}
+
+bool AppSettings::SetRejectedTimeout(std::uint8_t hours) {
+    return m_file->WriteInteger(kSection, "RejectedTimeout", hours);
+}
+
+std::string AppSettings::Language() const {
+    return m_file->ReadString(kSection, "Language", kDefaultLanguage);
+}
+
+bool AppSettings::SetLanguage(std::string_view language) {
+    if (!m_file->WriteString(kSection, "Language", language)) {
+        return false;
+    }
+    if (OnLanguageChanged) {
+        OnLanguageChanged();
+    }
+    return true;
+}
+
+std::string AppSettings::LocalRadioName() const {
+    return m_file->ReadString(kSection, "LocalRadioName", "");
+}
+
+bool AppSettings::SetLocalRadioName(std::string_view name) {
+    return m_file->WriteString(kSection, "LocalRadioName", name);
+}
+
+AppSettings::SenderValues AppSettings::ReadSenderValues(std::string_view computerName) const {
+    SenderValues values;
+    values.RadioName = LocalRadioName();
+    if (values.RadioName.empty()) {
+        values.RadioName = std::string(computerName);
+    }
+    values.ConnectTimeOutMs = std::uint32_t{ConnectTimeout()} * 1000;
+    values.MaxConnections = MaxConnections();
+    values.SleepIntervalMs = std::uint32_t{IdleTimeout()} * 1000;
+    return values;
+}
+
+const std::vector<AppSettings::KeyInfo>& AppSettings::Keys() {
+    static const std::vector<KeyInfo> kKeys{
+        {"ConnectTimeout", false, kConnectTimeoutBounds},
+        {"IdleTimeout", false, kIdleTimeoutBounds},
+        {"MaxConnections", false, kMaxConnectionsBounds},
+        {"RejectedTimeout", false, kRejectedTimeoutBounds},
+        {"Language", true, {0, 0}},
+        {"LocalRadioName", true, {0, 0}},
+    };
+    return kKeys;
+}
+
+bool AppSettings::ValueText(std::string_view key, std::string& value) const {
+    if (EqualsFolded(key, "ConnectTimeout")) {
+        value = std::to_string(ConnectTimeout());
+    } else if (EqualsFolded(key, "IdleTimeout")) {
+        value = std::to_string(IdleTimeout());
+    } else if (EqualsFolded(key, "MaxConnections")) {
+        value = std::to_string(MaxConnections());
+    } else if (EqualsFolded(key, "RejectedTimeout")) {
+        value = std::to_string(RejectedTimeout());
+    } else if (EqualsFolded(key, "Language")) {
+        value = Language();
+    } else if (EqualsFolded(key, "LocalRadioName")) {
+        value = LocalRadioName();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool AppSettings::SetValueText(std::string_view key, std::string_view text, std::string& error) {
+    const KeyInfo* info = nullptr;
+    for (const KeyInfo& candidate : Keys()) {
+        if (EqualsFolded(candidate.Key, key)) {
+            info = &candidate;
+        }
+    }
+    if (info == nullptr) {
+        error = "unknown setting \"" + std::string(key) + "\"";
+        return false;
+    }
+    bool written = false;
+    if (info->IsText) {
+        if (HasControl(text) || !IsValidUtf8(text)) {
+            error = std::string(info->Key) + " must be one line of UTF-8 text";
+            return false;
+        }
+        if (info->Key == "Language") {
+            if (text.empty()) {
+                error = "Language must name a language";
+                return false;
+            }
+            written = SetLanguage(text);
+        } else {
+            written = SetLocalRadioName(text);
+        }
+    } else {
+        int value = 0;
+        const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (failure != std::errc() || end != text.data() + text.size() || text.empty() ||
+            value < info->Range.Min || value > info->Range.Max) {
+            error = std::string(info->Key) + " must be a whole number from " +
+                    std::to_string(info->Range.Min) + " to " + std::to_string(info->Range.Max);
+            return false;
+        }
+        if (info->Key == "ConnectTimeout") {
+            written = SetConnectTimeout(static_cast<std::uint8_t>(value));
+        } else if (info->Key == "IdleTimeout") {
+            written = SetIdleTimeout(static_cast<std::uint16_t>(value));
+        } else if (info->Key == "MaxConnections") {
+            written = SetMaxConnections(static_cast<std::uint8_t>(value));
+        } else {
+            written = SetRejectedTimeout(static_cast<std::uint8_t>(value));
+        }
+    }
+    if (!written) {
+        error = LastError();
+    }
+    return written;
+}
+
+std::string ComputerName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
+}
+
+}  // namespace kavri

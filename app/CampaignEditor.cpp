@@ -1,0 +1,180 @@
+#include "app/CampaignEditor.h"
+
+#include "app/CampaignStore.h"
+#include "app/DataFolder.h"
+#include "app/DateTimeClock.h"
+#include "app/IniFile.h"
+
+#include <cerrno>
+#include <system_error>
+
+#include <sys/stat.h>
+
+namespace kavri {
+
+namespace {
+
+// Keys whose texts the language file has always carried: a missing one shows
+// as "UNDEFINED". Every other message key is this program's own and falls back
+// to its English text.
+bool IsEstablishedKey(std::string_view key) {
+    return key == "CampaignNameRequired" || key == "CampaignExists" || key == "FileNameRequired" ||
+           key == "SelectFile" || key == "StrMessageNameRequired";
+}
+
+}  // namespace
+
+CampaignEditor::CampaignEditor(CampaignStore& store, const DateTimeClock& clock, TextLookup texts,
+                               int type)
+    : m_store(store), m_texts(std::move(texts)), m_type(type) {
+    const TDateTime now = clock.Now();
+    m_values.Type = type;
+    m_values.Scheduling = kSchedulingContinuous;
+    m_values.StartDateTime = now;
+    m_values.EndDateTime = now;
+    m_values.StartTime = now.TimePart();
+    m_values.EndTime = now.TimePart();
+    if (const int day = now.DayOfWeek(); day >= 1 && day <= 7) {
+        m_values.Days[static_cast<std::size_t>(day - 1)] = true;
+    }
+    m_values.Enabled = true;
+}
+
+CampaignEditor::~CampaignEditor() = default;
+
+EditorResult CampaignEditor::Refuse(std::string_view key, std::string_view reason) const {
+    EditorResult result;
+    result.Ok = false;
+    result.MessageKey = std::string(key);
+    if (IsEstablishedKey(key)) {
+        result.Message = m_texts ? m_texts(key) : BuiltInText(key);
+    } else {
+        result.Message = TextOrBuiltIn(m_texts, key);
+    }
+    if (!reason.empty()) {
+        result.Message.append(": ").append(reason);
+    }
+    return result;
+}
+
+EditorResult CampaignEditor::AfterRecord(const std::string&) {
+    return {};
+}
+
+EditorResult CampaignEditor::Load(std::string_view name) {
+    if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
+        return Refuse("CampaignNameInvalid", why);
+    }
+    if (!m_store.Campaigns().Contains(DataFolder::CampaignFolderName(name))) {
+        return Refuse("CampaignNotFound", name);
+    }
+    const CampaignRecord stored = m_store.ReadRecord(name);
+    m_values.Name = std::string(name);
+    m_loadedName = std::string(name);
+    m_values.Scheduling = stored.Scheduling;
+    m_values.StartDateTime = stored.StartDateTime;
+    m_values.EndDateTime = stored.EndDateTime;
+    m_values.StartTime = stored.StartTime;
+    m_values.EndTime = stored.EndTime;
+    m_values.Days = stored.Days;
+    m_values.Enabled = stored.Enabled;
+    LoadOwn(stored);
+    m_editing = true;
+    return {};
+}
+
+void CampaignEditor::DailyTimesChanged() {
+    if (m_values.EndTime.TimePart() < m_values.StartTime.TimePart()) {
+        m_values.EndTime = m_values.StartTime.TimePart();
+    }
+}
+
+void CampaignEditor::WindowDatesChanged() {
+    const TDateTime startDate = m_values.StartDateTime.DatePart();
+    if (m_values.EndDateTime.DatePart() < startDate) {
+        m_values.EndDateTime = TDateTime::Combine(startDate, m_values.EndDateTime.TimePart());
+    }
+    WindowTimesChanged();
+}
+
+void CampaignEditor::WindowTimesChanged() {
+    if (m_values.EndDateTime.DatePart() == m_values.StartDateTime.DatePart() &&
+        m_values.EndDateTime.TimePart() < m_values.StartDateTime.TimePart()) {
+        m_values.EndDateTime = m_values.StartDateTime;
+    }
+}
+
+EditorResult CampaignEditor::Save() {
+    const std::string name = CampaignName();
+    if (name.empty()) {
+        return Refuse("CampaignNameRequired");
+    }
+    // Unlike the name check alone, this keeps a name such as "../x" from making,
+    // and later deleting, files outside the data folder.
+    if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
+        return Refuse("CampaignNameInvalid", why);
+    }
+    if (EditorResult own = CheckOwn(); !own.Ok) {
+        return own;
+    }
+    const std::string folderName = DataFolder::CampaignFolderName(name);
+    const std::string folder = m_store.CampaignFolder(name);
+    const bool listed = m_store.Campaigns().Contains(folderName);
+    if (!m_editing && listed) {
+        return Refuse("CampaignExists");
+    }
+    if (m_editing && !listed) {
+        // Deleted since it was loaded.
+        return Refuse("CampaignNotFound", name);
+    }
+
+    bool madeFolder = false;
+    if (!m_editing) {
+        const std::string path = folder.substr(0, folder.size() - 1);
+        if (::mkdir(path.c_str(), 0777) == 0) {
+            madeFolder = true;
+        } else if (errno != EEXIST) {
+            return Refuse("CampaignSaveFailed",
+                          "cannot create " + path + ": " + std::generic_category().message(errno));
+        }
+        // A folder left from an earlier campaign of that name is taken over
+        // with its files; anything else in its place (a link, a file) is not
+        // written through.
+        struct stat st {};
+        if (!madeFolder && (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+            return Refuse("CampaignSaveFailed", path + " exists and is not a folder");
+        }
+    }
+    // Undoes a new campaign's folder when a later step fails.
+    auto fail = [&](EditorResult result) {
+        if (madeFolder) {
+            (void)RemoveFlatFolder(m_store.Folder().Path(), folderName);
+        }
+        return result;
+    };
+
+    if (EditorResult placed = PlaceContent(folder); !placed.Ok) {
+        return fail(std::move(placed));
+    }
+    std::unique_ptr<IniFile> record = m_store.OpenRecord(name);
+    CampaignRecord written = m_values;
+    written.Name = name;
+    written.Type = m_type;
+    CampaignRecord::Entries entries = written.CommonEntries(*record);
+    AppendOwnEntries(entries);
+    if (!CampaignRecord::Write(*record, entries)) {
+        return fail(Refuse("CampaignSaveFailed", record->LastError()));
+    }
+    if (EditorResult after = AfterRecord(folder); !after.Ok) {
+        return fail(std::move(after));
+    }
+    if (!m_editing) {
+        std::string error;
+        if (!m_store.Campaigns().Add(folderName, error)) {
+            return fail(Refuse("CampaignSaveFailed", error));
+        }
+    }
+    return {};
+}
+
+}  // namespace kavri

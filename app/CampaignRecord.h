@@ -1,0 +1,83 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/DateTime.h"
+
+namespace kavri {
+
+class IniFile;
+
+// Campaign types ("Type") and scheduling modes ("Scheduling") as stored.
+inline constexpr int kCampaignFileBased = 0;
+inline constexpr int kCampaignMessageBased = 1;
+inline constexpr int kCampaignCouponBased = 2;
+inline constexpr int kSchedulingContinuous = 0;
+inline constexpr int kSchedulingTimeBased = 1;
+inline constexpr int kSchedulingDayOfWeek = 2;
+
+// One campaign's record: the file "settings.dat" in its campaign folder,
+// section "SETTINGS". The defaults are what a missing key (or a missing file,
+// or text that does not convert) reads as; a missing name reads empty here and
+// the campaign list shows it as "UNDEFINED" itself.
+//
+// A plain value; any thread; Read throws only std::bad_alloc.
+struct CampaignRecord {
+    static constexpr std::string_view kFileName = "settings.dat";
+    static constexpr std::string_view kSection = "SETTINGS";
+    // Day keys, Sunday first, so Days[date.DayOfWeek() - 1] is that day's.
+    static constexpr std::array<std::string_view, 7> kDayKeys{"Sun", "Mon", "Tue", "Wed",
+                                                              "Thu", "Fri", "Sat"};
+
+    std::string Name;
+    int Type = -1;
+    int Scheduling = -1;
+    TDateTime StartDateTime;
+    TDateTime EndDateTime;
+    TDateTime StartTime;
+    TDateTime EndTime;
+    std::array<bool, 7> Days{};
+    bool Enabled = false;
+    std::string FileName;
+    // Coupon campaigns only.
+    std::string MessageName;
+    std::string MessageText;
+    std::string Coupon;
+    bool CouponEnabled = false;
+    bool Top = false;
+    bool Middle = false;
+    bool Bottom = false;
+    bool Left = false;
+    bool Center = false;
+    bool Right = false;
+    std::string FontName;
+    std::int32_t FontSize = 0;
+    std::int32_t FontColor = 0;
+    std::uint8_t FontStyle = 0;
+
+    // Every key of the section, with the defaults above for what is missing.
+    static CampaignRecord Read(const IniFile& file);
+
+    using Entries = std::vector<std::pair<std::string, std::string>>;
+    // The keys every editor writes, in the order a new record receives them:
+    // Name, Type, Scheduling, StartDateTime, EndDateTime, StartTime, EndTime,
+    // Mon ... Sun, Enabled. Date-times and times in file's forms (a date-time
+    // at midnight as the date alone); seconds' fractions are dropped.
+    Entries CommonEntries(const IniFile& file) const;
+    // What the coupon editor writes after the common keys: FileName, MessageName,
+    // MessageText, Coupon, CouponEnabled, Top, Middle, Bottom, Left, Center,
+    // Right, FontName, FontSize, FontColor, FontStyle.
+    Entries CouponEntries() const;
+
+    // Writes entries into file's section in one replacement of the file, so a
+    // record is saved whole or not at all. Existing keys keep their places and
+    // keys not named stay as they are. False with file.LastError() on failure.
+    [[nodiscard]] static bool Write(IniFile& file, const Entries& entries);
+};
+
+}  // namespace kavri

@@ -1,0 +1,148 @@
+#include "app/AppSettings.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "AppTestFolder.h"
+
+namespace kavri {
+namespace {
+
+using test::Slurp;
+using test::Spill;
+
+class AppSettingsTest : public ::testing::Test {
+protected:
+    test::TempFolder m_temp;
+    std::string m_path = m_temp.Path() + "settings.dat";
+};
+
+TEST_F(AppSettingsTest, FreshInstallationReadsTheDefaults) {
+    // Situation: no settings file. Expected: 20 s connect, 5 s idle, 6
+    // connections, 0 h rejected, English, no radio name (the computer's name
+    // at start), and no file made by reading.
+    const AppSettings settings(m_path);
+    EXPECT_EQ(settings.ConnectTimeout(), 20);
+    EXPECT_EQ(settings.IdleTimeout(), 5);
+    EXPECT_EQ(settings.MaxConnections(), 6);
+    EXPECT_EQ(settings.RejectedTimeout(), 0);
+    EXPECT_EQ(settings.Language(), "English");
+    EXPECT_EQ(settings.LocalRadioName(), "");
+    const AppSettings::SenderValues start = settings.ReadSenderValues("host");
+    EXPECT_EQ(start.RadioName, "host");
+    EXPECT_EQ(start.ConnectTimeOutMs, 20'000u);
+    EXPECT_EQ(start.MaxConnections, 6);
+    EXPECT_EQ(start.SleepIntervalMs, 5'000u);
+    EXPECT_EQ(Slurp(m_path), "<missing>");
+}
+
+TEST_F(AppSettingsTest, StoredValuesAreCutToTheirHeldWidth) {
+    // Situation: values wider than 8 or 16 bits, negative, hexadecimal, or no
+    // number at all. Expected: the low bits, or the default for non-numbers.
+    Spill(m_path,
+          "[SETTINGS]\r\nMaxConnections=262\r\nIdleTimeout=65836\r\nConnectTimeout=-1\r\n"
+          "RejectedTimeout=0x1A8\r\n");
+    const AppSettings settings(m_path);
+    EXPECT_EQ(settings.MaxConnections(), 6);
+    EXPECT_EQ(settings.IdleTimeout(), 300);
+    EXPECT_EQ(settings.ConnectTimeout(), 255);
+    EXPECT_EQ(settings.RejectedTimeout(), 168);
+    EXPECT_EQ(settings.ReadSenderValues("host").SleepIntervalMs, 300'000u);
+    Spill(m_path, "[SETTINGS]\r\nMaxConnections=many\r\n");
+    EXPECT_EQ(settings.MaxConnections(), 6);
+}
+
+TEST_F(AppSettingsTest, WritesAreSeenByTheNextReadEverywhere) {
+    // Situation: each writer used once; a second object reads the same file.
+    // Expected: every value read back, by both objects, stored as decimal.
+    AppSettings settings(m_path);
+    ASSERT_TRUE(settings.SetConnectTimeout(60));
+    ASSERT_TRUE(settings.SetIdleTimeout(300));
+    ASSERT_TRUE(settings.SetMaxConnections(50));
+    ASSERT_TRUE(settings.SetRejectedTimeout(168));
+    ASSERT_TRUE(settings.SetLanguage("Deutsch"));
+    ASSERT_TRUE(settings.SetLocalRadioName("Shop radio"));
+    const AppSettings other(m_path);
+    EXPECT_EQ(other.ConnectTimeout(), 60);
+    EXPECT_EQ(other.IdleTimeout(), 300);
+    EXPECT_EQ(other.MaxConnections(), 50);
+    EXPECT_EQ(other.RejectedTimeout(), 168);
+    EXPECT_EQ(other.Language(), "Deutsch");
+    EXPECT_EQ(other.ReadSenderValues("host").RadioName, "Shop radio");
+    EXPECT_NE(Slurp(m_path).find("IdleTimeout=300\r\n"), std::string::npos);
+}
+
+TEST_F(AppSettingsTest, TextValuesAreCheckedAgainstTheDialogBounds) {
+    // Situation: kavrictl-style "key value" settings at and beyond each bound.
+    // Expected: values within the bounds stored; the others refused with the
+    // bounds named and the file unchanged.
+    AppSettings settings(m_path);
+    struct Case {
+        const char* Key;
+        const char* Text;
+        bool Ok;
+    };
+    const Case cases[] = {
+        {"MaxConnections", "1", true},
+        {"MaxConnections", "50", true},
+        {"MaxConnections", "0", false},
+        {"maxconnections", "51", false},
+        {"IdleTimeout", "300", true},
+        {"IdleTimeout", "301", false},
+        {"IdleTimeout", "0", false},
+        {"RejectedTimeout", "0", true},
+        {"RejectedTimeout", "168", true},
+        {"RejectedTimeout", "169", false},
+        {"ConnectTimeout", "4", false},
+        {"ConnectTimeout", "5", true},
+        {"CONNECTTIMEOUT", "60", true},
+        {"ConnectTimeout", "61", false},
+        {"ConnectTimeout", "", false},
+        {"ConnectTimeout", "+7", false},
+        {"ConnectTimeout", "7s", false},
+        {"ConnectTimeout", "99999999999", false},
+        {"Language", "", false},
+        {"Language",
+         "Fran\xC3\xA7"
+         "ais",
+         true},
+        {"LocalRadioName", "a\nb", false},
+        {"LocalRadioName", "", true},
+        {"Colour", "red", false},
+    };
+    for (const Case& c : cases) {
+        const std::string before = Slurp(m_path);
+        std::string error;
+        EXPECT_EQ(settings.SetValueText(c.Key, c.Text, error), c.Ok) << c.Key << "=" << c.Text;
+        if (c.Ok) {
+            std::string value;
+            ASSERT_TRUE(settings.ValueText(c.Key, value));
+            EXPECT_EQ(value, c.Text) << c.Key;
+        } else {
+            EXPECT_NE(error, "") << c.Key << "=" << c.Text;
+            EXPECT_EQ(Slurp(m_path), before) << c.Key << "=" << c.Text;
+        }
+    }
+    std::string error;
+    EXPECT_FALSE(settings.SetValueText("MaxConnections", "0", error));
+    EXPECT_EQ(error, "MaxConnections must be a whole number from 1 to 50");
+    EXPECT_EQ(AppSettings::kIdleTimeoutBounds.Clamp(0), 1);
+    EXPECT_EQ(AppSettings::kIdleTimeoutBounds.Clamp(999), 300);
+}
+
+TEST_F(AppSettingsTest, WritingTheLanguageReappliesTheTexts) {
+    // Situation: the language written directly and by key; another key written.
+    // Expected: the event runs for each language write only.
+    AppSettings settings(m_path);
+    int applied = 0;
+    settings.OnLanguageChanged = [&] { ++applied; };
+    ASSERT_TRUE(settings.SetLanguage("Deutsch"));
+    std::string error;
+    ASSERT_TRUE(settings.SetValueText("language", "English", error));
+    ASSERT_TRUE(settings.SetMaxConnections(3));
+    EXPECT_EQ(applied, 2);
+}
+
+}  // namespace
+}  // namespace kavri

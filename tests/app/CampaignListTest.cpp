@@ -1,0 +1,107 @@
+#include "app/CampaignList.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "AppTestFolder.h"
+
+namespace kavri {
+namespace {
+
+using test::Slurp;
+using test::Spill;
+using Names = std::vector<std::string>;
+
+class CampaignListTest : public ::testing::Test {
+protected:
+    test::TempFolder m_temp;
+    std::string m_path = m_temp.Path() + "campaigns.dat";
+};
+
+TEST_F(CampaignListTest, LoadsLinesInOrderAndSkipsWhatIsNoFolderName) {
+    // Situation: a list with CR LF and LF lines, a last line without an end, an
+    // empty line, and hand-edited lines that lead out of the data folder.
+    // Expected: the usable names in file order, as written; the others skipped
+    // and reported.
+    Spill(m_path, "SUMMER SALE\r\n\r\nwinter\n../../etc\r\nA/B\nLAST");
+    const CampaignList list(m_path);
+    EXPECT_EQ(list.Names(), (Names{"SUMMER SALE", "winter", "LAST"}));
+    EXPECT_EQ(list.SkippedLines(), (Names{"../../etc", "A/B"}));
+    EXPECT_EQ(list.LoadError(), "");
+}
+
+TEST_F(CampaignListTest, MissingFileIsAnEmptyListAndAnUnreadableOneIsNeverOverwritten) {
+    // Situation: no file; then a file beyond the size limit.
+    // Expected: an empty list without error; an empty list with the reason,
+    // which refuses every change so the file stays.
+    EXPECT_TRUE(CampaignList(m_path).Names().empty());
+    EXPECT_EQ(CampaignList(m_path).LoadError(), "");
+    Spill(m_path, "X\r\n");
+    std::filesystem::resize_file(m_path, CampaignList::kMaxFileSize + 1);
+    CampaignList big(m_path);
+    EXPECT_TRUE(big.Names().empty());
+    EXPECT_NE(big.LoadError(), "");
+    // Writing now would replace every campaign it lists with one line.
+    std::string error;
+    EXPECT_FALSE(big.Add("NEW", error));
+    EXPECT_NE(error.find("left as it is"), std::string::npos) << error;
+    EXPECT_EQ(std::filesystem::file_size(m_path), CampaignList::kMaxFileSize + 1);
+}
+
+TEST_F(CampaignListTest, EveryChangeIsOnDiskWhenItReturns) {
+    // Situation: names added and removed, each change followed by a fresh load.
+    // Expected: the file always holds the list, CR LF lines; removal matches
+    // without regard to ASCII case; no temporary file stays behind.
+    CampaignList list(m_path);
+    std::string error;
+    ASSERT_TRUE(list.Add("A", error)) << error;
+    ASSERT_TRUE(list.Add("B", error)) << error;
+    ASSERT_TRUE(list.Add("C", error)) << error;
+    EXPECT_EQ(Slurp(m_path), "A\r\nB\r\nC\r\n");
+    ASSERT_TRUE(list.Remove("b", error)) << error;
+    EXPECT_EQ(CampaignList(m_path).Names(), (Names{"A", "C"}));
+    ASSERT_TRUE(list.Remove("A", error)) << error;
+    ASSERT_TRUE(list.Remove("C", error)) << error;
+    EXPECT_EQ(Slurp(m_path), "");
+    EXPECT_EQ(test::Tree(m_temp.Path()).size(), 1u);
+}
+
+TEST_F(CampaignListTest, RefusedChangesLeaveListAndFileAlone) {
+    // Situation: a duplicate in another case, a path as a name, removing a
+    // name that is not there. Expected: each refused with a reason; the list
+    // and the file unchanged.
+    CampaignList list(m_path);
+    std::string error;
+    ASSERT_TRUE(list.Add("SUMMER", error));
+    for (const char* name : {"summer", "../x", "", "a\nb"}) {
+        error.clear();
+        EXPECT_FALSE(list.Add(name, error)) << name;
+        EXPECT_NE(error, "") << name;
+    }
+    EXPECT_FALSE(list.Remove("WINTER", error));
+    EXPECT_EQ(list.Names(), (Names{"SUMMER"}));
+    EXPECT_EQ(Slurp(m_path), "SUMMER\r\n");
+}
+
+TEST_F(CampaignListTest, FailedWriteUndoesTheChangeInMemory) {
+    // Situation: the list's folder does not exist, so no write can succeed.
+    // Expected: Add and Remove fail and the list in memory matches the disk.
+    CampaignList list(m_temp.Path() + "gone/campaigns.dat");
+    std::string error;
+    EXPECT_FALSE(list.Add("A", error));
+    EXPECT_NE(error.find("gone"), std::string::npos) << error;
+    EXPECT_TRUE(list.Names().empty());
+
+    Spill(m_path, "A\r\nB\r\n");
+    CampaignList loaded(m_path);
+    std::filesystem::remove(m_path);
+    std::filesystem::create_directory(m_path);  // a folder where the file goes
+    EXPECT_FALSE(loaded.Remove("A", error));
+    EXPECT_EQ(loaded.Names(), (Names{"A", "B"}));
+}
+
+}  // namespace
+}  // namespace kavri

@@ -5,40 +5,26 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <optional>
-#include <string>
+#include <vector>
 
-#include "cli/InquiryCommand.h"
-#include "cli/StackSession.h"
-
-namespace {
-
-constexpr const char* kVersion = "0.1.0";
-
-// "--simulate" alone means the built-in demo neighbourhood.
-std::optional<std::string> ScenarioFrom(const CLI::Option* option, const std::string& value) {
-    if (option->count() == 0)
-        return std::nullopt;
-    return value.empty() ? kavri::cli::DemoScenarioPath() : value;
-}
-
-}  // namespace
+#include "cli/Commands.h"
 
 int main(int argc, char** argv) {
+    using namespace kavri::cli;
+
     CLI::App app{"kavrictl: the headless operator tool of Kavri Tandrel"};
     app.require_subcommand(1);
+    GlobalOptions global;
+    app.add_option("--data", global.dataFolder,
+                   "data folder (default: $KAVRI_DATA_DIR, else ~/.local/share/kavri)");
 
     auto* version = app.add_subcommand("version", "print the program version");
 
-    auto* inquiry = app.add_subcommand(
-        "inquiry", "search for Bluetooth devices in range and list them, one per line");
-    std::string inquiryScenario;
-    auto* inquirySimulate =
-        inquiry
-            ->add_option("--simulate", inquiryScenario,
-                         "use the virtual neighbourhood of this scenario file (the demo when "
-                         "no file is given)")
-            ->expected(0, 1);
+    // One line per command family; an action returns -1 when its command was
+    // not the one chosen.
+    const std::vector<CommandAction> actions = {
+        RegisterInquiryCommand(app, global),
+    };
 
     try {
         app.parse(argc, argv);
@@ -47,12 +33,13 @@ int main(int argc, char** argv) {
     }
 
     if (version->parsed()) {
-        std::printf("kavrictl %s\n", kVersion);
+        std::printf("kavrictl 0.1.0\n");
         return 0;
     }
-    if (inquiry->parsed()) {
-        return kavri::cli::RunInquiry(ScenarioFrom(inquirySimulate, inquiryScenario), stdout,
-                                      stderr);
+    for (const auto& action : actions) {
+        const int status = action();
+        if (status >= 0)
+            return status;
     }
     return 2;
 }

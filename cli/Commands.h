@@ -1,0 +1,29 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace kavri::cli {
+
+// What every command may use: options given before the command name.
+struct GlobalOptions {
+    std::string dataFolder;  // --data DIR; empty: the per-user data folder
+};
+
+// Each command adds its subcommand (with its options) to the application and
+// returns the action to run when that subcommand was chosen; the action
+// returns the exit status. One file per command family.
+using CommandAction = std::function<int()>;
+using CommandRegistration = std::function<CommandAction(CLI::App& app, const GlobalOptions&)>;
+
+// "--simulate" alone means the built-in demo neighbourhood; absent means none.
+std::optional<std::string> ScenarioOption(bool given, const std::string& value);
+
+CommandAction RegisterInquiryCommand(CLI::App& app, const GlobalOptions& global);
+
+}  // namespace kavri::cli

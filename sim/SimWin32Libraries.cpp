@@ -124,6 +124,14 @@ std::shared_ptr<SimWin32State> g_current;  // guarded by g_currentMutex
 
 }  // namespace
 
+void SetSimLastError(DWORD error) {
+    SetLastError(error);
+}
+
+DWORD SimLastError() {
+    return t_lastError;
+}
+
 // ---- state -----------------------------------------------------------------
 
 SimWin32State::SimWin32State(Scenario scenario, const Clock& clock)
@@ -177,6 +185,11 @@ void SimWin32State::SetAddressTextSuffix(std::u16string suffix) {
 void SimWin32State::SetIrDADevicePresent(bool present) {
     std::lock_guard lock(m_mutex);
     m_irdaPresent = present;
+}
+
+bool SimWin32State::IrDADevicePresent() const {
+    std::lock_guard lock(m_mutex);
+    return m_irdaPresent;
 }
 
 bool SimWin32State::SetRapiDeviceConnected(bool connected) {

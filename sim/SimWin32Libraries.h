@@ -50,6 +50,7 @@ public:
     void SetOsVersion(win32::DWORD major, win32::DWORD minor, win32::DWORD platform);
     void SetAddressTextSuffix(std::u16string suffix);
     void SetIrDADevicePresent(bool present);
+    bool IrDADevicePresent() const;
     // Returns true when this made a device connect (the caller then wakes the
     // RAPI sessions that wait for it).
     bool SetRapiDeviceConnected(bool connected);
@@ -192,6 +193,11 @@ private:
 std::shared_ptr<SimWin32State> CurrentSimWin32State();
 bool InstallSimWin32State(std::shared_ptr<SimWin32State> state);
 void UninstallSimWin32State(const std::shared_ptr<SimWin32State>& state);
+
+// The calling thread's last error, shared by every stand-in library (the
+// stand-in sockets of SimWinsockSockets included), as the system keeps one.
+void SetSimLastError(win32::DWORD error);
+win32::DWORD SimLastError();
 
 // The entry points of each stand-in library, by entry-point name.
 EntryPointTable SimBluetoothApiEntryPoints();

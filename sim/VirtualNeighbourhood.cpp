@@ -2,6 +2,7 @@
 
 #include "platform/Text.h"
 #include "sim/SimWin32Libraries.h"
+#include "sim/SimWinsockSockets.h"
 
 #include <atomic>
 #include <stdexcept>
@@ -18,22 +19,33 @@ VirtualNeighbourhood::VirtualNeighbourhood(Scenario scenario, const Clock& clock
     : VirtualNeighbourhood(std::move(scenario), clock, Options{}) {}
 
 VirtualNeighbourhood::VirtualNeighbourhood(Scenario scenario, const Clock& clock, Options options)
+    : VirtualNeighbourhood(std::move(scenario), clock, options, nullptr, {}) {}
+
+VirtualNeighbourhood::VirtualNeighbourhood(Scenario scenario, const Clock& clock, Options options,
+                                           EventLoop& loop, ObjectPushLookup objectPushServer)
+    : VirtualNeighbourhood(std::move(scenario), clock, options, &loop, objectPushServer) {}
+
+VirtualNeighbourhood::VirtualNeighbourhood(Scenario scenario, const Clock& clock,
+                                           const Options& options, EventLoop* loop,
+                                           const ObjectPushLookup& objectPushServer)
     : m_state(std::make_shared<SimWin32State>(std::move(scenario), clock)) {
     if (!InstallSimWin32State(m_state))
         throw std::logic_error("another virtual neighbourhood is current");
     g_currentNeighbourhood.store(this);
     try {
-        RegisterLibraries(options);
+        RegisterLibraries(options, loop, objectPushServer);
     } catch (...) {
         // A neighbourhood that failed to build must not stay current.
         m_registrations.clear();
+        m_sockets.reset();
         g_currentNeighbourhood.store(nullptr);
         UninstallSimWin32State(m_state);
         throw;
     }
 }
 
-void VirtualNeighbourhood::RegisterLibraries(const Options& options) {
+void VirtualNeighbourhood::RegisterLibraries(const Options& options, EventLoop* loop,
+                                             const ObjectPushLookup& objectPushServer) {
     const Scenario& model = m_state->GetScenario();
     if (model.IsInstalled(StackKind::Microsoft)) {
         m_registrations.push_back(InProcessLibraries::Register(
@@ -41,7 +53,24 @@ void VirtualNeighbourhood::RegisterLibraries(const Options& options) {
             SimBluetoothApiEntryPoints()));
     }
     // The platform's own libraries are there whatever stack is installed.
-    m_registrations.push_back(InProcessLibraries::Register("ws2_32.dll", SimWinsockEntryPoints()));
+    EntryPointTable winsock = SimWinsockEntryPoints();
+    if (loop != nullptr) {
+        const std::shared_ptr<SimWin32State> state = m_state;
+        m_socketDirectory = std::make_unique<ScenarioSocketDirectory>(
+            model, ScenarioSocketDirectory::Sources{
+                       [state] { return state->ScenarioTimeMs(); },
+                       [state] { return state->IrDADevicePresent(); },
+                       objectPushServer,
+                       {},
+                   });
+        m_sockets = std::make_unique<SimWinsockSockets>(*loop, *m_socketDirectory);
+        // The stream sockets take over socket and closesocket, which open
+        // IrDA sockets the same way.
+        for (auto& [name, entry] : SimWinsockSocketEntryPoints()) {
+            winsock[name] = entry;
+        }
+    }
+    m_registrations.push_back(InProcessLibraries::Register("ws2_32.dll", std::move(winsock)));
     m_registrations.push_back(
         InProcessLibraries::Register("setupapi.dll", SimSetupApiEntryPoints()));
     m_registrations.push_back(InProcessLibraries::Register("advapi32.dll", SimAdvapiEntryPoints()));
@@ -56,6 +85,7 @@ void VirtualNeighbourhood::RegisterLibraries(const Options& options) {
 
 VirtualNeighbourhood::~VirtualNeighbourhood() {
     m_registrations.clear();
+    m_sockets.reset();
     g_currentNeighbourhood.store(nullptr);
     UninstallSimWin32State(m_state);
 }

@@ -2,9 +2,11 @@
 
 #include "platform/Clock.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/EventLoop.h"
 #include "sim/Scenario.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +15,8 @@
 namespace kavri::sim {
 
 class SimWin32State;
+class ScenarioSocketDirectory;
+class SimWinsockSockets;
 
 // The virtual neighbourhood: one scenario brought to life on a clock. While it
 // lives it is the process's current neighbourhood and its stand-in libraries
@@ -31,6 +35,12 @@ class SimWin32State;
 // call is safe; afterwards every entry point fails with its error code.
 // Unload the bindings first anyway: a library loaded before stays loaded.
 //
+// Given an event loop, "ws2_32.dll" also carries the stream sockets of the
+// Bluetooth and IrDA families (SimWinsockSockets): a connect to a device's
+// Object Push channel reaches the TCP endpoint that stands behind it, and the
+// scenario decides who answers (ScenarioSocketDirectory). The neighbourhood
+// is then constructed and destroyed on that loop's thread.
+//
 // Construct and destroy it on one thread; the setters and observations may be
 // used from any thread. The clock must outlive it.
 class VirtualNeighbourhood {
@@ -40,6 +50,10 @@ public:
         bool bluetoothApiAsBthpropsOnly = false;
     };
 
+    // The endpoint ("host:port") of a device's built-in Object Push server, if
+    // one runs for it; devices with an external endpoint use that instead.
+    using ObjectPushLookup = std::function<std::optional<std::string>(const DeviceSpec& device)>;
+
     struct RegistryValue {
         std::uint32_t type = 0;
         std::vector<std::uint8_t> data;
@@ -47,6 +61,9 @@ public:
 
     VirtualNeighbourhood(Scenario scenario, const Clock& clock);
     VirtualNeighbourhood(Scenario scenario, const Clock& clock, Options options);
+    // With the stream sockets, whose events the loop carries.
+    VirtualNeighbourhood(Scenario scenario, const Clock& clock, Options options, EventLoop& loop,
+                         ObjectPushLookup objectPushServer = {});
     ~VirtualNeighbourhood();
     VirtualNeighbourhood(const VirtualNeighbourhood&) = delete;
     VirtualNeighbourhood& operator=(const VirtualNeighbourhood&) = delete;
@@ -83,9 +100,14 @@ public:
     std::uint64_t RadioFindCount() const;
 
 private:
-    void RegisterLibraries(const Options& options);
+    VirtualNeighbourhood(Scenario scenario, const Clock& clock, const Options& options,
+                         EventLoop* loop, const ObjectPushLookup& objectPushServer);
+    void RegisterLibraries(const Options& options, EventLoop* loop,
+                           const ObjectPushLookup& objectPushServer);
 
     std::shared_ptr<SimWin32State> m_state;
+    std::unique_ptr<ScenarioSocketDirectory> m_socketDirectory;
+    std::unique_ptr<SimWinsockSockets> m_sockets;
     std::vector<std::unique_ptr<InProcessLibraries::Registration>> m_registrations;
 };
 

@@ -25,5 +25,6 @@ using CommandRegistration = std::function<CommandAction(CLI::App& app, const Glo
 std::optional<std::string> ScenarioOption(bool given, const std::string& value);
 
 CommandAction RegisterInquiryCommand(CLI::App& app, const GlobalOptions& global);
+CommandAction RegisterPushCommand(CLI::App& app, const GlobalOptions& global);
 
 }  // namespace kavri::cli

@@ -5,17 +5,26 @@
 
 #include "sim/ScenarioParser.h"
 #include "sim/VirtualNeighbourhood.h"
+#include "sim/VirtualObjectPushDevices.h"
 #include "stack/wclAPI.h"
 #include "stack/wclLoaders.h"
 
 namespace kavri::cli {
 
-StackSession::StackSession(const std::optional<std::string>& scenarioPath) {
+StackSession::StackSession(const std::optional<std::string>& scenarioPath,
+                           const std::string& inboxRoot) {
     // The neighbourhood registers its libraries before the stacks load, so
-    // the bindings find them exactly as they would find a real stack.
+    // the bindings find them exactly as they would find a real stack. A
+    // connect asks the lookup for a device's server only later, by which time
+    // the servers run.
     if (scenarioPath) {
         m_neighbourhood = std::make_unique<sim::VirtualNeighbourhood>(
-            sim::LoadScenarioFile(*scenarioPath), m_clock);
+            sim::LoadScenarioFile(*scenarioPath), m_clock, sim::VirtualNeighbourhood::Options{},
+            m_loop, [this](const sim::DeviceSpec& device) -> std::optional<std::string> {
+                return m_devices ? m_devices->Endpoint(device) : std::nullopt;
+            });
+        m_devices = std::make_unique<sim::VirtualObjectPushDevices>(
+            m_loop, m_neighbourhood->GetScenario(), inboxRoot);
     }
     m_manager = std::make_unique<TwclAPIManager>(m_loop, CreateDefaultLoaders(m_clock));
     m_manager->Load();
@@ -24,6 +33,7 @@ StackSession::StackSession(const std::optional<std::string>& scenarioPath) {
 StackSession::~StackSession() {
     m_manager.reset();
     m_neighbourhood.reset();
+    m_devices.reset();
 }
 
 bool StackSession::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -36,6 +46,10 @@ bool StackSession::RunUntil(const std::function<bool()>& done, std::chrono::mill
         m_loop.ProcessEvents(std::min(left, Clock::Duration(100)));
     }
     return true;
+}
+
+std::string DefaultInboxRoot() {
+    return (std::filesystem::temp_directory_path() / "kavri-virtual-inbox").string();
 }
 
 std::string DemoScenarioPath() {

@@ -22,9 +22,12 @@ int main(int argc, char** argv) {
 
     // One line per command family; an action returns -1 when its command was
     // not the one chosen.
+    // clang-format off
     const std::vector<CommandAction> actions = {
         RegisterInquiryCommand(app, global),
+        RegisterPushCommand(app, global),
     };
+    // clang-format on
 
     try {
         app.parse(argc, argv);

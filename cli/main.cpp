@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "cli/CampaignCommands.h"
 #include "cli/Commands.h"
+#include "cli/SettingsCommands.h"
 
 int main(int argc, char** argv) {
     using namespace kavri::cli;
@@ -26,13 +28,18 @@ int main(int argc, char** argv) {
     const std::vector<CommandAction> actions = {
         RegisterInquiryCommand(app, global),
         RegisterPushCommand(app, global),
+        RegisterCampaignCommands(app, global),
+        RegisterSettingsCommands(app, global),
     };
     // clang-format on
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        // Help and version requests exit 0; every usage error exits 2,
+        // whatever CLI11's own code for it.
+        app.exit(e);
+        return e.get_exit_code() == 0 ? 0 : 2;
     }
 
     if (version->parsed()) {

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/BuiltInTexts.h"
+#include "app/DateFormat.h"
+#include "cli/Commands.h"
+
+namespace kavri {
+class CampaignStore;
+class DateTimeClock;
+}  // namespace kavri
+
+namespace kavri::cli {
+
+// The values of `kavrictl campaign add` and `campaign edit`, as typed. Each
+// maps onto one part of the campaign record; an option left out keeps the new
+// editor's default (add) or the stored value (edit).
+//   SourceFile  --file PATH          the file copied into the campaign folder
+//   FileName    --file-name NAME     "FileName" (default: the source's name)
+//   Scheduling  --scheduling MODE    "Scheduling": continuous, time-based, day-of-week
+//   From/Until  --from, --until      "StartDateTime", "EndDateTime"
+//   Days        --days mon,tue,...   "Mon" ... "Sun" (the listed days set, the others clear)
+//   DailyFrom/DailyUntil --daily-from, --daily-until   "StartTime", "EndTime"
+//   Enabled     --enabled, --disabled                  "Enabled"
+// Date-times are "YYYY-MM-DD HH:MM:SS" (the date alone is midnight) or the
+// regional short date and long time; times "HH:MM:SS" or the regional long
+// time; in both the seconds may be left out.
+struct CampaignOptions {
+    std::optional<std::string> SourceFile;
+    std::optional<std::string> FileName;
+    std::optional<std::string> Scheduling;
+    std::optional<std::string> From;
+    std::optional<std::string> Until;
+    std::optional<std::string> Days;
+    std::optional<std::string> DailyFrom;
+    std::optional<std::string> DailyUntil;
+    std::optional<bool> Enabled;
+};
+
+// The campaign commands of kavrictl on one data folder: add and edit
+// file-based campaigns through the file-based editor (its checks, messages and
+// all-or-nothing saving), list, show, enable, disable and remove campaigns.
+//
+// Scheduling: without --scheduling, the time-window options select time-based
+// and the day options day-of-week; giving both kinds needs --scheduling. A new
+// time-based campaign needs --from and --until, a new day-of-week one --days,
+// --daily-from and --daily-until. The window of the chosen mode (and any window
+// whose two ends are both given) must not end before it starts, and a
+// day-of-week campaign needs at least one day: such a campaign could never be
+// sent, so it is refused rather than stored (the windows' pickers move an end
+// instead; a command line cannot be corrected in place).
+//
+// Every command returns the exit status: 0 done, 1 refused or failed with one
+// line "kavrictl: MESSAGE" on err (control characters escaped), nothing on disk
+// changed by a refusal. Output on out is one record per line; fields are
+// tab-separated and escaped with EscapeField.
+//
+// Lives on the thread that runs the command; the clock must outlive it. Throws
+// only std::bad_alloc.
+class CampaignCommands {
+public:
+    // dataFolder empty: the per-user data folder. texts gives the list's and the
+    // messages' texts; format is how records store date-times and times.
+    CampaignCommands(std::string dataFolder, const DateTimeClock& clock, DateFormat format,
+                     TextLookup texts, std::FILE* out, std::FILE* err);
+
+    // campaign add NAME --file PATH [...]: a new file-based campaign.
+    int Add(std::string_view name, const CampaignOptions& options);
+    // campaign edit NAME [...]: changes a file-based campaign; the name stays.
+    int Edit(std::string_view name, const CampaignOptions& options);
+    // campaign list: NAME <TAB> TYPE <TAB> STATE <TAB> SCHEDULING, one line per
+    // campaign in list order, with the main window's texts. STATE is "enabled"
+    // or "disabled" ("active" marks the campaign a running sender is sending,
+    // which a separate process does not know).
+    int List();
+    // campaign show NAME: KEY <TAB> VALUE for Name, Type, Scheduling,
+    // StartDateTime, EndDateTime, StartTime, EndTime, Mon ... Sun, Enabled,
+    // FileName, as read from the record; date-times "YYYY-MM-DD HH:MM:SS",
+    // times "HH:MM:SS", flags 1 or 0.
+    int Show(std::string_view name);
+    // campaign enable / disable NAME: writes "Enabled" alone, for any type.
+    int SetEnabled(std::string_view name, bool enabled);
+    // campaign remove NAME: the list entry, then the folder with its files.
+    int Remove(std::string_view name);
+
+private:
+    int Fail(std::string_view message) const;
+    // The store, or nothing after reporting why the data folder cannot be used.
+    std::unique_ptr<CampaignStore> OpenStore() const;
+    // Empty when name is a listed campaign; else the message.
+    std::string FindRefusal(const CampaignStore& store, std::string_view name) const;
+    int Save(CampaignStore& store, std::string_view name, const CampaignOptions& options,
+             bool editing);
+
+    std::string m_dataFolder;
+    const DateTimeClock& m_clock;
+    DateFormat m_format;
+    TextLookup m_texts;
+    std::FILE* m_out;
+    std::FILE* m_err;
+};
+
+// Registers `campaign` and its subcommands on app.
+CommandAction RegisterCampaignCommands(CLI::App& app, const GlobalOptions& global);
+
+}  // namespace kavri::cli

@@ -1,0 +1,169 @@
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/DateTimeClock.h"
+#include "cli/CampaignCommands.h"
+#include "cli/Commands.h"
+
+namespace kavri::cli {
+namespace {
+
+// What the campaign subcommands parse into; shared with the action, which runs
+// after parsing.
+struct CampaignArguments {
+    std::string Name;
+    std::string SourceFile;
+    std::string FileName;
+    std::string Scheduling;
+    std::string From;
+    std::string Until;
+    std::string Days;
+    std::string DailyFrom;
+    std::string DailyUntil;
+    bool Enabled = false;
+    bool Disabled = false;
+
+    // The options of one subcommand, each present only when it was given.
+    struct Given {
+        CLI::Option* SourceFile = nullptr;
+        CLI::Option* FileName = nullptr;
+        CLI::Option* Scheduling = nullptr;
+        CLI::Option* From = nullptr;
+        CLI::Option* Until = nullptr;
+        CLI::Option* Days = nullptr;
+        CLI::Option* DailyFrom = nullptr;
+        CLI::Option* DailyUntil = nullptr;
+        CLI::Option* Enabled = nullptr;
+        CLI::Option* Disabled = nullptr;
+    };
+
+    CampaignOptions Options(const Given& given) const {
+        auto take = [](CLI::Option* option, const std::string& value) {
+            return option != nullptr && option->count() > 0 ? std::optional<std::string>(value)
+                                                            : std::nullopt;
+        };
+        CampaignOptions options;
+        options.SourceFile = take(given.SourceFile, SourceFile);
+        options.FileName = take(given.FileName, FileName);
+        options.Scheduling = take(given.Scheduling, Scheduling);
+        options.From = take(given.From, From);
+        options.Until = take(given.Until, Until);
+        options.Days = take(given.Days, Days);
+        options.DailyFrom = take(given.DailyFrom, DailyFrom);
+        options.DailyUntil = take(given.DailyUntil, DailyUntil);
+        if (given.Enabled != nullptr && given.Enabled->count() > 0) {
+            options.Enabled = true;
+        }
+        if (given.Disabled != nullptr && given.Disabled->count() > 0) {
+            options.Enabled = false;
+        }
+        return options;
+    }
+};
+
+void AddNameArgument(CLI::App* command, CampaignArguments& arguments) {
+    command->add_option("NAME", arguments.Name, "the campaign's display name")->required();
+}
+
+// The options shared by add and edit.
+CampaignArguments::Given AddCampaignOptions(CLI::App* command, CampaignArguments& arguments) {
+    CampaignArguments::Given given;
+    given.SourceFile = command->add_option("--file", arguments.SourceFile,
+                                           "file to push; it is copied into the campaign folder");
+    given.FileName =
+        command->add_option("--file-name", arguments.FileName,
+                            "name under which devices receive the file (default: its own name)");
+    given.Scheduling =
+        command
+            ->add_option("--scheduling", arguments.Scheduling,
+                         "continuous, time-based or day-of-week (default: from the options "
+                         "given, else continuous)")
+            ->check(CLI::IsMember({"continuous", "time-based", "day-of-week"}));
+    given.From = command->add_option(
+        "--from", arguments.From,
+        "time-based: start, \"YYYY-MM-DD HH:MM:SS\" or regional; a date alone is 00:00:00");
+    given.Until = command->add_option("--until", arguments.Until,
+                                      "time-based: end (included), \"YYYY-MM-DD HH:MM:SS\" or "
+                                      "regional; a date alone is 00:00:00");
+    given.Days = command->add_option("--days", arguments.Days,
+                                     "day-of-week: the days, e.g. mon,tue,wed,thu,fri");
+    given.DailyFrom = command->add_option("--daily-from", arguments.DailyFrom,
+                                          "day-of-week: daily start, HH:MM:SS");
+    given.DailyUntil = command->add_option("--daily-until", arguments.DailyUntil,
+                                           "day-of-week: daily end, HH:MM:SS");
+    return given;
+}
+
+}  // namespace
+
+CommandAction RegisterCampaignCommands(CLI::App& app, const GlobalOptions& global) {
+    auto* campaign = app.add_subcommand("campaign", "manage the campaigns of the data folder");
+    campaign->require_subcommand(1);
+    auto arguments = std::make_shared<CampaignArguments>();
+
+    auto* add = campaign->add_subcommand("add", "create a file-based campaign");
+    AddNameArgument(add, *arguments);
+    CampaignArguments::Given addGiven = AddCampaignOptions(add, *arguments);
+    addGiven.SourceFile->required();
+    addGiven.Disabled =
+        add->add_flag("--disabled", arguments->Disabled, "create it disabled (default: enabled)");
+
+    auto* edit = campaign->add_subcommand("edit", "change a file-based campaign");
+    AddNameArgument(edit, *arguments);
+    CampaignArguments::Given editGiven = AddCampaignOptions(edit, *arguments);
+    editGiven.Enabled = edit->add_flag("--enabled", arguments->Enabled, "enable it");
+    editGiven.Disabled = edit->add_flag("--disabled", arguments->Disabled, "disable it");
+    editGiven.Enabled->excludes(editGiven.Disabled);
+
+    auto* list = campaign->add_subcommand(
+        "list", "list the campaigns, one per line: NAME, TYPE, STATE, SCHEDULING");
+    auto* show =
+        campaign->add_subcommand("show", "print a campaign's record, one KEY VALUE a line");
+    AddNameArgument(show, *arguments);
+    auto* enable = campaign->add_subcommand("enable", "let a campaign take part in sending");
+    AddNameArgument(enable, *arguments);
+    auto* disable = campaign->add_subcommand("disable", "keep a campaign out of sending");
+    AddNameArgument(disable, *arguments);
+    auto* remove = campaign->add_subcommand("remove", "delete a campaign and its folder");
+    AddNameArgument(remove, *arguments);
+
+    const GlobalOptions* options = &global;
+    return [=]() -> int {
+        if (!campaign->parsed()) {
+            return -1;
+        }
+        const SystemDateTimeClock clock;
+        CampaignCommands commands(options->dataFolder, clock, DateFormat::FromLocale(), BuiltInText,
+                                  stdout, stderr);
+        const std::string& name = arguments->Name;
+        if (add->parsed()) {
+            return commands.Add(name, arguments->Options(addGiven));
+        }
+        if (edit->parsed()) {
+            return commands.Edit(name, arguments->Options(editGiven));
+        }
+        if (list->parsed()) {
+            return commands.List();
+        }
+        if (show->parsed()) {
+            return commands.Show(name);
+        }
+        if (enable->parsed()) {
+            return commands.SetEnabled(name, true);
+        }
+        if (disable->parsed()) {
+            return commands.SetEnabled(name, false);
+        }
+        if (remove->parsed()) {
+            return commands.Remove(name);
+        }
+        return 2;
+    };
+}
+
+}  // namespace kavri::cli

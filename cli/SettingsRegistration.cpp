@@ -1,0 +1,51 @@
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/Commands.h"
+#include "cli/SettingsCommands.h"
+
+namespace kavri::cli {
+
+CommandAction RegisterSettingsCommands(CLI::App& app, const GlobalOptions& global) {
+    auto* settings = app.add_subcommand("settings", "show or change the application settings");
+    settings->require_subcommand(1);
+
+    struct Arguments {
+        std::string Key;
+        std::string Value;
+    };
+    auto arguments = std::make_shared<Arguments>();
+
+    auto* show =
+        settings->add_subcommand("show", "print the settings, one KEY<TAB>VALUE line each");
+    auto* showKey = show->add_option("KEY", arguments->Key, "print only this setting");
+    auto* set = settings->add_subcommand("set", "change one setting");
+    set->add_option("KEY", arguments->Key,
+                    "ConnectTimeout, IdleTimeout, MaxConnections, RejectedTimeout, Language or "
+                    "LocalRadioName")
+        ->required();
+    set->add_option("VALUE", arguments->Value, "the new value")->required();
+
+    const GlobalOptions* options = &global;
+    return [=]() -> int {
+        if (!settings->parsed()) {
+            return -1;
+        }
+        if (show->parsed()) {
+            const std::optional<std::string> key =
+                showKey->count() > 0 ? std::optional<std::string>(arguments->Key) : std::nullopt;
+            return ShowSettings(options->dataFolder, key, stdout, stderr);
+        }
+        if (set->parsed()) {
+            return SetSetting(options->dataFolder, arguments->Key, arguments->Value, stdout,
+                              stderr);
+        }
+        return 2;
+    };
+}
+
+}  // namespace kavri::cli

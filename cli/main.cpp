@@ -9,6 +9,7 @@
 
 #include "cli/CampaignCommands.h"
 #include "cli/Commands.h"
+#include "cli/RunCommand.h"
 #include "cli/SettingsCommands.h"
 
 int main(int argc, char** argv) {
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
         RegisterPushCommand(app, global),
         RegisterCampaignCommands(app, global),
         RegisterSettingsCommands(app, global),
+        RegisterRunCommand(app, global),
     };
     // clang-format on
 

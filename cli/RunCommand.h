@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace kavri {
+class DateTimeClock;
+class EventLoop;
+}  // namespace kavri
+
+namespace kavri::cli {
+
+struct GlobalOptions;
+using CommandAction = std::function<int()>;
+
+// kavrictl run [--simulate [SCENARIO]] [--inbox DIR] [--cycles N]
+CommandAction RegisterRunCommand(CLI::App& app, const GlobalOptions& global);
+
+// What kavrictl run is asked to do.
+struct RunOptions {
+    // The data folder; empty: the per-user one.
+    std::string DataFolder;
+    // The virtual neighbourhood's scenario file; none: the real stacks.
+    std::optional<std::string> Scenario;
+    // Where the virtual devices keep what they receive (one folder per
+    // device); empty: the default of the virtual neighbourhood.
+    std::string InboxRoot;
+    // Stop after this many discovery cycles; 0: run until SIGINT or SIGTERM.
+    // A cycle ends when the sender begins its pause, that is when every
+    // device of the cycle has been tried and no link is open.
+    unsigned Cycles = 0;
+};
+
+// kavrictl run: starts the sender on the data folder exactly as the main
+// window's Start command does and prints one line per event:
+//   TIME <TAB> EVENT <TAB> ADDRESS <TAB> NAME <TAB> CAMPAIGN <TAB> RESULT
+// TIME is the local date and time "YYYY-MM-DD HH:MM:SS". EVENT is one of
+// started, discovery-started, discovery-complete, accept, refuse, connecting,
+// connected, send-start, send-complete, disconnected, stopped. ADDRESS and
+// NAME are the device's (NAME as the device list shows it); CAMPAIGN is the
+// campaign of the cycle. RESULT is the library's result code as 0xXXXXXXXX
+// for connected and send-complete, the reason for refuse (no-campaign,
+// black-listed, already-accepted, recently-refused), refusal-expired for an
+// accept whose earlier refusal has just run out. Fields are escaped
+// (EscapeField) and "-" stands for an empty one.
+//
+// Ends after options.Cycles cycles or on SIGINT/SIGTERM, stopping the sender,
+// freeing the radio and unloading the stacks in that order; returns 0 then.
+// Returns 1 with one line on err when no radio is available ("kavrictl:
+// Transport is not available."), when the sender refuses to start (the
+// library's message), when the data folder or the scenario cannot be used,
+// and when the sender stops by itself because the radio's stack went away.
+// A device record that cannot be written is one line on err; the run goes on.
+int RunSender(const RunOptions& options, std::FILE* out, std::FILE* err);
+
+// The surroundings RunSender builds for itself, for a caller that has set up
+// the stacks itself (options.Scenario and InboxRoot are then not looked at):
+// a loaded stack manager on loop, the date-time clock of
+// the records and the printed times, the computer's name for the radio, and
+// one step of event handling (RunSender's own waits up to a second on the
+// real clock; a test's advances a manual one when nothing is ready).
+struct RunEnvironment {
+    EventLoop& Loop;
+    const DateTimeClock& Clock;
+    std::string ComputerName;
+    std::function<void()> ProcessEvents;
+};
+int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FILE* out,
+                std::FILE* err);
+
+// SIGINT and SIGTERM, while an object lives, only write a byte to a pipe that
+// the run loop watches; the loop then runs the orderly shutdown. The previous
+// handlers come back on destruction. One at a time in a process (a second
+// throws std::logic_error); the constructor throws std::system_error when the
+// pipe or a handler cannot be set up. Construct and destroy it on one thread.
+class StopSignals {
+public:
+    StopSignals();
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // The pipe's reading end: readable once a signal came.
+    int Fd() const { return m_readFd; }
+    // Whether a signal came; empties the pipe.
+    bool Take();
+
+private:
+    int m_readFd = -1;
+    int m_writeFd = -1;
+};
+
+}  // namespace kavri::cli

@@ -1,0 +1,436 @@
+// The controller over the real stack manager, discovery and sender engine: fake
+// stacks answer the inquiries, name and class queries and the radio-name
+// writes, and the pool's Object Push clients are fakes that the test connects,
+// completes and fails by hand. The manual clock drives the sender's timers;
+// waits for the discovery and hand-off threads are capped in real time.
+#include "app/SenderController.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "AppTestFolder.h"
+#include "app/AppSettings.h"
+#include "app/CampaignStore.h"
+#include "app/CampaignTable.h"
+#include "app/DateTimeClock.h"
+#include "app/IniFile.h"
+#include "platform/PollEventLoop.h"
+#include "stack/wclExceptions.h"
+#include "stack/wclFakeStacks.h"
+
+namespace kavri {
+namespace {
+
+using namespace std::chrono_literals;
+using test::At;
+using test::ProcessPending;
+using test::ProcessUntil;
+
+constexpr std::size_t kBlueSoleil = 0;
+constexpr std::size_t kMicrosoft = 1;
+
+const std::string kFirst = "(00:00:00:00:00:01)";
+const std::string kSecond = "(00:00:00:00:00:02)";
+const std::string kThird = "(00:00:00:00:00:03)";
+
+std::string Short(const std::string& address) {
+    return address.empty() ? "-" : address.substr(16, 2);
+}
+
+// An Object Push client whose link the test brings up or fails; a put is
+// recorded and completed by the test. Keeps itself in a registry while it
+// lives, since the sender replaces its pool when MaxConnections changes.
+class FakeClient final : public TwclOPPClient {
+public:
+    FakeClient(EventLoop& loop, std::vector<FakeClient*>& registry)
+        : TwclOPPClient(loop), m_registry(registry) {
+        m_registry.push_back(this);
+    }
+    ~FakeClient() override {
+        DestroyingDisconnect();
+        m_registry.erase(std::find(m_registry.begin(), m_registry.end(), this));
+    }
+
+    void LinkUp() {
+        SetConnected(true);
+        DoConnect(0);
+    }
+    void Fail(std::uint32_t result) {
+        DoConnect(result);
+        Disconnect();
+    }
+    using TwclOPPClient::Put;
+    void Put(const std::string& name, std::span<const std::uint8_t> object) override {
+        puts.push_back(name + " " + std::to_string(object.size()));
+    }
+    void FinishPut(std::uint32_t result) { OnComplete(*this, result, TwclOBEXOperation::ooPut); }
+
+    std::vector<std::string> puts;
+
+protected:
+    void InternalConnect() override {}
+    void InternalDisconnect() override {}
+    void InternalWrite(const std::uint8_t*, std::size_t) override {}
+
+private:
+    std::vector<FakeClient*>& m_registry;
+};
+
+class SenderControllerTest : public ::testing::Test {
+protected:
+    SenderControllerTest()
+        : store(DataFolder::Open(temp.Path() + "data"), DateFormat::Iso()),
+          dateClock(At(2026, 12, 9, 10)),
+          table(store, dateClock, [](std::string_view key) { return std::string(key); }),
+          settings(store.Folder().SettingsFile()) {
+        fakes.SetReady(kMicrosoft, true);
+        {
+            std::lock_guard lock(fakes[kMicrosoft].mutex);
+            fakes[kMicrosoft].remoteName = "Phone";
+            fakes[kMicrosoft].classOfDevice = 0x5A020C;
+        }
+    }
+    ~SenderControllerTest() override { controller.reset(); }
+
+    void MakeController() {
+        controller = std::make_unique<SenderController>(
+            loop, store, table, settings, dateClock, "KAVRI-HOST",
+            [this](EventLoop& l) { return std::make_unique<FakeClient>(l, clients); });
+        controller->OnEvent = [this](const SenderEvent& event) { Record(event); };
+        controller->Decisions().OnRecordFailed = [this](const std::string& message) {
+            ADD_FAILURE() << message;
+        };
+    }
+    void LoadController() {
+        MakeController();
+        controller->LoadStacks();
+        ProcessPending(loop);
+    }
+
+    // The journal entry of an event: kind, device, campaign, result.
+    void Record(const SenderEvent& event) {
+        static const char* const kKinds[] = {"started",
+                                             "discovery-started",
+                                             "discovery-complete",
+                                             "accept",
+                                             "refuse",
+                                             "connecting",
+                                             "connected",
+                                             "send-start",
+                                             "send-complete",
+                                             "disconnected",
+                                             "sleep",
+                                             "stopped"};
+        std::ostringstream entry;
+        entry << kKinds[static_cast<int>(event.Kind)];
+        if (!event.Address.empty()) {
+            entry << " " << Short(event.Address);
+        }
+        if (event.Result) {
+            entry << " " << std::hex << std::uppercase << *event.Result;
+        }
+        if (event.Kind == SenderEventKind::Refuse) {
+            entry << " reason " << static_cast<int>(event.Reason);
+        }
+        if (event.Kind == SenderEventKind::Stopped && event.Requested) {
+            entry << " requested";
+        }
+        events.push_back(entry.str());
+        fakes.journal->Add("event " + entry.str());
+    }
+    std::size_t Count(const std::string& entry) const {
+        return static_cast<std::size_t>(std::count(events.begin(), events.end(), entry));
+    }
+    bool WaitFor(const std::string& entry) {
+        return ProcessUntil(loop, [&] { return Count(entry) > 0; });
+    }
+    void Advance(std::chrono::milliseconds by) {
+        clock.Advance(by);
+        ProcessPending(loop);
+    }
+    FakeClient* ClientOf(const std::string& address) {
+        for (FakeClient* client : clients) {
+            if (client->Active() && client->BluetoothParams().Address() == address) {
+                return client;
+            }
+        }
+        ADD_FAILURE() << "no client for " << address;
+        return nullptr;
+    }
+
+    void AddCampaign(const std::string& name, const std::string& payload) {
+        const std::string folder = store.CampaignFolder(name);
+        std::filesystem::create_directory(folder);
+        IniFile record(folder + "settings.dat", DateFormat::Iso());
+        ASSERT_TRUE(record.WriteValues("SETTINGS", {{"Name", name},
+                                                    {"Type", "0"},
+                                                    {"Scheduling", "0"},
+                                                    {"Enabled", "1"},
+                                                    {"FileName", "promo.txt"}}));
+        test::Spill(folder + "promo.txt", payload);
+        std::string error;
+        ASSERT_TRUE(store.Campaigns().Add(DataFolder::CampaignFolderName(name), error)) << error;
+        table.RefreshCampaigns();
+    }
+    void Found(std::vector<std::string> addresses) {
+        std::lock_guard lock(fakes[kMicrosoft].mutex);
+        fakes[kMicrosoft].inquiryResult = std::move(addresses);
+    }
+
+    ManualClock clock;
+    PollEventLoop loop{clock};
+    test::CaughtExceptions caught;
+    test::FakeStacks fakes;
+    TwclAPIManager manager{loop, fakes.Loaders()};
+    test::TempFolder temp;
+    CampaignStore store;
+    ManualDateTimeClock dateClock;
+    CampaignTable table;
+    AppSettings settings;
+    std::vector<FakeClient*> clients;
+    std::vector<std::string> events;
+    std::unique_ptr<SenderController> controller;
+};
+
+// ---- The radio ----------------------------------------------------------------------
+
+TEST_F(SenderControllerTest, LoadedStacksSelectTheFirstStacksRadio) {
+    // Situation: BlueSoleil and Microsoft are ready when the stacks load.
+    // Expected: no radio before OnLoaded arrives; then BlueSoleil's (the first
+    // in stack order), and Start is enabled while Stop is not.
+    fakes.SetReady(kBlueSoleil, true);
+    MakeController();
+    controller->LoadStacks();
+    EXPECT_EQ(controller->SelectedRadio(), nullptr) << "chosen on OnLoaded";
+    EXPECT_FALSE(controller->StartEnabled());
+    ProcessPending(loop);
+    ASSERT_NE(controller->SelectedRadio(), nullptr);
+    EXPECT_EQ(controller->SelectedRadio()->API(), TwclBluetoothAPI::baBlueSoleil);
+    EXPECT_TRUE(controller->StartEnabled());
+    EXPECT_FALSE(controller->StopEnabled());
+}
+
+TEST_F(SenderControllerTest, AManagerLoadedBeforeSelectsTheRadioAtOnce) {
+    // Situation: the stack manager was loaded before the controller existed
+    // (as kavrictl's session does), so no OnLoaded will come.
+    // Expected: the radio is chosen during LoadStacks.
+    manager.Load();
+    ProcessPending(loop);
+    MakeController();
+    controller->LoadStacks();
+    ASSERT_NE(controller->SelectedRadio(), nullptr);
+    EXPECT_EQ(controller->SelectedRadio()->API(), TwclBluetoothAPI::baMicrosoft);
+}
+
+TEST_F(SenderControllerTest, WithoutAStackThereIsNoRadioAndStartFailsInTheEngine) {
+    // Situation: no stack is ready. Expected: no radio, Start disabled; run
+    // anyway, the steps give the engine no radio and it refuses to start.
+    fakes.SetReady(kMicrosoft, false);
+    LoadController();
+    EXPECT_EQ(controller->SelectedRadio(), nullptr);
+    EXPECT_FALSE(controller->StartEnabled());
+    EXPECT_THROW(controller->Start(), wclERadioRequired);
+    EXPECT_FALSE(controller->Active());
+    EXPECT_TRUE(events.empty());
+}
+
+// ---- Start --------------------------------------------------------------------------
+
+TEST_F(SenderControllerTest, StartAppliesTheSettingsReadAtThatMoment) {
+    // Situation: settings stored; "LocalRadioName" empty at the first start
+    // and set before the second; MaxConnections and the timeouts changed
+    // while the sender runs.
+    // Expected: first start: the computer's name on the radio and the stored
+    // values (seconds times 1000) on the engine; the changes made while
+    // running are not applied until the next start.
+    ASSERT_TRUE(settings.SetConnectTimeout(9));
+    ASSERT_TRUE(settings.SetMaxConnections(3));
+    ASSERT_TRUE(settings.SetIdleTimeout(2));
+    LoadController();
+
+    controller->Start();
+    EXPECT_TRUE(controller->Active());
+    EXPECT_TRUE(controller->StopEnabled());
+    EXPECT_FALSE(controller->StartEnabled());
+    EXPECT_EQ(events.front(), "started");
+    EXPECT_EQ(fakes[kMicrosoft].writtenName, "KAVRI-HOST");
+    EXPECT_EQ(controller->Sender().Radio()->API(), TwclBluetoothAPI::baMicrosoft);
+    EXPECT_EQ(controller->Sender().ConnectTimeOut(), 9000);
+    EXPECT_EQ(controller->Sender().MaxConnections(), 3);
+    EXPECT_EQ(controller->Sender().SleepInterval(), 2000u);
+    EXPECT_EQ(clients.size(), 3u);
+
+    ASSERT_TRUE(settings.SetMaxConnections(7));
+    ASSERT_TRUE(settings.SetConnectTimeout(30));
+    ASSERT_TRUE(settings.SetIdleTimeout(60));
+    ASSERT_TRUE(settings.SetLocalRadioName("Shop front"));
+    controller->Start();  // does nothing while running
+    EXPECT_EQ(controller->Sender().MaxConnections(), 3);
+    EXPECT_EQ(Count("started"), 1u);
+
+    controller->Stop();
+    EXPECT_EQ(events.back(), "stopped requested");
+    controller->Start();
+    EXPECT_EQ(fakes[kMicrosoft].writtenName, "Shop front");
+    EXPECT_EQ(controller->Sender().MaxConnections(), 7);
+    EXPECT_EQ(controller->Sender().ConnectTimeOut(), 30000);
+    EXPECT_EQ(controller->Sender().SleepInterval(), 60000u);
+}
+
+TEST_F(SenderControllerTest, ARefusedSettingEndsStartAndTheEngineStaysStopped) {
+    // Situation: "MaxConnections" stored as 0, then "IdleTimeout" as 0.
+    // Expected: the library's invalid-argument error with its message; the
+    // steps before the refused one have taken effect, the later ones not; no
+    // OnStarted; Start stays enabled.
+    ASSERT_TRUE(settings.SetConnectTimeout(12));
+    ASSERT_TRUE(settings.SetMaxConnections(0));
+    ASSERT_TRUE(settings.SetIdleTimeout(4));
+    LoadController();
+    try {
+        controller->Start();
+        ADD_FAILURE() << "Start went through";
+    } catch (const wclException& e) {
+        EXPECT_EQ(e.ErrorCode(), kWclErrInvalidArgument);
+        EXPECT_STREQ(e.what(), wclErrorMessage(kWclErrInvalidArgument));
+    }
+    EXPECT_FALSE(controller->Active());
+    EXPECT_TRUE(controller->StartEnabled());
+    EXPECT_EQ(controller->Sender().ConnectTimeOut(), 12000);
+    EXPECT_EQ(controller->Sender().MaxConnections(), 5) << "the engine's own default";
+    EXPECT_EQ(controller->Sender().SleepInterval(), 2000u);
+    EXPECT_TRUE(events.empty());
+
+    ASSERT_TRUE(settings.SetMaxConnections(2));
+    ASSERT_TRUE(settings.SetIdleTimeout(0));
+    EXPECT_THROW(controller->Start(), wclEInvalidArgument);
+    EXPECT_EQ(controller->Sender().MaxConnections(), 2);
+    EXPECT_FALSE(controller->Active());
+    EXPECT_TRUE(events.empty());
+}
+
+// ---- A cycle ------------------------------------------------------------------------
+
+TEST_F(SenderControllerTest, OneCycleReachesTheDecisionsAndTheListener) {
+    // Situation: three devices found; the second is black-listed; the first
+    // takes the push, the third refuses the connection.
+    // Expected: the events in the engine's order with the decisions' reasons,
+    // the file named by the campaign pushed, one record in each file, the
+    // statuses in the device list; then the pause.
+    AddCampaign("Summer", "hello");
+    IniFile blackList(store.Folder().BlackListFile(), DateFormat::Iso());
+    ASSERT_TRUE(blackList.WriteString(kSecond, "Name", "Banned"));
+    Found({kFirst, kSecond, kThird});
+    LoadController();
+
+    controller->Start();
+    ASSERT_TRUE(WaitFor("connecting 03"));
+    EXPECT_EQ(table.ActiveCampaign(), "Summer");
+    ClientOf(kFirst)->LinkUp();
+    ASSERT_EQ(ClientOf(kFirst)->puts, std::vector<std::string>{"promo.txt 5"});
+    ClientOf(kFirst)->FinishPut(0);
+    ClientOf(kThird)->Fail(0x8000F02B);
+    Advance(250ms);  // the pacing tick finds every device tried
+
+    const std::vector<std::string> expected = {"started",
+                                               "discovery-started",
+                                               "discovery-complete",
+                                               "accept 01",
+                                               "refuse 02 reason 3",
+                                               "accept 03",
+                                               "connecting 01",
+                                               "connecting 03",
+                                               "connected 01 0",
+                                               "send-start 01",
+                                               "send-complete 01 0",
+                                               "disconnected 01",
+                                               "connected 03 8000F02B",
+                                               "sleep"};
+    EXPECT_EQ(events, expected);
+
+    const std::string folder = store.CampaignFolder("Summer");
+    const IniFile accepted(folder + "accepted.dat", DateFormat::Iso());
+    EXPECT_EQ(accepted.ReadSections(), std::vector<std::string>{kFirst});
+    EXPECT_EQ(accepted.ReadString(kFirst, "Name", ""), "Phone at " + kFirst);
+    EXPECT_EQ(accepted.ReadString(kFirst, "COD", ""), "Smartphone");
+    EXPECT_EQ(accepted.ReadString(kFirst, "DateTime", ""), "2026-12-09 10:00:00");
+    const IniFile rejected(folder + "rejected.dat", DateFormat::Iso());
+    EXPECT_EQ(rejected.ReadSections(), std::vector<std::string>{kThird});
+
+    const auto& rows = controller->Decisions().Rows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].Status, dsSent);
+    EXPECT_EQ(rows[1].Status, dsBlackListed);
+    EXPECT_EQ(rows[2].Status, dsRejected);
+    EXPECT_EQ(rows[2].TypeText, "Smartphone");
+    EXPECT_TRUE(caught.Messages().empty());
+
+    // Stopping empties the list and clears the campaign and its mark.
+    controller->Stop();
+    EXPECT_TRUE(controller->Decisions().Rows().empty());
+    EXPECT_EQ(table.ActiveCampaign(), "");
+    EXPECT_EQ(table.Rows()[0].State, csEnabled);
+}
+
+// ---- Stopping by itself and shutting down -----------------------------------------------
+
+TEST_F(SenderControllerTest, LosingTheStackStopsTheSenderAndTheRadio) {
+    // Situation: the Microsoft stack goes away while the sender pauses.
+    // Expected: a stop that nobody asked for, no radio, Start disabled.
+    LoadController();
+    controller->Start();
+    ASSERT_TRUE(WaitFor("sleep"));
+    PostMessage(manager.WindowHandle(), wclMsg::kMicrosoftAbsent);
+    ASSERT_TRUE(WaitFor("stopped"));
+    ProcessPending(loop);
+    EXPECT_EQ(controller->SelectedRadio(), nullptr);
+    EXPECT_FALSE(controller->StartEnabled());
+    EXPECT_FALSE(controller->StopEnabled());
+}
+
+TEST_F(SenderControllerTest, ShutdownStopsTheEngineBeforeTheStacksUnload) {
+    // Situation: the sender is connecting to a device when the program ends.
+    // Expected: a requested "stopped" comes before the first stack unloads
+    // (had the stacks unloaded first, the engine would have stopped on its
+    // own, unrequested); the radio is gone; a second shutdown and the
+    // destructor do nothing more.
+    AddCampaign("Summer", "x");
+    Found({kFirst});
+    LoadController();
+    controller->Start();
+    ASSERT_TRUE(WaitFor("connecting 01"));
+    fakes.journal->Clear();
+
+    controller->Shutdown();
+    const std::vector<std::string> journal = fakes.journal->Entries();
+    ASSERT_FALSE(journal.empty());
+    EXPECT_EQ(journal.front(), "event stopped requested");
+    EXPECT_NE(std::find(journal.begin(), journal.end(), "unload Microsoft"), journal.end());
+    EXPECT_FALSE(controller->Active());
+    EXPECT_EQ(controller->SelectedRadio(), nullptr);
+    EXPECT_FALSE(manager.IsLoaded());
+
+    controller->Shutdown();
+    controller.reset();
+    EXPECT_EQ(fakes.journal->Entries(), journal);
+}
+
+TEST_F(SenderControllerTest, ShutdownWhileStoppedOnlyUnloads) {
+    // Situation: the program ends without having sent. Expected: no stop event,
+    // the stacks unloaded.
+    LoadController();
+    controller->Shutdown();
+    EXPECT_TRUE(events.empty());
+    EXPECT_FALSE(manager.IsLoaded());
+}
+
+}  // namespace
+}  // namespace kavri

@@ -1,0 +1,469 @@
+// kavrictl run over the virtual neighbourhood. The end-to-end cases build the
+// neighbourhood as the session of kavrictl does, with a virtual Object Push
+// server behind each device, but on a manual clock that moves only when
+// nothing else is ready, so the pause between cycles and the pacing cost no
+// real time. Waits for the discovery thread and the loopback links are capped
+// in real time. The cases through the command's own session end before any
+// pause begins.
+#include "cli/RunCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include "app/AppSettings.h"
+#include "app/DataFolder.h"
+#include "app/DateTimeClock.h"
+#include "app/IniFile.h"
+#include "platform/Clock.h"
+#include "platform/PollEventLoop.h"
+#include "sim/ScenarioParser.h"
+#include "sim/VirtualNeighbourhood.h"
+#include "sim/VirtualObjectPushDevices.h"
+#include "stack/wclAPI.h"
+#include "stack/wclExceptions.h"
+#include "stack/wclLoaders.h"
+
+namespace kavri::cli {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const std::string kAnna = "(00:17:E5:3A:91:02)";
+const std::string kNokia = "(00:16:B8:29:C4:0A)";
+const std::string kHeadset = "(00:0D:44:B2:18:7F)";
+const std::string kBanned = "(00:1B:59:05:A3:C8)";
+
+const char* const kStreet =
+    "stacks microsoft\n"
+    "radio (00:1A:7D:DA:71:13) \"Shop Radio\"\n"
+    "device (00:17:E5:3A:91:02) \"Anna's Phone\" class 0x5A020C\n"
+    "  service 9 \"OBEX Object Push\" 0x1105\n"
+    "device (00:16:B8:29:C4:0A) \"Nokia\\t6230i\" class 0x5A0204 behaviour refuse-object 0xC3\n"
+    "  service 4 \"OBEX Object Push\" 0x1105\n"
+    "device (00:0D:44:B2:18:7F) \"BT Headset\" class 0x240404 behaviour no-object-push\n"
+    "  service 1 \"Headset\" 0x1108\n"
+    "device (00:1B:59:05:A3:C8) \"Banned\" class 0x5A020C\n"
+    "  service 6 \"OBEX Object Push\" 0x1105\n";
+
+// The moment every printed time and record shows.
+TDateTime Morning() {
+    return TDateTime::FromParts({2026, 12, 9, 10, 0, 0, 0}).value_or(TDateTime());
+}
+
+std::string Drain(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, n);
+    }
+    std::fclose(file);
+    return text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// A data folder under the temporary folder, gone with the object.
+class Folder {
+public:
+    Folder() {
+        std::string pattern = (fs::temp_directory_path() / "kavri-run-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            ADD_FAILURE() << "cannot create a temporary folder";
+        }
+        m_root = pattern;
+    }
+    ~Folder() {
+        std::error_code ignored;
+        fs::remove_all(m_root, ignored);
+    }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    fs::path Root() const { return m_root; }
+    std::string Data() const { return (m_root / "data").string(); }
+    std::string Campaign(const std::string& folderName) const {
+        return (m_root / "data" / folderName).string() + "/";
+    }
+
+    // A continuous file-based campaign whose payload is promo.txt.
+    void AddCampaign(const std::string& name, const std::string& payload) {
+        const DataFolder data = DataFolder::Open(Data());
+        const std::string folder = data.CampaignFolder(name);
+        fs::create_directories(folder);
+        IniFile record(folder + "settings.dat", DateFormat::Iso());
+        ASSERT_TRUE(record.WriteValues("SETTINGS", {{"Name", name},
+                                                    {"Type", "0"},
+                                                    {"Scheduling", "0"},
+                                                    {"Enabled", "1"},
+                                                    {"FileName", "promo.txt"}}));
+        std::ofstream(folder + "promo.txt", std::ios::binary) << payload;
+        std::ofstream(data.CampaignsFile(), std::ios::binary | std::ios::app)
+            << DataFolder::CampaignFolderName(name) << "\r\n";
+    }
+    void BlackList(const std::string& address) {
+        IniFile blackList(DataFolder::Open(Data()).BlackListFile(), DateFormat::Iso());
+        ASSERT_TRUE(blackList.WriteString(address, "Name", "x"));
+    }
+    AppSettings Settings() const { return AppSettings(DataFolder::Open(Data()).SettingsFile()); }
+
+private:
+    fs::path m_root;
+};
+
+// The session of kavrictl (the virtual neighbourhood with a server and an
+// inbox for each device that offers Object Push, the stack manager loaded), on
+// a manual clock.
+class ManualSession {
+public:
+    ManualSession(const std::string& scenarioText, const fs::path& inboxRoot) {
+        m_neighbourhood = std::make_unique<sim::VirtualNeighbourhood>(
+            sim::ParseScenario(scenarioText), m_clock, sim::VirtualNeighbourhood::Options{}, m_loop,
+            [this](const sim::DeviceSpec& device) -> std::optional<std::string> {
+                return m_devices ? m_devices->Endpoint(device) : std::nullopt;
+            });
+        m_devices = std::make_unique<sim::VirtualObjectPushDevices>(
+            m_loop, m_neighbourhood->GetScenario(), inboxRoot);
+        m_manager = std::make_unique<TwclAPIManager>(m_loop, CreateDefaultLoaders(m_clock));
+        m_manager->Load();
+    }
+    ~ManualSession() {
+        m_manager.reset();
+        m_neighbourhood.reset();
+        m_devices.reset();
+    }
+
+    fs::path Inbox(const std::string& address) const { return m_devices->InboxOf(address); }
+
+    // Handles what is ready; when nothing came within a short real wait,
+    // moves the clock on by one pacing step. The limit turns a hang into a
+    // failure.
+    RunEnvironment Environment(const DateTimeClock& clock,
+                               std::function<void()> beforeEachStep = {}) {
+        return RunEnvironment{m_loop, clock, "KAVRI-HOST", [this, beforeEachStep] {
+                                  if (beforeEachStep) {
+                                      beforeEachStep();
+                                  }
+                                  if (++m_steps > 20000) {
+                                      ADD_FAILURE() << "the run does not end";
+                                      ::raise(SIGTERM);
+                                  }
+                                  if (!m_loop.ProcessEvents(20ms)) {
+                                      m_clock.Advance(250ms);
+                                  }
+                              }};
+    }
+
+private:
+    ManualClock m_clock;
+    PollEventLoop m_loop{m_clock};
+    std::unique_ptr<sim::VirtualNeighbourhood> m_neighbourhood;
+    std::unique_ptr<sim::VirtualObjectPushDevices> m_devices;
+    std::unique_ptr<TwclAPIManager> m_manager;
+    int m_steps = 0;
+};
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Outcome RunIn(RunEnvironment environment, const RunOptions& options) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    Outcome outcome;
+    outcome.status = RunSenderIn(environment, options, out, err);
+    outcome.out = Drain(out);
+    outcome.err = Drain(err);
+    return outcome;
+}
+
+Outcome RunCommand(const RunOptions& options) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    Outcome outcome;
+    outcome.status = RunSender(options, out, err);
+    outcome.out = Drain(out);
+    outcome.err = Drain(err);
+    return outcome;
+}
+
+std::string Line(const std::string& event, const std::string& address, const std::string& name,
+                 const std::string& campaign, const std::string& result) {
+    return "2026-12-09 10:00:00\t" + event + "\t" + address + "\t" + name + "\t" + campaign + "\t" +
+           result;
+}
+
+TEST(RunCommand, TwoCyclesPushRecordAndRefuseAsDecided) {
+    // Situation: one campaign; a phone that takes the push, one that refuses
+    // the object (its name carries a tab), a headset without Object Push, a
+    // black-listed phone; one connection at a time, refusals kept for good.
+    // Expected: the exact lines of two cycles, then the orderly stop; the
+    // file in the phone's inbox; the phone in accepted.dat, the refusing
+    // phone in rejected.dat, nothing for the headset; status 0.
+    Folder folder;
+    folder.AddCampaign("Summer", "Come in, we are open!");
+    folder.BlackList(kBanned);
+    {
+        AppSettings settings = folder.Settings();
+        ASSERT_TRUE(settings.SetMaxConnections(1));
+        ASSERT_TRUE(settings.SetIdleTimeout(1));
+    }
+    ManualSession session(kStreet, folder.Root() / "inboxes");
+    const ManualDateTimeClock clock(Morning());
+    RunOptions options;
+    options.DataFolder = folder.Data();
+    options.Cycles = 2;
+    const Outcome outcome = RunIn(session.Environment(clock), options);
+
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    const std::string anna = "Anna's Phone";
+    const std::string nokia = "Nokia\\t6230i";
+    const std::string headset = "BT Headset";
+    const std::vector<std::string> expected = {
+        Line("started", "-", "-", "-", "-"),
+        Line("discovery-started", "-", "-", "-", "-"),
+        Line("discovery-complete", "-", "-", "Summer", "-"),
+        Line("accept", kAnna, anna, "Summer", "-"),
+        Line("accept", kNokia, nokia, "Summer", "-"),
+        Line("accept", kHeadset, headset, "Summer", "-"),
+        Line("refuse", kBanned, "Banned", "Summer", "black-listed"),
+        Line("connecting", kAnna, anna, "Summer", "-"),
+        Line("connected", kAnna, anna, "Summer", "0x00000000"),
+        Line("send-start", kAnna, anna, "Summer", "-"),
+        Line("send-complete", kAnna, anna, "Summer", "0x00000000"),
+        Line("disconnected", kAnna, anna, "Summer", "-"),
+        Line("connecting", kNokia, nokia, "Summer", "-"),
+        Line("connected", kNokia, nokia, "Summer", "0x00000000"),
+        Line("send-start", kNokia, nokia, "Summer", "-"),
+        Line("send-complete", kNokia, nokia, "Summer", "0x8000F01C"),
+        Line("disconnected", kNokia, nokia, "Summer", "-"),
+        Line("connecting", kHeadset, headset, "Summer", "-"),
+        Line("connected", kHeadset, headset, "Summer", "0x8000F02E"),
+        // Cycle 2: the same campaign; only the headset is tried again.
+        Line("discovery-started", "-", "-", "Summer", "-"),
+        Line("discovery-complete", "-", "-", "Summer", "-"),
+        Line("refuse", kAnna, anna, "Summer", "already-accepted"),
+        Line("refuse", kNokia, nokia, "Summer", "recently-refused"),
+        Line("accept", kHeadset, headset, "Summer", "-"),
+        Line("refuse", kBanned, "Banned", "Summer", "black-listed"),
+        Line("connecting", kHeadset, headset, "Summer", "-"),
+        Line("connected", kHeadset, headset, "Summer", "0x8000F02E"),
+        Line("stopped", "-", "-", "-", "-"),
+    };
+    EXPECT_EQ(Lines(outcome.out), expected);
+
+    std::ifstream pushed(session.Inbox(kAnna) / "promo.txt", std::ios::binary);
+    std::ostringstream content;
+    content << pushed.rdbuf();
+    EXPECT_EQ(content.str(), "Come in, we are open!");
+    EXPECT_FALSE(fs::exists(session.Inbox(kNokia) / "promo.txt"));
+
+    const IniFile accepted(folder.Campaign("SUMMER") + "accepted.dat");
+    EXPECT_EQ(accepted.ReadSections(), std::vector<std::string>{kAnna});
+    EXPECT_EQ(accepted.ReadString(kAnna, "Name", ""), anna);
+    EXPECT_EQ(accepted.ReadString(kAnna, "COD", ""), "Smartphone");
+    EXPECT_EQ(accepted.ReadDateTime(kAnna, "DateTime", TDateTime()).Value(), clock.Now().Value());
+    EXPECT_TRUE(accepted.ValueExists(kAnna, "Coupon"));
+    const IniFile rejected(folder.Campaign("SUMMER") + "rejected.dat");
+    EXPECT_EQ(rejected.ReadSections(), std::vector<std::string>{kNokia});
+    EXPECT_EQ(rejected.ReadString(kNokia, "Name", ""), "Nokia 6230i") << "tab stored as a blank";
+    EXPECT_EQ(rejected.ReadString(kNokia, "COD", ""), "Mobile phone");
+}
+
+TEST(RunCommand, ASignalEndsTheRunInOrder) {
+    // Situation: no cycle limit and no campaign; SIGINT arrives once the first
+    // line is out. Expected: the sender is stopped and its last line is
+    // "stopped"; status 0; the earlier SIGINT handling is back afterwards.
+    Folder folder;
+    ManualSession session(kStreet, folder.Root() / "inboxes");
+    const ManualDateTimeClock clock(Morning());
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    bool raised = false;
+    RunEnvironment environment = session.Environment(clock, [&] {
+        if (!raised && std::ftell(out) > 0) {
+            raised = true;
+            ::raise(SIGINT);
+        }
+    });
+    RunOptions options;
+    options.DataFolder = folder.Data();
+    const int status = RunSenderIn(environment, options, out, err);
+    const std::vector<std::string> lines = Lines(Drain(out));
+    EXPECT_EQ(status, 0) << Drain(err);
+    EXPECT_TRUE(raised);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines.front(), Line("started", "-", "-", "-", "-"));
+    EXPECT_EQ(lines.back(), Line("stopped", "-", "-", "-", "-"));
+
+    struct sigaction now {};
+    ASSERT_EQ(::sigaction(SIGINT, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+}
+
+TEST(RunCommand, ARefusedSettingIsOneErrorLine) {
+    // Situation: "MaxConnections" stored as 0. Expected: the library's message
+    // on one line, nothing on standard output, status 1.
+    Folder folder;
+    folder.AddCampaign("Summer", "x");
+    {
+        AppSettings settings = folder.Settings();
+        ASSERT_TRUE(settings.SetMaxConnections(0));
+    }
+    ManualSession session(kStreet, folder.Root() / "inboxes");
+    const ManualDateTimeClock clock(Morning());
+    RunOptions options;
+    options.DataFolder = folder.Data();
+    const Outcome outcome = RunIn(session.Environment(clock), options);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err,
+              std::string("kavrictl: ") + wclErrorMessage(kWclErrInvalidArgument) + "\n");
+}
+
+TEST(RunCommand, LosingTheRadioEndsTheRunWithAnError) {
+    // Situation: the radio is pulled two seconds into the run (no cycle limit).
+    // Expected: the sender stops by itself, "stopped" is the last line, one
+    // error line says why, status 1.
+    Folder folder;
+    {
+        AppSettings settings = folder.Settings();
+        ASSERT_TRUE(settings.SetIdleTimeout(1));
+    }
+    ManualSession session(
+        "stacks microsoft\n"
+        "radio (00:1A:7D:DA:71:13) \"Shop Radio\" present 0-2s\n"
+        "device (00:17:E5:3A:91:02) \"Anna's Phone\" class 0x5A020C\n"
+        "  service 9 \"OBEX Object Push\" 0x1105\n",
+        folder.Root() / "inboxes");
+    const ManualDateTimeClock clock(Morning());
+    RunOptions options;
+    options.DataFolder = folder.Data();
+    const Outcome outcome = RunIn(session.Environment(clock), options);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "kavrictl: the sender stopped: the radio is no longer available\n");
+    const std::vector<std::string> lines = Lines(outcome.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), Line("stopped", "-", "-", "-", "-"));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), Line("started", "-", "-", "-", "-")), 1);
+}
+
+// ---- Through the command's own session ----------------------------------------------
+
+std::string WriteScenario(const Folder& folder, const std::string& text) {
+    const fs::path path = folder.Root() / "street.scenario";
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+}
+
+TEST(RunCommand, WithoutARadioItFailsWithTheTransportMessage) {
+    // Situation: a neighbourhood where the stack is installed but no radio.
+    // Expected: one error line with the library's message, status 1, nothing
+    // on standard output.
+    Folder folder;
+    RunOptions options;
+    options.DataFolder = folder.Data();
+    options.Scenario = WriteScenario(folder, "stacks microsoft\n");
+    const Outcome outcome = RunCommand(options);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "kavrictl: Transport is not available.\n");
+}
+
+TEST(RunCommand, OneCycleOnTheRealClocks) {
+    // Situation: the command's own session on the real clocks; one campaign,
+    // one device that takes the push; one cycle, which ends when the sender
+    // begins its pause (after one pacing step of 250 ms, no pause).
+    // Expected: the lines of the cycle and the stop, each with six fields and
+    // a time of the form YYYY-MM-DD HH:MM:SS; the file in the device's inbox
+    // and the device in accepted.dat; status 0.
+    Folder folder;
+    folder.AddCampaign("Summer", "Open today");
+    RunOptions options;
+    options.DataFolder = folder.Data();
+    options.InboxRoot = (folder.Root() / "inboxes").string();
+    options.Cycles = 1;
+    options.Scenario = WriteScenario(folder,
+                                     "stacks microsoft\n"
+                                     "radio (00:1A:7D:DA:71:13) \"Shop Radio\"\n"
+                                     "device (00:17:E5:3A:91:02) \"Anna\" class 0x5A020C\n"
+                                     "  service 9 \"OBEX Object Push\" 0x1105\n");
+    const Outcome outcome = RunCommand(options);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    std::vector<std::string> rest;
+    for (const std::string& line : Lines(outcome.out)) {
+        ASSERT_GT(line.size(), 20u) << line;
+        const std::string time = line.substr(0, 19);
+        for (std::size_t i : {4u, 7u}) {
+            EXPECT_EQ(time[i], '-') << line;
+        }
+        EXPECT_EQ(time[10], ' ') << line;
+        EXPECT_EQ(time[13], ':') << line;
+        EXPECT_EQ(line[19], '\t') << line;
+        rest.push_back(line.substr(20));
+    }
+    const std::string device = kAnna + "\tAnna\tSummer\t";
+    EXPECT_EQ(rest, (std::vector<std::string>{
+                        "started\t-\t-\t-\t-", "discovery-started\t-\t-\t-\t-",
+                        "discovery-complete\t-\t-\tSummer\t-", "accept\t" + device + "-",
+                        "connecting\t" + device + "-", "connected\t" + device + "0x00000000",
+                        "send-start\t" + device + "-", "send-complete\t" + device + "0x00000000",
+                        "disconnected\t" + device + "-", "stopped\t-\t-\t-\t-"}));
+    const fs::path inbox = folder.Root() / "inboxes" / "0017E53A9102" / "promo.txt";
+    std::ifstream pushed(inbox, std::ios::binary);
+    std::ostringstream content;
+    content << pushed.rdbuf();
+    EXPECT_EQ(content.str(), "Open today") << inbox;
+    const IniFile accepted(folder.Campaign("SUMMER") + "accepted.dat");
+    EXPECT_EQ(accepted.ReadSections(), std::vector<std::string>{kAnna});
+}
+
+TEST(StopSignals, ASignalOnlyMarksThePipeAndHandlersComeBack) {
+    // Situation: SIGTERM while the watch is installed; a second watch at the
+    // same time. Expected: Take reports it once; the second is refused; the
+    // previous handler is in place after destruction.
+    struct sigaction before {};
+    ASSERT_EQ(::sigaction(SIGTERM, nullptr, &before), 0);
+    {
+        StopSignals signals;
+        EXPECT_FALSE(signals.Take());
+        EXPECT_THROW(StopSignals(), std::logic_error);
+        ::raise(SIGTERM);
+        ::raise(SIGTERM);
+        EXPECT_TRUE(signals.Take());
+        EXPECT_FALSE(signals.Take());
+    }
+    struct sigaction after {};
+    ASSERT_EQ(::sigaction(SIGTERM, nullptr, &after), 0);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+}  // namespace
+}  // namespace kavri::cli

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "CliTestSupport.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -18,16 +20,7 @@ struct Outcome {
     std::string err;
 };
 
-std::string Drain(std::FILE* file) {
-    std::string text;
-    std::rewind(file);
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, n);
-    std::fclose(file);
-    return text;
-}
+using test::Drain;
 
 Outcome RunOn(const std::string& scenarioText) {
     const auto path = std::filesystem::temp_directory_path() /

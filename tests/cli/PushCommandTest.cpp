@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "CliTestSupport.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,16 +35,7 @@ std::string Slurp(const fs::path& path) {
     return bytes.str();
 }
 
-std::string Drain(std::FILE* file) {
-    std::string text;
-    std::rewind(file);
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, n);
-    std::fclose(file);
-    return text;
-}
+using test::Drain;
 
 // Result lines without the seconds column, which varies.
 std::vector<std::string> WithoutSeconds(const std::string& out) {

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "CliTestSupport.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -65,17 +67,7 @@ TDateTime Morning() {
     return TDateTime::FromParts({2026, 12, 9, 10, 0, 0, 0}).value_or(TDateTime());
 }
 
-std::string Drain(std::FILE* file) {
-    std::string text;
-    std::rewind(file);
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        text.append(buffer, n);
-    }
-    std::fclose(file);
-    return text;
-}
+using test::Drain;
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "CliTestSupport.h"
+
 #include "app/AppTestFolder.h"
 
 namespace kavri::cli {
@@ -23,17 +25,7 @@ struct Outcome {
     std::string Err;
 };
 
-std::string Drain(std::FILE* file) {
-    std::string text;
-    std::rewind(file);
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        text.append(buffer, n);
-    }
-    std::fclose(file);
-    return text;
-}
+using test::Drain;
 
 class SettingsCommandsTest : public ::testing::Test {
 protected:

@@ -14,15 +14,6 @@ void AppendHex(std::string& out, std::uint8_t byte) {
     out += buffer;
 }
 
-// Length of the well-formed UTF-8 sequence at text[pos], or 0.
-std::size_t SequenceLength(std::string_view text, std::size_t pos) {
-    for (std::size_t length = 2; length <= 4 && pos + length <= text.size(); ++length) {
-        if (IsValidUtf8(text.substr(pos, length)))
-            return length;
-    }
-    return 0;
-}
-
 }  // namespace
 
 std::string EscapeField(std::string_view text) {
@@ -31,7 +22,8 @@ std::string EscapeField(std::string_view text) {
     for (std::size_t pos = 0; pos < text.size();) {
         const auto byte = static_cast<std::uint8_t>(text[pos]);
         if (byte >= 0x80) {
-            const std::size_t length = SequenceLength(text, pos);
+            char32_t cp = 0;
+            const std::size_t length = Utf8SequenceAt(text, pos, cp);
             // C1 control characters (U+0080..U+009F) are terminal controls too.
             const bool c1 =
                 length == 2 && byte == 0xC2 && static_cast<std::uint8_t>(text[pos + 1]) < 0xA0;

@@ -10,43 +10,41 @@ constexpr char32_t kReplacement = 0xFFFD;
 // Decodes one code point starting at text[pos]; advances pos past it, or by one
 // byte for a malformed sequence (which yields U+FFFD).
 char32_t DecodeOne(std::string_view text, std::size_t& pos) noexcept {
+    char32_t cp = 0;
+    const std::size_t length = Utf8SequenceAt(text, pos, cp);
+    pos += length == 0 ? 1 : length;
+    return length == 0 ? kReplacement : cp;
+}
+
+}  // namespace
+
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t pos, char32_t& cp) noexcept {
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
     const std::uint8_t lead = byte(pos);
-    if (lead < 0x80) {
-        ++pos;
-        return lead;
-    }
     std::size_t length = 0;
-    char32_t cp = 0;
     char32_t minimum = 0;
-    if ((lead & 0xE0) == 0xC0) {
+    if (lead < 0x80) {
+        cp = lead;
+        return 1;
+    } else if ((lead & 0xE0) == 0xC0) {
         length = 2, cp = lead & 0x1F, minimum = 0x80;
     } else if ((lead & 0xF0) == 0xE0) {
         length = 3, cp = lead & 0x0F, minimum = 0x800;
     } else if ((lead & 0xF8) == 0xF0) {
         length = 4, cp = lead & 0x07, minimum = 0x10000;
     } else {
-        ++pos;
-        return kReplacement;
+        return 0;
     }
-    if (pos + length > text.size()) {
-        ++pos;
-        return kReplacement;
-    }
+    if (pos + length > text.size())
+        return 0;
     for (std::size_t i = 1; i < length; ++i) {
-        const std::uint8_t b = byte(pos + i);
-        if ((b & 0xC0) != 0x80) {
-            ++pos;
-            return kReplacement;
-        }
-        cp = (cp << 6) | (b & 0x3F);
+        if ((byte(pos + i) & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (byte(pos + i) & 0x3F);
     }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++pos;
-        return kReplacement;
-    }
-    pos += length;
-    return cp;
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return length;
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -66,8 +64,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
-
-}  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view text) {
     std::u16string out;

@@ -15,6 +15,14 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // True when text is well-formed UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view text) noexcept;
 
+// Length of the well-formed UTF-8 sequence at text[pos] (pos < size) with its
+// code point in cp, or 0 when the bytes there are not one (overlong forms,
+// surrogates, truncated or stray bytes).
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t pos, char32_t& cp) noexcept;
+
+// Appends the UTF-8 form of a code point (at most U+10FFFF).
+void AppendUtf8(std::string& out, char32_t cp);
+
 // The longest prefix of text of at most maxBytes bytes that does not end
 // inside a UTF-8 sequence.
 std::string_view TruncateUtf8(std::string_view text, std::size_t maxBytes) noexcept;

@@ -9,8 +9,11 @@
 
 #include "cli/CampaignCommands.h"
 #include "cli/Commands.h"
+#include "cli/LanguageCommands.h"
+#include "cli/RecordsCommands.h"
 #include "cli/RunCommand.h"
 #include "cli/SettingsCommands.h"
+#include "cli/StatsCommands.h"
 
 int main(int argc, char** argv) {
     using namespace kavri::cli;
@@ -31,6 +34,9 @@ int main(int argc, char** argv) {
         RegisterPushCommand(app, global),
         RegisterCampaignCommands(app, global),
         RegisterSettingsCommands(app, global),
+        RegisterStatsCommands(app, global),
+        RegisterRecordsCommands(app, global),
+        RegisterLanguageCommands(app, global),
         RegisterRunCommand(app, global),
     };
     // clang-format on

@@ -1,0 +1,63 @@
+#include "app/CouponCheck.h"
+
+#include <utility>
+
+#include "app/CampaignStore.h"
+#include "app/IniFile.h"
+#include "app/SendingDecisions.h"
+
+namespace kavri {
+namespace {
+
+constexpr std::string_view kCouponKey = "Coupon";
+
+std::string AcceptedFile(const CampaignStore& store, std::string_view campaign) {
+    return store.CampaignFolder(campaign) + std::string(SendingDecisions::kAcceptedFile);
+}
+
+}  // namespace
+
+std::vector<CouponMatch> FindCoupon(const CampaignStore& store, std::string_view code) {
+    std::vector<CouponMatch> matches;
+    if (code.empty()) {
+        return matches;
+    }
+    for (const std::string& name : store.Campaigns().Names()) {
+        const std::string displayName = store.ReadRecord(name).Name;
+        const IniFile accepted(AcceptedFile(store, name), store.Format());
+        for (const std::string& address : accepted.ReadSections()) {
+            if (accepted.ReadString(address, kCouponKey, "") != code) {
+                continue;
+            }
+            CouponMatch match;
+            match.Campaign = displayName;
+            match.DeviceName = accepted.ReadString(address, "Name", "");
+            match.DeviceType = accepted.ReadString(address, "COD", "");
+            match.Address = address;
+            match.DateTime = accepted.ReadDateTime(address, "DateTime", TDateTime(0.0));
+            matches.push_back(std::move(match));
+        }
+    }
+    return matches;
+}
+
+bool CloseCoupon(const CampaignStore& store, std::string_view campaign, std::string_view address,
+                 std::string& error) {
+    if (!store.Campaigns().Contains(campaign)) {
+        error = "no campaign named \"" + std::string(campaign) + "\"";
+        return false;
+    }
+    IniFile accepted(AcceptedFile(store, campaign), store.Format());
+    if (!accepted.ValueExists(address, kCouponKey)) {
+        error = "device " + std::string(address) + " holds no coupon of campaign \"" +
+                std::string(campaign) + "\"";
+        return false;
+    }
+    if (!accepted.DeleteKey(address, kCouponKey)) {
+        error = accepted.LastError();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kavri

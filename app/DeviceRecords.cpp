@@ -1,0 +1,182 @@
+#include "app/DeviceRecords.h"
+
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "app/AtomicFile.h"
+#include "app/CampaignRecord.h"
+#include "app/CampaignStore.h"
+#include "app/DataFolder.h"
+#include "app/IniFile.h"
+#include "app/SendingDecisions.h"
+#include "stack/wclBluetoothAddress.h"
+
+namespace kavri {
+namespace {
+
+constexpr std::string_view kNameKey = "Name";
+constexpr std::string_view kTypeKey = "COD";
+constexpr std::string_view kDateTimeKey = "DateTime";
+constexpr std::string_view kCouponKey = "Coupon";
+
+std::string AddressRefusal(std::string_view address) {
+    if (IsValidAddress(address)) {
+        return {};
+    }
+    return "\"" + std::string(address) + "\" is not a device address such as (00:17:E5:3A:91:02)";
+}
+
+}  // namespace
+
+DeviceRecords::DeviceRecords(const CampaignStore& store, DateFormat display)
+    : m_store(store), m_display(std::move(display)) {}
+
+std::string_view DeviceRecords::FileName(DeviceRecordKind kind) {
+    return kind == DeviceRecordKind::Accepted ? SendingDecisions::kAcceptedFile
+                                              : SendingDecisions::kRejectedFile;
+}
+
+std::vector<DeviceRecordRow> DeviceRecords::ReadFile(const std::string& path,
+                                                     const std::string& campaign, bool withDates,
+                                                     bool withCoupon) const {
+    const IniFile file(path, m_store.Format());
+    std::vector<DeviceRecordRow> rows;
+    const std::vector<std::string> sections = file.ReadSections();
+    rows.reserve(sections.size());
+    for (const std::string& section : sections) {
+        DeviceRecordRow row;
+        row.Campaign = campaign;
+        row.Address = section;
+        row.Name = file.ReadString(section, kNameKey, "");
+        row.TypeText = file.ReadString(section, kTypeKey, "");
+        if (withDates) {
+            // A stamp that does not read (hand-edited, another program's form)
+            // is shown as stored rather than as a made-up date.
+            std::string stamp = file.ReadString(section, kDateTimeKey, "");
+            TDateTime value;
+            row.DateTime = file.Format().ParseDateTime(stamp, value)
+                               ? m_display.FormatDateTime(value)
+                               : std::move(stamp);
+        }
+        if (withCoupon) {
+            row.Coupon = file.ReadString(section, kCouponKey, "");
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::vector<DeviceRecordRow> DeviceRecords::BlackList() const {
+    return ReadFile(m_store.Folder().BlackListFile(), std::string(), false, false);
+}
+
+std::vector<DeviceRecordRow> DeviceRecords::List(DeviceRecordKind kind) const {
+    std::vector<DeviceRecordRow> rows;
+    const std::string fileName(FileName(kind));
+    for (const std::string& name : m_store.Campaigns().Names()) {
+        const std::string display = m_store.ReadRecord(name).Name;
+        std::vector<DeviceRecordRow> campaignRows =
+            ReadFile(m_store.CampaignFolder(name) + fileName, display, true,
+                     kind == DeviceRecordKind::Accepted);
+        rows.insert(rows.end(), std::make_move_iterator(campaignRows.begin()),
+                    std::make_move_iterator(campaignRows.end()));
+    }
+    return rows;
+}
+
+bool DeviceRecords::AddToBlackList(std::string_view address, std::string_view name,
+                                   std::string_view typeText, std::string& error) {
+    if (std::string why = AddressRefusal(address); !why.empty()) {
+        error = "cannot black-list: " + why;
+        return false;
+    }
+    std::string section(address);
+    for (char& c : section) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    IniFile file(m_store.Folder().BlackListFile(), m_store.Format());
+    // One replacement of the file, so the record lands whole or not at all.
+    if (!file.WriteValues(section, {{kNameKey, name}, {kTypeKey, typeText}})) {
+        error = "cannot write " + file.FileName() + ": " + file.LastError();
+        return false;
+    }
+    return true;
+}
+
+bool DeviceRecords::RemoveSection(const std::string& path, std::string_view address,
+                                  std::string& error) const {
+    if (std::string why = AddressRefusal(address); !why.empty()) {
+        error = "cannot remove: " + why;
+        return false;
+    }
+    IniFile file(path, m_store.Format());
+    if (!file.SectionExists(address)) {
+        error = "no record of " + std::string(address) + " in " + path;
+        return false;
+    }
+    if (!file.EraseSection(address)) {
+        error = "cannot write " + path + ": " + file.LastError();
+        return false;
+    }
+    return true;
+}
+
+bool DeviceRecords::RemoveFromBlackList(std::string_view address, std::string& error) {
+    return RemoveSection(m_store.Folder().BlackListFile(), address, error);
+}
+
+bool DeviceRecords::Remove(DeviceRecordKind kind, std::string_view campaign,
+                           std::string_view address, std::string& error) {
+    // The folder is found from the name alone, so the name must not lead
+    // outside the data folder.
+    if (std::string why = DataFolder::NameRefusal(campaign); !why.empty()) {
+        error = "cannot remove from campaign \"" + std::string(campaign) + "\": " + why;
+        return false;
+    }
+    return RemoveSection(m_store.CampaignFolder(campaign) + std::string(FileName(kind)), address,
+                         error);
+}
+
+namespace {
+
+// Every section gone in one replacement of the file: erasing them one at a
+// time would rewrite a long file once per record. A missing file is already
+// empty and is not created.
+bool EmptyFile(const std::string& path, std::string& error) {
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) {
+        return true;
+    }
+    std::string why;
+    if (!WriteFileAtomically(path, {}, why)) {
+        error = "cannot clear " + path + ": " + why;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool DeviceRecords::ClearBlackList(std::string& error) {
+    return EmptyFile(m_store.Folder().BlackListFile(), error);
+}
+
+bool DeviceRecords::Clear(DeviceRecordKind kind, std::string& error) {
+    // A campaign list that could not be read would clear nothing and look
+    // like success.
+    if (!m_store.Campaigns().LoadError().empty()) {
+        error = "cannot clear: " + m_store.Campaigns().LoadError();
+        return false;
+    }
+    const std::string fileName(FileName(kind));
+    for (const std::string& name : m_store.Campaigns().Names()) {
+        if (!EmptyFile(m_store.CampaignFolder(name) + fileName, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace kavri

@@ -1,0 +1,56 @@
+#include "app/Statistics.h"
+
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "app/CampaignStore.h"
+#include "app/IniFile.h"
+#include "app/SendingDecisions.h"
+
+namespace kavri {
+namespace {
+
+std::int64_t CountIn(const CampaignStore& store, const std::string& folder,
+                     std::string_view fileName, const StatisticsRange& range) {
+    const IniFile file(folder + std::string(fileName), store.Format());
+    std::int64_t count = 0;
+    for (const std::string& address : file.ReadSections()) {
+        const TDateTime at = file.ReadDateTime(address, "DateTime", TDateTime(0.0));
+        if (range.From <= at && at <= range.Until) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+StatisticsRange DayRange(TDateTime fromDay, TDateTime toDay) {
+    const TDateTime from = fromDay.DatePart();
+    TDateTime to = toDay.DatePart();
+    if (to < from) {
+        to = from;
+    }
+    // Built from the fields, as records read back from their text are, so a
+    // record stamped 23:59:59 compares equal rather than a rounding step off.
+    const std::optional<TDateTime> lastSecond = TDateTime::FromTime(23, 59, 59);
+    return {from, TDateTime::Combine(to, lastSecond.value_or(TDateTime(0.0)))};
+}
+
+std::vector<CampaignStatistics> CountDecisions(const CampaignStore& store,
+                                               const StatisticsRange& range) {
+    std::vector<CampaignStatistics> rows;
+    for (const std::string& name : store.Campaigns().Names()) {
+        CampaignStatistics row;
+        row.Name = store.ReadRecord(name).Name;
+        const std::string folder = store.CampaignFolder(name);
+        row.Accepted = CountIn(store, folder, SendingDecisions::kAcceptedFile, range);
+        row.Rejected = CountIn(store, folder, SendingDecisions::kRejectedFile, range);
+        row.Total = row.Accepted + row.Rejected;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+}  // namespace kavri

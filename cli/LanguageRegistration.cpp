@@ -1,0 +1,46 @@
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "cli/Commands.h"
+#include "cli/LanguageCommands.h"
+
+namespace kavri::cli {
+
+CommandAction RegisterLanguageCommands(CLI::App& app, const GlobalOptions& global) {
+    auto* language = app.add_subcommand("language", "list the languages or choose one");
+    language->require_subcommand(1);
+
+    struct Arguments {
+        std::string File;
+        std::string Name;
+    };
+    auto arguments = std::make_shared<Arguments>();
+    language->add_option("--file", arguments->File,
+                         "language file (default: kavri.lang beside the program, else the "
+                         "installed one)");
+
+    auto* list = language->add_subcommand(
+        "list", "print the languages, one per line; the current one ends in <TAB>*");
+    auto* set = language->add_subcommand("set", "make NAME the current language");
+    set->add_option("NAME", arguments->Name, "a language of the language file")->required();
+
+    const GlobalOptions* options = &global;
+    return [=]() -> int {
+        if (!language->parsed()) {
+            return -1;
+        }
+        if (list->parsed()) {
+            return ListLanguagesCommand(options->dataFolder, arguments->File, stdout, stderr);
+        }
+        if (set->parsed()) {
+            return SetLanguageCommand(options->dataFolder, arguments->File, arguments->Name, stdout,
+                                      stderr);
+        }
+        return 2;
+    };
+}
+
+}  // namespace kavri::cli

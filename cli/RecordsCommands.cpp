@@ -1,0 +1,126 @@
+#include "cli/RecordsCommands.h"
+
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "app/CampaignStore.h"
+#include "app/DataFolder.h"
+#include "app/SendingDecisions.h"
+#include "cli/Escape.h"
+
+namespace kavri::cli {
+
+RecordsCommands::RecordsCommands(std::string dataFolder, DateFormat format, DateFormat display,
+                                 std::FILE* out, std::FILE* err)
+    : m_dataFolder(std::move(dataFolder)),
+      m_format(std::move(format)),
+      m_display(std::move(display)),
+      m_out(out),
+      m_err(err) {}
+
+int RecordsCommands::Fail(std::string_view message) const {
+    std::fprintf(m_err, "kavrictl: %s\n", EscapeField(message).c_str());
+    return 1;
+}
+
+std::unique_ptr<CampaignStore> RecordsCommands::OpenStore() const {
+    try {
+        return std::make_unique<CampaignStore>(DataFolder::Open(m_dataFolder), m_format);
+    } catch (const std::runtime_error& e) {
+        Fail(e.what());
+        return nullptr;
+    }
+}
+
+int RecordsCommands::BlackListAdd(std::string_view address, std::string_view name) {
+    const auto store = OpenStore();
+    if (!store) {
+        return 1;
+    }
+    DeviceRecords records(*store, m_display);
+    std::string error;
+    if (!records.AddToBlackList(address, name, kUnknownDeviceText, error)) {
+        return Fail(error);
+    }
+    return 0;
+}
+
+int RecordsCommands::BlackListRemove(std::string_view address) {
+    const auto store = OpenStore();
+    if (!store) {
+        return 1;
+    }
+    DeviceRecords records(*store, m_display);
+    std::string error;
+    return records.RemoveFromBlackList(address, error) ? 0 : Fail(error);
+}
+
+int RecordsCommands::BlackListList() {
+    const auto store = OpenStore();
+    if (!store) {
+        return 1;
+    }
+    const DeviceRecords records(*store, m_display);
+    for (const DeviceRecordRow& row : records.BlackList()) {
+        std::fprintf(m_out, "%s\t%s\t%s\n", EscapeField(row.Address).c_str(),
+                     EscapeField(row.Name).c_str(), EscapeField(row.TypeText).c_str());
+    }
+    return 0;
+}
+
+int RecordsCommands::BlackListClear() {
+    const auto store = OpenStore();
+    if (!store) {
+        return 1;
+    }
+    DeviceRecords records(*store, m_display);
+    std::string error;
+    return records.ClearBlackList(error) ? 0 : Fail(error);
+}
+
+int RecordsCommands::List(DeviceRecordKind kind) {
+    const auto store = OpenStore();
+    if (!store) {
+        return 1;
+    }
+    const DeviceRecords records(*store, m_display);
+    const bool withCoupon = kind == DeviceRecordKind::Accepted;
+    for (const DeviceRecordRow& row : records.List(kind)) {
+        std::string line = EscapeField(row.Campaign);
+        for (const std::string* field : {&row.Address, &row.Name, &row.TypeText, &row.DateTime}) {
+            line += '\t';
+            line += EscapeField(*field);
+        }
+        if (withCoupon) {
+            line += '\t';
+            line += EscapeField(row.Coupon);
+        }
+        line += '\n';
+        std::fputs(line.c_str(), m_out);
+    }
+    return 0;
+}
+
+int RecordsCommands::Remove(DeviceRecordKind kind, std::string_view campaign,
+                            std::string_view address) {
+    const auto store = OpenStore();
+    if (!store) {
+        return 1;
+    }
+    DeviceRecords records(*store, m_display);
+    std::string error;
+    return records.Remove(kind, campaign, address, error) ? 0 : Fail(error);
+}
+
+int RecordsCommands::Clear(DeviceRecordKind kind) {
+    const auto store = OpenStore();
+    if (!store) {
+        return 1;
+    }
+    DeviceRecords records(*store, m_display);
+    std::string error;
+    return records.Clear(kind, error) ? 0 : Fail(error);
+}
+
+}  // namespace kavri::cli

@@ -1,0 +1,128 @@
+#include "cli/StatsCommands.h"
+
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "app/AutoStart.h"
+#include "app/CampaignStore.h"
+#include "app/CouponCheck.h"
+#include "app/DateFormat.h"
+#include "app/Statistics.h"
+#include "cli/Escape.h"
+
+namespace kavri::cli {
+namespace {
+
+int Fail(std::FILE* err, std::string_view message) {
+    std::fprintf(err, "kavrictl: %s\n", EscapeField(message).c_str());
+    return 1;
+}
+
+std::optional<CampaignStore> OpenStore(const std::string& dataFolder, std::FILE* err) {
+    try {
+        return CampaignStore(DataFolder::Open(dataFolder));
+    } catch (const std::runtime_error& e) {
+        Fail(err, e.what());
+        return std::nullopt;
+    }
+}
+
+// One CSV field: quoted when it holds a comma, quote or line break, with
+// quotes doubled.
+std::string CsvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string field = "\"";
+    for (const char c : text) {
+        field += c;
+        if (c == '"') {
+            field += '"';
+        }
+    }
+    return field + "\"";
+}
+
+}  // namespace
+
+int ShowStatistics(const std::string& dataFolder, std::string_view from, std::string_view to,
+                   bool csv, std::FILE* out, std::FILE* err) {
+    const DateFormat format = DateFormat::FromLocale();
+    TDateTime fromDay;
+    TDateTime toDay;
+    if (!format.ParseDateTime(from, fromDay)) {
+        return Fail(err, "cannot read the date \"" + std::string(from) + "\" (e.g. 2026-12-07)");
+    }
+    if (!format.ParseDateTime(to, toDay)) {
+        return Fail(err, "cannot read the date \"" + std::string(to) + "\" (e.g. 2026-12-07)");
+    }
+    const std::optional<CampaignStore> store = OpenStore(dataFolder, err);
+    if (!store) {
+        return 1;
+    }
+    const std::vector<CampaignStatistics> rows = CountDecisions(*store, DayRange(fromDay, toDay));
+    if (csv) {
+        std::fprintf(out, "Campaign name,Accepted,Rejected,Total\r\n");
+    }
+    for (const CampaignStatistics& row : rows) {
+        const std::string name = csv ? CsvField(row.Name) : EscapeField(row.Name);
+        std::fprintf(out, csv ? "%s,%lld,%lld,%lld\r\n" : "%s\t%lld\t%lld\t%lld\n", name.c_str(),
+                     static_cast<long long>(row.Accepted), static_cast<long long>(row.Rejected),
+                     static_cast<long long>(row.Total));
+    }
+    return 0;
+}
+
+int CheckCoupon(const std::string& dataFolder, std::string_view code, std::FILE* out,
+                std::FILE* err) {
+    const std::optional<CampaignStore> store = OpenStore(dataFolder, err);
+    if (!store) {
+        return 1;
+    }
+    for (const CouponMatch& match : FindCoupon(*store, code)) {
+        std::fprintf(out, "%s\t%s\t%s\t%s\n", EscapeField(match.Campaign).c_str(),
+                     EscapeField(match.Address).c_str(), EscapeField(match.DeviceName).c_str(),
+                     store->Format().FormatDateTime(match.DateTime).c_str());
+    }
+    return 0;
+}
+
+int CloseCouponOf(const std::string& dataFolder, std::string_view campaign,
+                  std::string_view address, std::FILE*, std::FILE* err) {
+    const std::optional<CampaignStore> store = OpenStore(dataFolder, err);
+    if (!store) {
+        return 1;
+    }
+    std::string error;
+    if (!CloseCoupon(*store, campaign, address, error)) {
+        return Fail(err, error);
+    }
+    return 0;
+}
+
+int ShowAutoStart(const DataFolder::Environment& environment, std::FILE* out, std::FILE* err) {
+    const std::optional<std::string> path = AutoStart::EntryPath(environment);
+    if (!path) {
+        return Fail(err, "no home folder, so there is no log-on start to show");
+    }
+    const AutoStart entry(*path);
+    std::fprintf(out, "%s\t%s\n", entry.IsEnabled() ? "on" : "off", EscapeField(*path).c_str());
+    return 0;
+}
+
+int SetAutoStart(const DataFolder::Environment& environment, bool on, std::string_view program,
+                 std::FILE*, std::FILE* err) {
+    const std::optional<std::string> path = AutoStart::EntryPath(environment);
+    if (!path) {
+        return Fail(err, "no home folder, so the log-on start cannot be saved");
+    }
+    const AutoStart entry(*path);
+    std::string error;
+    if (!(on ? entry.Enable(program, error) : entry.Disable(error))) {
+        return Fail(err, error);
+    }
+    return 0;
+}
+
+}  // namespace kavri::cli

@@ -1,0 +1,91 @@
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "cli/Commands.h"
+#include "cli/StatsCommands.h"
+
+namespace kavri::cli {
+namespace {
+
+// The full path of the running program, for the log-on entry.
+std::string OwnProgram() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : self.string();
+}
+
+}  // namespace
+
+CommandAction RegisterStatsCommands(CLI::App& app, const GlobalOptions& global) {
+    struct Arguments {
+        std::string From;
+        std::string To;
+        bool Csv = false;
+        std::string Code;
+        std::string Campaign;
+        std::string Address;
+        std::string Program;
+    };
+    auto arguments = std::make_shared<Arguments>();
+
+    auto* stats = app.add_subcommand(
+        "stats", "count, per campaign, the devices that accepted and refused in a range of days");
+    stats->add_option("--from", arguments->From, "first day, YYYY-MM-DD or regional")->required();
+    stats->add_option("--to", arguments->To, "last day (included), YYYY-MM-DD or regional")
+        ->required();
+    stats->add_flag("--csv", arguments->Csv, "write RFC 4180 CSV with a header line");
+
+    auto* coupon = app.add_subcommand("coupon", "check and close coupon codes");
+    coupon->require_subcommand(1);
+    auto* check = coupon->add_subcommand(
+        "check", "list the devices given CODE: CAMPAIGN, ADDRESS, NAME, DATE-TIME");
+    check->add_option("CODE", arguments->Code, "the code, exactly as printed")->required();
+    auto* close =
+        coupon->add_subcommand("close", "close a device's coupon so it is not found again");
+    close->add_option("CAMPAIGN", arguments->Campaign, "the campaign's name")->required();
+    close->add_option("ADDRESS", arguments->Address, "the device address, as check prints it")
+        ->required();
+
+    auto* autostart = app.add_subcommand("autostart", "start the program at log-on, or not");
+    autostart->require_subcommand(1);
+    auto* on = autostart->add_subcommand("on", "start at log-on");
+    on->add_option("--exec", arguments->Program,
+                   "absolute path of the program to start (default: this program)");
+    auto* off = autostart->add_subcommand("off", "do not start at log-on");
+    auto* show = autostart->add_subcommand("show", "print on or off and the log-on entry's path");
+
+    const GlobalOptions* options = &global;
+    return [=]() -> int {
+        const auto environment = DataFolder::SystemEnvironment;
+        if (stats->parsed()) {
+            return ShowStatistics(options->dataFolder, arguments->From, arguments->To,
+                                  arguments->Csv, stdout, stderr);
+        }
+        if (check->parsed()) {
+            return CheckCoupon(options->dataFolder, arguments->Code, stdout, stderr);
+        }
+        if (close->parsed()) {
+            return CloseCouponOf(options->dataFolder, arguments->Campaign, arguments->Address,
+                                 stdout, stderr);
+        }
+        if (on->parsed()) {
+            const std::string program =
+                arguments->Program.empty() ? OwnProgram() : arguments->Program;
+            return SetAutoStart(environment, true, program, stdout, stderr);
+        }
+        if (off->parsed()) {
+            return SetAutoStart(environment, false, "", stdout, stderr);
+        }
+        if (show->parsed()) {
+            return ShowAutoStart(environment, stdout, stderr);
+        }
+        return coupon->parsed() || autostart->parsed() ? 2 : -1;
+    };
+}
+
+}  // namespace kavri::cli

@@ -1,0 +1,111 @@
+#include "app/CouponCheck.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/AppTestFolder.h"
+#include "app/CampaignStore.h"
+#include "app/IniFile.h"
+
+namespace kavri {
+namespace {
+
+using test::At;
+
+class CouponCheckTest : public ::testing::Test {
+protected:
+    std::string AddCampaign(const std::string& name) {
+        std::string error;
+        EXPECT_TRUE(m_store.Campaigns().Add(DataFolder::CampaignFolderName(name), error)) << error;
+        const std::string folder = m_store.CampaignFolder(name);
+        std::filesystem::create_directories(folder);
+        EXPECT_TRUE(m_store.OpenRecord(name)->WriteString("SETTINGS", "Name", name));
+        return folder;
+    }
+    void Accepted(const std::string& folder, const std::string& address,
+                  const std::string& coupon) {
+        IniFile records(folder + "accepted.dat", DateFormat::Iso());
+        EXPECT_TRUE(records.WriteValues(address, {{"Name", "Phone " + address},
+                                                  {"COD", "Smart phone"},
+                                                  {"DateTime", "2026-12-07 10:11:12"},
+                                                  {"Coupon", coupon}}));
+    }
+    static std::string Address(int i) { return "(00:17:E5:3A:91:0" + std::to_string(i) + ")"; }
+
+    test::TempFolder m_temp;
+    CampaignStore m_store{DataFolder::Open(m_temp.Path() + "data"), DateFormat::Iso()};
+};
+
+TEST_F(CouponCheckTest, TenDevicesShareACodeAndClosingOneLeavesNine) {
+    const std::string folder = AddCampaign("Xmas");
+    for (int i = 0; i < 10; ++i) {
+        Accepted(folder, Address(i), "XMAS10");
+    }
+    std::vector<CouponMatch> found = FindCoupon(m_store, "XMAS10");
+    ASSERT_EQ(found.size(), 10u);
+    EXPECT_EQ(found[3].Campaign, "Xmas");
+    EXPECT_EQ(found[3].Address, Address(3));
+    EXPECT_EQ(found[3].DeviceName, "Phone " + Address(3));
+    EXPECT_EQ(found[3].DeviceType, "Smart phone");
+    EXPECT_EQ(found[3].DateTime, At(2026, 12, 7, 10, 11, 12));
+
+    std::string error;
+    ASSERT_TRUE(CloseCoupon(m_store, "xmas", Address(3), error)) << error;
+    found = FindCoupon(m_store, "XMAS10");
+    ASSERT_EQ(found.size(), 9u);
+    for (const CouponMatch& match : found) {
+        EXPECT_NE(match.Address, Address(3));
+    }
+    // The device still counts as having accepted: only the coupon went.
+    const IniFile records(folder + "accepted.dat", DateFormat::Iso());
+    EXPECT_FALSE(records.ValueExists(Address(3), "Coupon"));
+    EXPECT_EQ(records.ReadString(Address(3), "Name", ""), "Phone " + Address(3));
+    EXPECT_EQ(records.ReadString(Address(3), "COD", ""), "Smart phone");
+    EXPECT_EQ(records.ReadDateTime(Address(3), "DateTime", TDateTime()),
+              At(2026, 12, 7, 10, 11, 12));
+
+    // Closing it again is refused and changes nothing.
+    const std::string before = test::Slurp(folder + "accepted.dat");
+    EXPECT_FALSE(CloseCoupon(m_store, "Xmas", Address(3), error));
+    EXPECT_NE(error.find("no coupon"), std::string::npos) << error;
+    EXPECT_EQ(test::Slurp(folder + "accepted.dat"), before);
+}
+
+TEST_F(CouponCheckTest, MatchesExactlyAndAnEmptyCodeFindsNothing) {
+    const std::string coupons = AddCampaign("Coupons");
+    const std::string plain = AddCampaign("Plain");
+    Accepted(coupons, Address(1), "ABC123");
+    Accepted(plain, Address(2), "");  // a campaign without coupons stores it empty
+
+    EXPECT_TRUE(FindCoupon(m_store, "").empty());
+    EXPECT_TRUE(FindCoupon(m_store, "abc123").empty());
+    EXPECT_TRUE(FindCoupon(m_store, "ABC12").empty());
+    EXPECT_TRUE(FindCoupon(m_store, "ABC123 ").empty());
+    EXPECT_TRUE(FindCoupon(m_store, " ").empty());
+    EXPECT_EQ(FindCoupon(m_store, "ABC123").size(), 1u);
+}
+
+TEST_F(CouponCheckTest, TwoCampaignsWithTheSameCodeAreBothListedInListOrder) {
+    const std::string second = AddCampaign("Second");
+    const std::string first = AddCampaign("First");
+    Accepted(first, Address(1), "SAME");
+    Accepted(second, Address(2), "SAME");
+    const std::vector<CouponMatch> found = FindCoupon(m_store, "SAME");
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].Campaign, "Second");
+    EXPECT_EQ(found[0].Address, Address(2));
+    EXPECT_EQ(found[1].Campaign, "First");
+}
+
+TEST_F(CouponCheckTest, ClosingForAnUnknownCampaignIsRefused) {
+    std::string error;
+    EXPECT_FALSE(CloseCoupon(m_store, "Nowhere", Address(1), error));
+    EXPECT_NE(error.find("Nowhere"), std::string::npos) << error;
+    EXPECT_FALSE(CloseCoupon(m_store, "../data", Address(1), error));
+}
+
+}  // namespace
+}  // namespace kavri

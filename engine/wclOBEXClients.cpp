@@ -546,6 +546,12 @@ void TwclCustomOBEXClient::HandleGetResponse(const Packet& response) {
         FinishGet(response[0] == kRespSuccess ? kWclSuccess : kWclErrOBEXOperationFailed);
         return;
     }
+    RequestNextGetPacket();
+}
+
+// After a CONTINUE of a get or folder listing: ABORT when asked for (or when
+// the object outgrew its limit), else the continuation request.
+void TwclCustomOBEXClient::RequestNextGetPacket() {
     if (m_abortRequested || m_storeOverflow) {
         SendAbort();
         return;
@@ -561,13 +567,7 @@ void TwclCustomOBEXClient::HandleDirResponse(const Packet& response) {
         FinishDir(response[0] == kRespSuccess ? kWclSuccess : kWclErrOBEXOperationFailed);
         return;
     }
-    if (m_abortRequested || m_storeOverflow) {
-        SendAbort();
-        return;
-    }
-    Packet packet = BeginRequest(kOpGetFinal);
-    FinishPacket(packet);
-    WriteQuietly(packet);
+    RequestNextGetPacket();
 }
 
 void TwclCustomOBEXClient::FinishGet(std::uint32_t result) {

@@ -177,6 +177,7 @@ private:
     void HandlePutResponse(const Packet& response);
     void HandleGetResponse(const Packet& response);
     void HandleDirResponse(const Packet& response);
+    void RequestNextGetPacket();
     // Stores the data of the response's first Body or End-of-Body header.
     void StoreBody(const Packet& response);
     void FinishGet(std::uint32_t result);

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev qt6-base-dev libjpeg62-turbo-dev clang-format
-          libcli11-dev libopenobex2-dev obexftp)
+          libcli11-dev libopenobex2-dev obexftp fonts-dejavu-core)
 
 missing=()
 for p in "${packages[@]}"; do

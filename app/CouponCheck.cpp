@@ -24,19 +24,21 @@ std::vector<CouponMatch> FindCoupon(const CampaignStore& store, std::string_view
     }
     for (const std::string& name : store.Campaigns().Names()) {
         const std::string displayName = store.ReadRecord(name).Name;
-        const IniFile accepted(AcceptedFile(store, name), store.Format());
-        for (const std::string& address : accepted.ReadSections()) {
-            if (accepted.ReadString(address, kCouponKey, "") != code) {
-                continue;
+        // One snapshot: the file is looked at once, not once per read.
+        const IniFile::Snapshot accepted =
+            IniFile(AcceptedFile(store, name), store.Format()).ReadSnapshot();
+        accepted.ForEachSection([&](const IniFile::SectionView& device) {
+            if (device.ReadString(kCouponKey, "") != code) {
+                return;
             }
             CouponMatch match;
             match.Campaign = displayName;
-            match.DeviceName = accepted.ReadString(address, "Name", "");
-            match.DeviceType = accepted.ReadString(address, "COD", "");
-            match.Address = address;
-            match.DateTime = accepted.ReadDateTime(address, "DateTime", TDateTime(0.0));
+            match.DeviceName = device.ReadString("Name", "");
+            match.DeviceType = device.ReadString("COD", "");
+            match.Address = std::string(device.Name());
+            match.DateTime = device.ReadDateTime("DateTime", TDateTime(0.0));
             matches.push_back(std::move(match));
-        }
+        });
     }
     return matches;
 }

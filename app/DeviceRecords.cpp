@@ -38,50 +38,44 @@ std::string_view DeviceRecords::FileName(DeviceRecordKind kind) {
                                               : SendingDecisions::kRejectedFile;
 }
 
-std::vector<DeviceRecordRow> DeviceRecords::ReadFile(const std::string& path,
-                                                     const std::string& campaign, bool withDates,
-                                                     bool withCoupon) const {
-    const IniFile file(path, m_store.Format());
-    std::vector<DeviceRecordRow> rows;
-    const std::vector<std::string> sections = file.ReadSections();
-    rows.reserve(sections.size());
-    for (const std::string& section : sections) {
+void DeviceRecords::ReadFile(const std::string& path, const std::string& campaign, bool withDates,
+                             bool withCoupon, std::vector<DeviceRecordRow>& rows) const {
+    // One snapshot: the file is looked at once, not once per read.
+    const IniFile::Snapshot file = IniFile(path, m_store.Format()).ReadSnapshot();
+    file.ForEachSection([&](const IniFile::SectionView& device) {
         DeviceRecordRow row;
         row.Campaign = campaign;
-        row.Address = section;
-        row.Name = file.ReadString(section, kNameKey, "");
-        row.TypeText = file.ReadString(section, kTypeKey, "");
+        row.Address = std::string(device.Name());
+        row.Name = device.ReadString(kNameKey, "");
+        row.TypeText = device.ReadString(kTypeKey, "");
         if (withDates) {
             // A stamp that does not read (hand-edited, another program's form)
             // is shown as stored rather than as a made-up date.
-            std::string stamp = file.ReadString(section, kDateTimeKey, "");
+            std::string stamp = device.ReadString(kDateTimeKey, "");
             TDateTime value;
-            row.DateTime = file.Format().ParseDateTime(stamp, value)
+            row.DateTime = m_store.Format().ParseDateTime(stamp, value)
                                ? m_display.FormatDateTime(value)
                                : std::move(stamp);
         }
         if (withCoupon) {
-            row.Coupon = file.ReadString(section, kCouponKey, "");
+            row.Coupon = device.ReadString(kCouponKey, "");
         }
         rows.push_back(std::move(row));
-    }
-    return rows;
+    });
 }
 
 std::vector<DeviceRecordRow> DeviceRecords::BlackList() const {
-    return ReadFile(m_store.Folder().BlackListFile(), std::string(), false, false);
+    std::vector<DeviceRecordRow> rows;
+    ReadFile(m_store.Folder().BlackListFile(), std::string(), false, false, rows);
+    return rows;
 }
 
 std::vector<DeviceRecordRow> DeviceRecords::List(DeviceRecordKind kind) const {
     std::vector<DeviceRecordRow> rows;
     const std::string fileName(FileName(kind));
     for (const std::string& name : m_store.Campaigns().Names()) {
-        const std::string display = m_store.ReadRecord(name).Name;
-        std::vector<DeviceRecordRow> campaignRows =
-            ReadFile(m_store.CampaignFolder(name) + fileName, display, true,
-                     kind == DeviceRecordKind::Accepted);
-        rows.insert(rows.end(), std::make_move_iterator(campaignRows.begin()),
-                    std::make_move_iterator(campaignRows.end()));
+        ReadFile(m_store.CampaignFolder(name) + fileName, m_store.ReadRecord(name).Name, true,
+                 kind == DeviceRecordKind::Accepted, rows);
     }
     return rows;
 }

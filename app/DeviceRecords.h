@@ -79,8 +79,9 @@ public:
     static std::string_view FileName(DeviceRecordKind kind);
 
 private:
-    std::vector<DeviceRecordRow> ReadFile(const std::string& path, const std::string& campaign,
-                                          bool withDates, bool withCoupon) const;
+    // Appends one row per section of the file at path to rows.
+    void ReadFile(const std::string& path, const std::string& campaign, bool withDates,
+                  bool withCoupon, std::vector<DeviceRecordRow>& rows) const;
     bool RemoveSection(const std::string& path, std::string_view address, std::string& error) const;
 
     const CampaignStore& m_store;

@@ -355,7 +355,10 @@ struct IniFile::Document {
         if (index < 0) {
             return false;
         }
-        const Section& s = Sections[static_cast<std::size_t>(index)];
+        return FindValueIn(Sections[static_cast<std::size_t>(index)], key, value);
+    }
+
+    bool FindValueIn(const Section& s, std::string_view key, std::string_view& value) const {
         const std::string_view text(Text);
         for (std::size_t pos = s.BodyStart; pos < s.End;) {
             const Line line = LineAt(text, pos, s.End);
@@ -647,26 +650,18 @@ std::shared_ptr<const IniFile::Document> IniFile::Load(Loaded* loaded) const {
     return doc;
 }
 
+IniFile::Snapshot IniFile::ReadSnapshot() const {
+    return Snapshot(Load(), m_format);
+}
+
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const {
-    const std::shared_ptr<const Document> doc = Load();
-    std::string_view value;
-    if (doc != nullptr && doc->FindValue(Trim(section), Trim(key), value)) {
-        return CapValue(value);
-    }
-    return std::string(defaultValue);
+    return ReadSnapshot().ReadString(section, key, defaultValue);
 }
 
 std::int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
                                   std::int32_t defaultValue) const {
-    const std::shared_ptr<const Document> doc = Load();
-    std::string_view value;
-    std::int32_t result = 0;
-    if (doc != nullptr && doc->FindValue(Trim(section), Trim(key), value) &&
-        ParseInteger(CapValue(value), result)) {
-        return result;
-    }
-    return defaultValue;
+    return ReadSnapshot().ReadInteger(section, key, defaultValue);
 }
 
 bool IniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {
@@ -675,61 +670,142 @@ bool IniFile::ReadBool(std::string_view section, std::string_view key, bool defa
 
 TDateTime IniFile::ReadDateTime(std::string_view section, std::string_view key,
                                 TDateTime defaultValue) const {
+    return ReadSnapshot().ReadDateTime(section, key, defaultValue);
+}
+
+TDateTime IniFile::ReadTime(std::string_view section, std::string_view key,
+                            TDateTime defaultValue) const {
+    return ReadSnapshot().ReadTime(section, key, defaultValue);
+}
+
+bool IniFile::SectionExists(std::string_view section) const {
+    return ReadSnapshot().SectionExists(section);
+}
+
+bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
+    return ReadSnapshot().ValueExists(section, key);
+}
+
+std::vector<std::string> IniFile::ReadSections() const {
+    return ReadSnapshot().ReadSections();
+}
+
+std::vector<std::pair<std::string, std::string>> IniFile::ReadSectionValues(
+    std::string_view section) const {
+    return ReadSnapshot().ReadSectionValues(section);
+}
+
+IniFile::Snapshot::Snapshot(std::shared_ptr<const Document> document, DateFormat format)
+    : m_document(std::move(document)), m_format(std::move(format)) {}
+
+std::string IniFile::Snapshot::ReadString(std::string_view section, std::string_view key,
+                                          std::string_view defaultValue) const {
+    std::string_view value;
+    if (m_document != nullptr && m_document->FindValue(Trim(section), Trim(key), value)) {
+        return CapValue(value);
+    }
+    return std::string(defaultValue);
+}
+
+std::int32_t IniFile::Snapshot::ReadInteger(std::string_view section, std::string_view key,
+                                            std::int32_t defaultValue) const {
+    std::string_view value;
+    std::int32_t result = 0;
+    if (m_document != nullptr && m_document->FindValue(Trim(section), Trim(key), value) &&
+        ParseInteger(CapValue(value), result)) {
+        return result;
+    }
+    return defaultValue;
+}
+
+TDateTime IniFile::Snapshot::ReadDateTime(std::string_view section, std::string_view key,
+                                          TDateTime defaultValue) const {
     TDateTime result = defaultValue;
     const std::string text = ReadString(section, key, {});
     return m_format.ParseDateTime(text, result) ? result : defaultValue;
 }
 
-TDateTime IniFile::ReadTime(std::string_view section, std::string_view key,
-                            TDateTime defaultValue) const {
+TDateTime IniFile::Snapshot::ReadTime(std::string_view section, std::string_view key,
+                                      TDateTime defaultValue) const {
     TDateTime result = defaultValue;
     const std::string text = ReadString(section, key, {});
     return m_format.ParseTime(text, result) ? result : defaultValue;
 }
 
-bool IniFile::SectionExists(std::string_view section) const {
-    const std::shared_ptr<const Document> doc = Load();
-    if (doc == nullptr) {
+bool IniFile::Snapshot::SectionExists(std::string_view section) const {
+    if (m_document == nullptr) {
         return false;
     }
-    const Document::Slot* slot = doc->FindSlot(Trim(section));
+    const Document::Slot* slot = m_document->FindSlot(Trim(section));
     return slot != nullptr && slot->HasKey != 0;
 }
 
-bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
-    const std::shared_ptr<const Document> doc = Load();
+bool IniFile::Snapshot::ValueExists(std::string_view section, std::string_view key) const {
     std::string_view value;
-    return doc != nullptr && doc->FindValue(Trim(section), Trim(key), value);
+    return m_document != nullptr && m_document->FindValue(Trim(section), Trim(key), value);
 }
 
-std::vector<std::string> IniFile::ReadSections() const {
+void IniFile::Snapshot::ForEachSection(const std::function<void(const SectionView&)>& read) const {
+    if (m_document == nullptr) {
+        return;
+    }
+    const std::vector<Document::Section>& sections = m_document->Sections;
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        if (sections[i].Visible && sections[i].HasKey) {
+            read(SectionView(*m_document, i, m_format));
+        }
+    }
+}
+
+IniFile::SectionView::SectionView(const Document& document, std::size_t index,
+                                  const DateFormat& format)
+    : m_document(document), m_index(index), m_format(format) {}
+
+std::string_view IniFile::SectionView::Name() const {
+    return m_document.Name(m_document.Sections[m_index]);
+}
+
+std::string IniFile::SectionView::ReadString(std::string_view key,
+                                             std::string_view defaultValue) const {
+    std::string_view value;
+    if (m_document.FindValueIn(m_document.Sections[m_index], Trim(key), value)) {
+        return CapValue(value);
+    }
+    return std::string(defaultValue);
+}
+
+TDateTime IniFile::SectionView::ReadDateTime(std::string_view key, TDateTime defaultValue) const {
+    TDateTime result = defaultValue;
+    const std::string text = ReadString(key, {});
+    return m_format.ParseDateTime(text, result) ? result : defaultValue;
+}
+
+std::vector<std::string> IniFile::Snapshot::ReadSections() const {
     std::vector<std::string> names;
-    const std::shared_ptr<const Document> doc = Load();
-    if (doc == nullptr) {
+    if (m_document == nullptr) {
         return names;
     }
-    names.reserve(doc->TableCount);
-    for (const Document::Section& section : doc->Sections) {
+    names.reserve(m_document->TableCount);
+    for (const Document::Section& section : m_document->Sections) {
         if (section.Visible && section.HasKey) {
-            names.emplace_back(doc->Name(section));
+            names.emplace_back(m_document->Name(section));
         }
     }
     return names;
 }
 
-std::vector<std::pair<std::string, std::string>> IniFile::ReadSectionValues(
+std::vector<std::pair<std::string, std::string>> IniFile::Snapshot::ReadSectionValues(
     std::string_view section) const {
     std::vector<std::pair<std::string, std::string>> entries;
-    const std::shared_ptr<const Document> doc = Load();
-    if (doc == nullptr) {
+    if (m_document == nullptr) {
         return entries;
     }
-    const int index = doc->FindIndex(Trim(section));
+    const int index = m_document->FindIndex(Trim(section));
     if (index < 0) {
         return entries;
     }
-    const Document::Section& s = doc->Sections[static_cast<std::size_t>(index)];
-    const std::string_view text(doc->Text);
+    const Document::Section& s = m_document->Sections[static_cast<std::size_t>(index)];
+    const std::string_view text(m_document->Text);
     std::unordered_set<std::string> seen;
     for (std::size_t pos = s.BodyStart; pos < s.End;) {
         const Line line = LineAt(text, pos, s.End);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -55,6 +56,8 @@ namespace kavri {
 class IniFile {
 public:
     class Cache;
+    class Snapshot;
+    class SectionView;
 
     // Files larger than this are neither read nor written.
     static constexpr std::size_t kMaxFileSize = std::size_t{1} << 30;
@@ -92,6 +95,11 @@ public:
     // Keys with their values (as ReadString gives them), each key once.
     std::vector<std::pair<std::string, std::string>> ReadSectionValues(
         std::string_view section) const;
+    // The file as it is now, for reading many sections without looking at the
+    // file again between them (the record lists and the statistics read every
+    // section of files with 100 000 of them). Every read above is a read of a
+    // fresh snapshot.
+    Snapshot ReadSnapshot() const;
 
     // Each creates the file and the section as needed. A new entry goes after
     // the last entry of its section; a new section goes at the end of the file.
@@ -142,6 +150,54 @@ private:
     DateFormat m_format;
     std::shared_ptr<Cache> m_cache;
     std::string m_lastError;
+};
+
+// One parsed state of a file, unchanged by later writes. Reads behave as the
+// IniFile's reads; a missing or unreadable file reads as empty. A plain value:
+// copies share the parse; any thread. Nothing throws except std::bad_alloc.
+class IniFile::Snapshot {
+public:
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view defaultValue) const;
+    std::int32_t ReadInteger(std::string_view section, std::string_view key,
+                             std::int32_t defaultValue) const;
+    TDateTime ReadDateTime(std::string_view section, std::string_view key,
+                           TDateTime defaultValue) const;
+    TDateTime ReadTime(std::string_view section, std::string_view key,
+                       TDateTime defaultValue) const;
+    bool SectionExists(std::string_view section) const;
+    bool ValueExists(std::string_view section, std::string_view key) const;
+    std::vector<std::string> ReadSections() const;
+    std::vector<std::pair<std::string, std::string>> ReadSectionValues(
+        std::string_view section) const;
+    // Calls read once for every section that exists, in file order (the
+    // sections ReadSections lists); the view reads that section's values
+    // without looking its name up again.
+    void ForEachSection(const std::function<void(const SectionView&)>& read) const;
+
+private:
+    friend class IniFile;
+    Snapshot(std::shared_ptr<const Document> document, DateFormat format);
+
+    std::shared_ptr<const Document> m_document;
+    DateFormat m_format;
+};
+
+// One section of a Snapshot, valid during the ForEachSection call that hands
+// it out. Reads behave as the Snapshot's reads of that section.
+class IniFile::SectionView {
+public:
+    std::string_view Name() const;
+    std::string ReadString(std::string_view key, std::string_view defaultValue) const;
+    TDateTime ReadDateTime(std::string_view key, TDateTime defaultValue) const;
+
+private:
+    friend class IniFile::Snapshot;
+    SectionView(const Document& document, std::size_t index, const DateFormat& format);
+
+    const Document& m_document;
+    std::size_t m_index;
+    const DateFormat& m_format;
 };
 
 // Parsed files, keyed by the file's identity, kept up to a byte budget (the

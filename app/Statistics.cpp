@@ -13,14 +13,16 @@ namespace {
 
 std::int64_t CountIn(const CampaignStore& store, const std::string& folder,
                      std::string_view fileName, const StatisticsRange& range) {
-    const IniFile file(folder + std::string(fileName), store.Format());
+    // One snapshot: the file is looked at once, not once per record.
+    const IniFile::Snapshot file =
+        IniFile(folder + std::string(fileName), store.Format()).ReadSnapshot();
     std::int64_t count = 0;
-    for (const std::string& address : file.ReadSections()) {
-        const TDateTime at = file.ReadDateTime(address, "DateTime", TDateTime(0.0));
+    file.ForEachSection([&](const IniFile::SectionView& device) {
+        const TDateTime at = device.ReadDateTime("DateTime", TDateTime(0.0));
         if (range.From <= at && at <= range.Until) {
             ++count;
         }
-    }
+    });
     return count;
 }
 

@@ -101,6 +101,36 @@ TEST_F(IniFileTest, FirstSectionAndFirstKeyOfANameWin) {
               (std::vector<std::pair<std::string, std::string>>{{"k", "1"}}));
 }
 
+TEST_F(IniFileTest, SnapshotWalksTheSectionsReadSectionsListsAndIgnoresLaterWrites) {
+    // Situation: a file with a duplicate section, a section without entries and
+    // mixed-case keys, walked section by section; then the file is rewritten.
+    // Expected: the walk visits exactly the listed sections with the first
+    // section's values; the snapshot still reads the old state after the write.
+    Spill(m_path,
+          "[A]\r\nName=first\r\nDateTime=07.12.2026 10:11:12\r\n[Empty]\r\n; no entry\r\n"
+          "[B]\r\nname=second\r\n[a]\r\nName=shadowed\r\n");
+    IniFile ini(m_path, German());
+    const IniFile::Snapshot snapshot = ini.ReadSnapshot();
+    std::vector<std::string> names;
+    std::vector<std::string> values;
+    std::vector<TDateTime> stamps;
+    snapshot.ForEachSection([&](const IniFile::SectionView& section) {
+        names.emplace_back(section.Name());
+        values.push_back(section.ReadString("NAME", "?"));
+        stamps.push_back(section.ReadDateTime("DateTime", TDateTime(0.0)));
+    });
+    EXPECT_EQ(names, ini.ReadSections());
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(values, (std::vector<std::string>{"first", "second"}));
+    ASSERT_EQ(stamps.size(), 2u);
+    EXPECT_EQ(stamps[0], TDateTime::FromParts({2026, 12, 7, 10, 11, 12, 0}).value_or(TDateTime()));
+    EXPECT_EQ(stamps[1], TDateTime(0.0));
+
+    ASSERT_TRUE(ini.WriteString("A", "Name", "rewritten"));
+    EXPECT_EQ(snapshot.ReadString("A", "Name", "?"), "first");
+    EXPECT_EQ(ini.ReadString("A", "Name", "?"), "rewritten");
+}
+
 TEST_F(IniFileTest, WritesCrLfLinesByteExact) {
     // Situation: a new file receives two sections, then a value changes and a
     // key is added to the first section.

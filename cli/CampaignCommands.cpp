@@ -15,6 +15,7 @@
 #include "app/FileCampaignEditor.h"
 #include "app/IniFile.h"
 #include "cli/Escape.h"
+#include "cli/OperatorTexts.h"
 
 namespace kavri::cli {
 namespace {
@@ -341,7 +342,7 @@ int CampaignCommands::Edit(std::string_view name, const CampaignOptions& options
     return store ? Save(*store, name, options, true) : 1;
 }
 
-int CampaignCommands::List() {
+int CampaignCommands::List(const std::vector<std::string>& titles) {
     const std::unique_ptr<CampaignStore> store = OpenStore();
     if (!store) {
         return 1;
@@ -355,6 +356,9 @@ int CampaignCommands::List() {
     }
     CampaignTable table(*store, m_clock, m_texts);
     table.RefreshCampaigns();
+    if (!titles.empty()) {
+        std::fputs(TitleLine(titles).c_str(), m_out);
+    }
     for (const CampaignRow& row : table.Rows()) {
         std::fprintf(m_out, "%s\t%s\t%s\t%s\n", EscapeField(row.Name).c_str(),
                      EscapeField(row.TypeText).c_str(), std::string(StateText(row.State)).c_str(),

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/BuiltInTexts.h"
 #include "app/DateFormat.h"
@@ -77,7 +78,8 @@ public:
     // campaign in list order, with the main window's texts. STATE is "enabled"
     // or "disabled" ("active" marks the campaign a running sender is sending,
     // which a separate process does not know).
-    int List();
+    // titles, when not empty, is printed first as one line of column titles.
+    int List(const std::vector<std::string>& titles = {});
     // campaign show NAME: KEY <TAB> VALUE for Name, Type, Scheduling,
     // StartDateTime, EndDateTime, StartTime, EndTime, Mon ... Sun, Enabled,
     // FileName, as read from the record; date-times "YYYY-MM-DD HH:MM:SS",

@@ -9,6 +9,7 @@
 #include "app/DateTimeClock.h"
 #include "cli/CampaignCommands.h"
 #include "cli/Commands.h"
+#include "cli/OperatorTexts.h"
 
 namespace kavri::cli {
 namespace {
@@ -27,6 +28,7 @@ struct CampaignArguments {
     std::string DailyUntil;
     bool Enabled = false;
     bool Disabled = false;
+    bool Titles = false;
 
     // The options of one subcommand, each present only when it was given.
     struct Given {
@@ -122,6 +124,7 @@ CommandAction RegisterCampaignCommands(CLI::App& app, const GlobalOptions& globa
 
     auto* list = campaign->add_subcommand(
         "list", "list the campaigns, one per line: NAME, TYPE, STATE, SCHEDULING");
+    list->add_flag("--titles", arguments->Titles, "print a line of column titles first");
     auto* show =
         campaign->add_subcommand("show", "print a campaign's record, one KEY VALUE a line");
     AddNameArgument(show, *arguments);
@@ -138,8 +141,9 @@ CommandAction RegisterCampaignCommands(CLI::App& app, const GlobalOptions& globa
             return -1;
         }
         const SystemDateTimeClock clock;
-        CampaignCommands commands(options->dataFolder, clock, DateFormat::FromLocale(), BuiltInText,
-                                  stdout, stderr);
+        const OperatorTexts texts(options->dataFolder, options->languageFile);
+        CampaignCommands commands(options->dataFolder, clock, DateFormat::FromLocale(),
+                                  texts.Lookup(), stdout, stderr);
         const std::string& name = arguments->Name;
         if (add->parsed()) {
             return commands.Add(name, arguments->Options(addGiven));
@@ -148,7 +152,8 @@ CommandAction RegisterCampaignCommands(CLI::App& app, const GlobalOptions& globa
             return commands.Edit(name, arguments->Options(editGiven));
         }
         if (list->parsed()) {
-            return commands.List();
+            return commands.List(arguments->Titles ? texts.Titles(kCampaignListTitles)
+                                                   : std::vector<std::string>());
         }
         if (show->parsed()) {
             return commands.Show(name);

@@ -13,6 +13,9 @@ namespace kavri::cli {
 // What every command may use: options given before the command name.
 struct GlobalOptions {
     std::string dataFolder;  // --data DIR; empty: the per-user data folder
+    // --language-file PATH; empty: kavri.lang beside the program, else the
+    // installed one
+    std::string languageFile;
 };
 
 // Each command adds its subcommand (with its options) to the application and

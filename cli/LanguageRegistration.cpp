@@ -28,16 +28,21 @@ CommandAction RegisterLanguageCommands(CLI::App& app, const GlobalOptions& globa
     set->add_option("NAME", arguments->Name, "a language of the language file")->required();
 
     const GlobalOptions* options = &global;
+    // `language --file` wins over the global --language-file.
+    auto LanguageFileOf = [options](const Arguments& given) {
+        return given.File.empty() ? options->languageFile : given.File;
+    };
     return [=]() -> int {
         if (!language->parsed()) {
             return -1;
         }
         if (list->parsed()) {
-            return ListLanguagesCommand(options->dataFolder, arguments->File, stdout, stderr);
+            return ListLanguagesCommand(options->dataFolder, LanguageFileOf(*arguments), stdout,
+                                        stderr);
         }
         if (set->parsed()) {
-            return SetLanguageCommand(options->dataFolder, arguments->File, arguments->Name, stdout,
-                                      stderr);
+            return SetLanguageCommand(options->dataFolder, LanguageFileOf(*arguments),
+                                      arguments->Name, stdout, stderr);
         }
         return 2;
     };

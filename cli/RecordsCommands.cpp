@@ -8,6 +8,7 @@
 #include "app/DataFolder.h"
 #include "app/SendingDecisions.h"
 #include "cli/Escape.h"
+#include "cli/OperatorTexts.h"
 
 namespace kavri::cli {
 
@@ -56,12 +57,15 @@ int RecordsCommands::BlackListRemove(std::string_view address) {
     return records.RemoveFromBlackList(address, error) ? 0 : Fail(error);
 }
 
-int RecordsCommands::BlackListList() {
+int RecordsCommands::BlackListList(const std::vector<std::string>& titles) {
     const auto store = OpenStore();
     if (!store) {
         return 1;
     }
     const DeviceRecords records(*store, m_display);
+    if (!titles.empty()) {
+        std::fputs(TitleLine(titles).c_str(), m_out);
+    }
     for (const DeviceRecordRow& row : records.BlackList()) {
         std::fprintf(m_out, "%s\t%s\t%s\n", EscapeField(row.Address).c_str(),
                      EscapeField(row.Name).c_str(), EscapeField(row.TypeText).c_str());
@@ -79,13 +83,16 @@ int RecordsCommands::BlackListClear() {
     return records.ClearBlackList(error) ? 0 : Fail(error);
 }
 
-int RecordsCommands::List(DeviceRecordKind kind) {
+int RecordsCommands::List(DeviceRecordKind kind, const std::vector<std::string>& titles) {
     const auto store = OpenStore();
     if (!store) {
         return 1;
     }
     const DeviceRecords records(*store, m_display);
     const bool withCoupon = kind == DeviceRecordKind::Accepted;
+    if (!titles.empty()) {
+        std::fputs(TitleLine(titles).c_str(), m_out);
+    }
     for (const DeviceRecordRow& row : records.List(kind)) {
         std::string line = EscapeField(row.Campaign);
         for (const std::string* field : {&row.Address, &row.Name, &row.TypeText, &row.DateTime}) {

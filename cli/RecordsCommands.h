@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/DateFormat.h"
 #include "app/DeviceRecords.h"
@@ -47,10 +48,11 @@ public:
 
     int BlackListAdd(std::string_view address, std::string_view name);
     int BlackListRemove(std::string_view address);
-    int BlackListList();
+    // titles, when not empty, is printed first as one line of column titles.
+    int BlackListList(const std::vector<std::string>& titles = {});
     int BlackListClear();
 
-    int List(DeviceRecordKind kind);
+    int List(DeviceRecordKind kind, const std::vector<std::string>& titles = {});
     int Remove(DeviceRecordKind kind, std::string_view campaign, std::string_view address);
     int Clear(DeviceRecordKind kind);
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "app/DeviceRecords.h"
 #include "app/SendingDecisions.h"
 #include "cli/Commands.h"
+#include "cli/OperatorTexts.h"
 #include "cli/RecordsCommands.h"
 
 namespace kavri::cli {
@@ -21,6 +23,7 @@ struct RecordsArguments {
     std::string Name;
     std::vector<std::string> Remove;  // CAMPAIGN ADDRESS
     bool Clear = false;
+    bool Titles = false;
 };
 
 }  // namespace
@@ -38,6 +41,7 @@ CommandAction RegisterRecordsCommands(CLI::App& app, const GlobalOptions& global
     blRemove->add_option("ADDRESS", arguments->Address, "device address")->required();
     auto* blList = blacklist->add_subcommand(
         "list", "list the black list, one device per line: ADDRESS, NAME, TYPE");
+    blList->add_flag("--titles", arguments->Titles, "print a line of column titles first");
     auto* blClear = blacklist->add_subcommand("clear", "empty the black list");
 
     auto* records =
@@ -58,6 +62,10 @@ CommandAction RegisterRecordsCommands(CLI::App& app, const GlobalOptions& global
         auto* clear =
             command->add_flag("--clear", arguments->Clear, "erase these records of every campaign");
         remove->excludes(clear);
+        auto* titles =
+            command->add_flag("--titles", arguments->Titles, "print a line of column titles first");
+        titles->excludes(remove);
+        titles->excludes(clear);
         kinds.push_back(command);
     }
     auto* accepted = kinds[0];
@@ -77,8 +85,12 @@ CommandAction RegisterRecordsCommands(CLI::App& app, const GlobalOptions& global
         if (blRemove->parsed()) {
             return commands.BlackListRemove(arguments->Address);
         }
+        const OperatorTexts texts(options->dataFolder, options->languageFile);
+        auto titlesOf = [&](std::span<const std::string_view> keys) {
+            return arguments->Titles ? texts.Titles(keys) : std::vector<std::string>();
+        };
         if (blList->parsed()) {
-            return commands.BlackListList();
+            return commands.BlackListList(titlesOf(kBlackListTitles));
         }
         if (blClear->parsed()) {
             return commands.BlackListClear();
@@ -91,7 +103,10 @@ CommandAction RegisterRecordsCommands(CLI::App& app, const GlobalOptions& global
         if (arguments->Clear) {
             return commands.Clear(kind);
         }
-        return commands.List(kind);
+        return commands.List(kind,
+                             titlesOf(kind == DeviceRecordKind::Accepted
+                                          ? std::span<const std::string_view>(kAcceptedTitles)
+                                          : std::span<const std::string_view>(kRejectedTitles)));
     };
 }
 

@@ -5,8 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "app/DataFolder.h"
 #include "cli/Commands.h"
 #include "cli/SettingsCommands.h"
+#include "cli/StatsCommands.h"
 
 namespace kavri::cli {
 
@@ -17,6 +19,7 @@ CommandAction RegisterSettingsCommands(CLI::App& app, const GlobalOptions& globa
     struct Arguments {
         std::string Key;
         std::string Value;
+        std::string Program;
     };
     auto arguments = std::make_shared<Arguments>();
 
@@ -29,6 +32,14 @@ CommandAction RegisterSettingsCommands(CLI::App& app, const GlobalOptions& globa
                     "LocalRadioName")
         ->required();
     set->add_option("VALUE", arguments->Value, "the new value")->required();
+    // The settings window's "run at start-up" box; the same as `kavrictl
+    // autostart on|off`.
+    auto* autostart = settings->add_subcommand("autostart", "start the program at log-on, or not");
+    autostart->require_subcommand(1);
+    auto* on = autostart->add_subcommand("on", "start at log-on");
+    on->add_option("--exec", arguments->Program,
+                   "absolute path of the program to start (default: this program)");
+    auto* off = autostart->add_subcommand("off", "do not start at log-on");
 
     const GlobalOptions* options = &global;
     return [=]() -> int {
@@ -39,6 +50,14 @@ CommandAction RegisterSettingsCommands(CLI::App& app, const GlobalOptions& globa
             const std::optional<std::string> key =
                 showKey->count() > 0 ? std::optional<std::string>(arguments->Key) : std::nullopt;
             return ShowSettings(options->dataFolder, key, stdout, stderr);
+        }
+        if (on->parsed()) {
+            const std::string program =
+                arguments->Program.empty() ? OwnProgramPath() : arguments->Program;
+            return SetAutoStart(DataFolder::SystemEnvironment, true, program, stdout, stderr);
+        }
+        if (off->parsed()) {
+            return SetAutoStart(DataFolder::SystemEnvironment, false, "", stdout, stderr);
         }
         if (set->parsed()) {
             return SetSetting(options->dataFolder, arguments->Key, arguments->Value, stdout,

@@ -1,7 +1,9 @@
 #include "cli/StatsCommands.h"
 
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 #include "app/AutoStart.h"
@@ -10,6 +12,7 @@
 #include "app/DateFormat.h"
 #include "app/Statistics.h"
 #include "cli/Escape.h"
+#include "cli/OperatorTexts.h"
 
 namespace kavri::cli {
 namespace {
@@ -47,7 +50,8 @@ std::string CsvField(std::string_view text) {
 }  // namespace
 
 int ShowStatistics(const std::string& dataFolder, std::string_view from, std::string_view to,
-                   bool csv, std::FILE* out, std::FILE* err) {
+                   bool csv, const std::vector<std::string>& titles, std::FILE* out,
+                   std::FILE* err) {
     const DateFormat format = DateFormat::FromLocale();
     TDateTime fromDay;
     TDateTime toDay;
@@ -62,8 +66,14 @@ int ShowStatistics(const std::string& dataFolder, std::string_view from, std::st
         return 1;
     }
     const std::vector<CampaignStatistics> rows = CountDecisions(*store, DayRange(fromDay, toDay));
-    if (csv) {
-        std::fprintf(out, "Campaign name,Accepted,Rejected,Total\r\n");
+    if (!titles.empty() && csv) {
+        std::string header;
+        for (std::size_t i = 0; i < titles.size(); ++i) {
+            header += (i == 0 ? "" : ",") + CsvField(titles[i]);
+        }
+        std::fprintf(out, "%s\r\n", header.c_str());
+    } else if (!titles.empty()) {
+        std::fputs(TitleLine(titles).c_str(), out);
     }
     for (const CampaignStatistics& row : rows) {
         const std::string name = csv ? CsvField(row.Name) : EscapeField(row.Name);
@@ -74,11 +84,14 @@ int ShowStatistics(const std::string& dataFolder, std::string_view from, std::st
     return 0;
 }
 
-int CheckCoupon(const std::string& dataFolder, std::string_view code, std::FILE* out,
-                std::FILE* err) {
+int CheckCoupon(const std::string& dataFolder, std::string_view code,
+                const std::vector<std::string>& titles, std::FILE* out, std::FILE* err) {
     const std::optional<CampaignStore> store = OpenStore(dataFolder, err);
     if (!store) {
         return 1;
+    }
+    if (!titles.empty()) {
+        std::fputs(TitleLine(titles).c_str(), out);
     }
     for (const CouponMatch& match : FindCoupon(*store, code)) {
         std::fprintf(out, "%s\t%s\t%s\t%s\n", EscapeField(match.Campaign).c_str(),
@@ -99,6 +112,12 @@ int CloseCouponOf(const std::string& dataFolder, std::string_view campaign,
         return Fail(err, error);
     }
     return 0;
+}
+
+std::string OwnProgramPath() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : self.string();
 }
 
 int ShowAutoStart(const DataFolder::Environment& environment, std::FILE* out, std::FILE* err) {

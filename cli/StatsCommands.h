@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/DataFolder.h"
 #include "cli/Commands.h"
@@ -14,23 +15,29 @@ namespace kavri::cli {
 // REJECTED <TAB> TOTAL, the devices whose latest record lies between 00:00:00
 // on the first day and 23:59:59 on the last (a --to before --from is taken as
 // --from). NAME is escaped with EscapeField. With csv the same as RFC 4180 CSV
-// with a header line and CR LF line ends. Dates are ISO ("2026-12-07") or the
+// with CR LF line ends. titles, when not empty, is printed first as one line
+// of column titles (the CSV header). Dates are ISO ("2026-12-07") or the
 // regional short date; a time given with them is ignored.
 int ShowStatistics(const std::string& dataFolder, std::string_view from, std::string_view to,
-                   bool csv, std::FILE* out, std::FILE* err);
+                   bool csv, const std::vector<std::string>& titles, std::FILE* out,
+                   std::FILE* err);
 
 // kavrictl coupon check CODE: one line per device given the code (matched
 // exactly, letter case included): CAMPAIGN <TAB> ADDRESS <TAB> DEVICE NAME <TAB>
 // DATE-TIME, campaigns in list order, devices in file order; fields escaped
 // with EscapeField. An empty CODE finds nothing. Exit 0 also when nothing is
 // found.
-int CheckCoupon(const std::string& dataFolder, std::string_view code, std::FILE* out,
-                std::FILE* err);
+int CheckCoupon(const std::string& dataFolder, std::string_view code,
+                const std::vector<std::string>& titles, std::FILE* out, std::FILE* err);
 
 // kavrictl coupon close CAMPAIGN ADDRESS: removes the device's coupon so that
 // it is not found again; the device stays recorded as having accepted.
 int CloseCouponOf(const std::string& dataFolder, std::string_view campaign,
                   std::string_view address, std::FILE* out, std::FILE* err);
+
+// The full path of the running program, for the log-on entry; empty when it
+// cannot be found.
+std::string OwnProgramPath();
 
 // kavrictl autostart show: "on <TAB> ENTRY" or "off <TAB> ENTRY".
 int ShowAutoStart(const DataFolder::Environment& environment, std::FILE* out, std::FILE* err);

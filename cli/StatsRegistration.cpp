@@ -1,31 +1,21 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
+#include <vector>
 
 #include "cli/Commands.h"
+#include "cli/OperatorTexts.h"
 #include "cli/StatsCommands.h"
 
 namespace kavri::cli {
-namespace {
-
-// The full path of the running program, for the log-on entry.
-std::string OwnProgram() {
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : self.string();
-}
-
-}  // namespace
-
 CommandAction RegisterStatsCommands(CLI::App& app, const GlobalOptions& global) {
     struct Arguments {
         std::string From;
         std::string To;
         bool Csv = false;
+        bool Titles = false;
         std::string Code;
         std::string Campaign;
         std::string Address;
@@ -39,12 +29,14 @@ CommandAction RegisterStatsCommands(CLI::App& app, const GlobalOptions& global) 
     stats->add_option("--to", arguments->To, "last day (included), YYYY-MM-DD or regional")
         ->required();
     stats->add_flag("--csv", arguments->Csv, "write RFC 4180 CSV with a header line");
+    stats->add_flag("--titles", arguments->Titles, "print a line of column titles first");
 
     auto* coupon = app.add_subcommand("coupon", "check and close coupon codes");
     coupon->require_subcommand(1);
     auto* check = coupon->add_subcommand(
         "check", "list the devices given CODE: CAMPAIGN, ADDRESS, NAME, DATE-TIME");
     check->add_option("CODE", arguments->Code, "the code, exactly as printed")->required();
+    check->add_flag("--titles", arguments->Titles, "print a line of column titles first");
     auto* close =
         coupon->add_subcommand("close", "close a device's coupon so it is not found again");
     close->add_option("CAMPAIGN", arguments->Campaign, "the campaign's name")->required();
@@ -63,11 +55,20 @@ CommandAction RegisterStatsCommands(CLI::App& app, const GlobalOptions& global) 
     return [=]() -> int {
         const auto environment = DataFolder::SystemEnvironment;
         if (stats->parsed()) {
-            return ShowStatistics(options->dataFolder, arguments->From, arguments->To,
-                                  arguments->Csv, stdout, stderr);
+            const OperatorTexts texts(options->dataFolder, options->languageFile);
+            // A spreadsheet always gets its header line.
+            const bool titled = arguments->Titles || arguments->Csv;
+            return ShowStatistics(
+                options->dataFolder, arguments->From, arguments->To, arguments->Csv,
+                titled ? texts.Titles(kStatisticsTitles) : std::vector<std::string>(), stdout,
+                stderr);
         }
         if (check->parsed()) {
-            return CheckCoupon(options->dataFolder, arguments->Code, stdout, stderr);
+            const OperatorTexts texts(options->dataFolder, options->languageFile);
+            return CheckCoupon(
+                options->dataFolder, arguments->Code,
+                arguments->Titles ? texts.Titles(kCouponCheckTitles) : std::vector<std::string>(),
+                stdout, stderr);
         }
         if (close->parsed()) {
             return CloseCouponOf(options->dataFolder, arguments->Campaign, arguments->Address,
@@ -75,7 +76,7 @@ CommandAction RegisterStatsCommands(CLI::App& app, const GlobalOptions& global) 
         }
         if (on->parsed()) {
             const std::string program =
-                arguments->Program.empty() ? OwnProgram() : arguments->Program;
+                arguments->Program.empty() ? OwnProgramPath() : arguments->Program;
             return SetAutoStart(environment, true, program, stdout, stderr);
         }
         if (off->parsed()) {

@@ -23,6 +23,9 @@ int main(int argc, char** argv) {
     GlobalOptions global;
     app.add_option("--data", global.dataFolder,
                    "data folder (default: $KAVRI_DATA_DIR, else ~/.local/share/kavri)");
+    app.add_option("--language-file", global.languageFile,
+                   "language file of the texts (default: kavri.lang beside the program, else "
+                   "the installed one)");
 
     auto* version = app.add_subcommand("version", "print the program version");
 

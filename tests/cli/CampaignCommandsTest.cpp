@@ -10,8 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "CliTestSupport.h"
+#include "cli/OperatorTexts.h"
 
+#include "app/AppSettings.h"
 #include "app/AppTestFolder.h"
+#include "app/DataFolder.h"
 #include "app/DateTimeClock.h"
 
 namespace kavri::cli {
@@ -59,8 +62,8 @@ protected:
         std::FILE* err = std::tmpfile();
         Outcome outcome;
         {
-            CampaignCommands commands(m_data, m_clock, DateFormat("%d.%m.%Y", "%H:%M:%S"),
-                                      BuiltInText, out, err);
+            CampaignCommands commands(m_data, m_clock, DateFormat("%d.%m.%Y", "%H:%M:%S"), m_texts,
+                                      out, err);
             outcome.Status = command(commands);
         }
         outcome.Out = Drain(out);
@@ -98,6 +101,7 @@ protected:
     }
 
     test::TempFolder m_temp;
+    TextLookup m_texts = BuiltInText;
     std::string m_data = m_temp.Path() + "data/";
     std::string m_source;
     // Wednesday, 9 December 2026, 14:15:16.
@@ -484,6 +488,27 @@ TEST_F(CampaignCommandsTest, ListEscapesHandEditedTextsAndShowsUndefined) {
               "Ev\\til\\x1B[2J\\\\\tFile based\tenabled\tUNDEFINED\n"
               "UNDEFINED\tUNDEFINED\tdisabled\tUNDEFINED\n");
     EXPECT_EQ(outcome.Err, "kavrictl: warning: the campaign list line \"../x\" is skipped\n");
+}
+
+TEST_F(CampaignCommandsTest, ListAndRefusalsSpeakTheDataFoldersLanguage) {
+    // Situation: the data folder's language is German and the texts come from
+    // the language file; a campaign is listed with titles, then added twice.
+    // Expected: titles, type and scheduling texts and the refusal are German.
+    AppSettings settings(DataFolder::Open(m_data).SettingsFile());
+    ASSERT_TRUE(settings.SetLanguage("German"));
+    const OperatorTexts texts(m_data, "");
+    m_texts = texts.Lookup();
+    CampaignOptions options;
+    options.SourceFile = m_source;
+    ASSERT_EQ(Add("Shop", options).Status, 0);
+    const Outcome listed =
+        Run([&](CampaignCommands& c) { return c.List(texts.Titles(kCampaignListTitles)); });
+    EXPECT_EQ(listed.Out,
+              "Kampagnenname\tTyp\tAktiviert\tZeitplanung\n"
+              "Shop\tDateibasiert\tenabled\tDurchgehend\n");
+    const Outcome again = Add("shop", options);
+    EXPECT_EQ(again.Status, 1);
+    EXPECT_EQ(again.Err, "kavrictl: Eine Kampagne mit diesem Namen existiert bereits.\n");
 }
 
 TEST_F(CampaignCommandsTest, UnreadableCampaignListFailsInsteadOfListingNothing) {

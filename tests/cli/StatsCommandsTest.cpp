@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "CliTestSupport.h"
+#include "cli/OperatorTexts.h"
 
+#include "app/AppSettings.h"
 #include "app/AppTestFolder.h"
 #include "app/CampaignStore.h"
 #include "app/IniFile.h"
@@ -57,13 +59,15 @@ protected:
 
 TEST_F(StatsCommandsTest, StatisticsAsTabsAndAsCsvWithQuoting) {
     Outcome tsv = Capture([&](std::FILE* o, std::FILE* e) {
-        return ShowStatistics(m_data, "2026-12-07", "2026-12-07", false, o, e);
+        return ShowStatistics(m_data, "2026-12-07", "2026-12-07", false, {}, o, e);
     });
     EXPECT_EQ(tsv.Status, 0) << tsv.Err;
     EXPECT_EQ(tsv.Out, "Say \"hi\", friend\t0\t0\t0\nPlain\t1\t0\t1\n");
 
+    const OperatorTexts texts(m_data, "");
     Outcome csv = Capture([&](std::FILE* o, std::FILE* e) {
-        return ShowStatistics(m_data, "2026-12-07", "2026-12-07", true, o, e);
+        return ShowStatistics(m_data, "2026-12-07", "2026-12-07", true,
+                              texts.Titles(kStatisticsTitles), o, e);
     });
     EXPECT_EQ(csv.Status, 0) << csv.Err;
     EXPECT_EQ(csv.Out,
@@ -72,16 +76,47 @@ TEST_F(StatsCommandsTest, StatisticsAsTabsAndAsCsvWithQuoting) {
               "Plain,1,0,1\r\n");
 
     Outcome bad = Capture([&](std::FILE* o, std::FILE* e) {
-        return ShowStatistics(m_data, "yesterday", "2026-12-07", false, o, e);
+        return ShowStatistics(m_data, "yesterday", "2026-12-07", false, {}, o, e);
     });
     EXPECT_EQ(bad.Status, 1);
     EXPECT_NE(bad.Err.find("yesterday"), std::string::npos);
     EXPECT_EQ(bad.Out, "");
 }
 
+TEST_F(StatsCommandsTest, TitlesComeFromTheLanguageFileInTheChosenLanguage) {
+    // Situation: statistics and a coupon check with titles, in English, then
+    // after the data folder's language was set to German.
+    // Expected: the title lines carry the language file's texts of each.
+    auto statistics = [&] {
+        const OperatorTexts texts(m_data, "");
+        return Capture([&](std::FILE* o, std::FILE* e) {
+            return ShowStatistics(m_data, "2026-12-07", "2026-12-07", false,
+                                  texts.Titles(kStatisticsTitles), o, e);
+        });
+    };
+    auto coupons = [&] {
+        const OperatorTexts texts(m_data, "");
+        return Capture([&](std::FILE* o, std::FILE* e) {
+            return CheckCoupon(m_data, "GIFT", texts.Titles(kCouponCheckTitles), o, e);
+        });
+    };
+    EXPECT_EQ(statistics().Out.substr(0, statistics().Out.find('\n')),
+              "Campaign name\tAccepted\tRejected\tTotal");
+    EXPECT_EQ(coupons().Out.substr(0, coupons().Out.find('\n')),
+              "Campaign name\tDevice address\tDevice name\tDate/time");
+
+    AppSettings settings(DataFolder::Open(m_data).SettingsFile());
+    ASSERT_TRUE(settings.SetLanguage("German"));
+    EXPECT_EQ(statistics().Out,
+              "Kampagnenname\tAngenommen\tAbgelehnt\tGesamt\n"
+              "Say \"hi\", friend\t0\t0\t0\nPlain\t1\t0\t1\n");
+    EXPECT_EQ(coupons().Out.substr(0, coupons().Out.find('\n')),
+              "Kampagnenname\tGeräteadresse\tGerätename\tDatum/Uhrzeit");
+}
+
 TEST_F(StatsCommandsTest, CouponCheckThenCloseThenCheckAgain) {
     Outcome found =
-        Capture([&](std::FILE* o, std::FILE* e) { return CheckCoupon(m_data, "GIFT", o, e); });
+        Capture([&](std::FILE* o, std::FILE* e) { return CheckCoupon(m_data, "GIFT", {}, o, e); });
     EXPECT_EQ(found.Status, 0);
     EXPECT_EQ(found.Out.rfind("Plain\t(00:17:E5:3A:91:02)\tPhone\t", 0), 0u) << found.Out;
 
@@ -90,7 +125,7 @@ TEST_F(StatsCommandsTest, CouponCheckThenCloseThenCheckAgain) {
     });
     EXPECT_EQ(closed.Status, 0) << closed.Err;
     Outcome again =
-        Capture([&](std::FILE* o, std::FILE* e) { return CheckCoupon(m_data, "GIFT", o, e); });
+        Capture([&](std::FILE* o, std::FILE* e) { return CheckCoupon(m_data, "GIFT", {}, o, e); });
     EXPECT_EQ(again.Status, 0);
     EXPECT_EQ(again.Out, "");
     Outcome twice = Capture([&](std::FILE* o, std::FILE* e) {

@@ -1,0 +1,64 @@
+#include "cli/OperatorTexts.h"
+
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "app/AppSettings.h"
+#include "app/DataFolder.h"
+#include "app/LanguageFile.h"
+#include "cli/Escape.h"
+
+namespace kavri::cli {
+
+OperatorTexts::OperatorTexts(const std::string& dataFolder, const std::string& languageFile) {
+    try {
+        m_settings = std::make_unique<AppSettings>(DataFolder::Open(dataFolder).SettingsFile());
+    } catch (const std::runtime_error&) {
+        // A data folder that cannot be opened is reported by the command
+        // itself; the texts then come in the default language.
+    }
+#ifdef KAVRI_SOURCE_DIR
+    const std::string path = LanguageFile::Locate(languageFile, KAVRI_SOURCE_DIR);
+#else
+    const std::string path = LanguageFile::Locate(languageFile);
+#endif
+    std::error_code error;
+    if (std::filesystem::is_regular_file(path, error)) {
+        AppSettings* settings = m_settings.get();
+        m_languages = std::make_unique<LanguageFile>(path, [settings] {
+            return settings != nullptr ? settings->Language()
+                                       : std::string(AppSettings::kDefaultLanguage);
+        });
+    }
+}
+
+OperatorTexts::~OperatorTexts() = default;
+
+std::string OperatorTexts::Text(std::string_view key) const {
+    return m_languages != nullptr ? m_languages->GetLanguageString(key) : BuiltInText(key);
+}
+
+TextLookup OperatorTexts::Lookup() const {
+    return [this](std::string_view key) { return Text(key); };
+}
+
+std::vector<std::string> OperatorTexts::Titles(std::span<const std::string_view> keys) const {
+    std::vector<std::string> titles;
+    titles.reserve(keys.size());
+    for (const std::string_view key : keys) {
+        titles.push_back(Text(key));
+    }
+    return titles;
+}
+
+std::string TitleLine(const std::vector<std::string>& titles) {
+    std::string line;
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        line += i == 0 ? "" : "\t";
+        line += EscapeField(titles[i]);
+    }
+    return line + "\n";
+}
+
+}  // namespace kavri::cli

@@ -9,11 +9,12 @@
 
 #include "app/CampaignRecord.h"
 #include "app/CampaignStore.h"
+#include "app/CampaignEditor.h"
 #include "app/CampaignTable.h"
 #include "app/DataFolder.h"
 #include "app/DateTimeClock.h"
-#include "app/FileCampaignEditor.h"
 #include "app/IniFile.h"
+#include "cli/CampaignContent.h"
 #include "cli/Escape.h"
 #include "cli/OperatorTexts.h"
 
@@ -277,6 +278,15 @@ std::unique_ptr<CampaignStore> CampaignCommands::OpenStore() const {
     }
 }
 
+std::string CampaignCommands::LoadName(const CampaignRecord& stored, std::string_view name) {
+    // The editor saves under the name it loaded: the record's own display
+    // name, so typing it in another letter case does not rename it.
+    const bool storedNameFits = !stored.Name.empty() &&
+                                DataFolder::SameCampaignName(stored.Name, name) &&
+                                DataFolder::NameRefusal(stored.Name).empty();
+    return storedNameFits ? stored.Name : std::string(name);
+}
+
 std::string CampaignCommands::FindRefusal(const CampaignStore& store, std::string_view name) const {
     if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
         return TextOrBuiltIn(m_texts, "CampaignNameInvalid") + ": " + why;
@@ -289,43 +299,52 @@ std::string CampaignCommands::FindRefusal(const CampaignStore& store, std::strin
 
 int CampaignCommands::Save(CampaignStore& store, std::string_view name,
                            const CampaignOptions& options, bool editing) {
-    FileCampaignEditor editor(store, m_clock, m_texts);
+    int type = kCampaignFileBased;
+    std::string loadName(name);
     if (editing) {
         if (std::string refusal = FindRefusal(store, name); !refusal.empty()) {
             return Fail(refusal);
         }
         const CampaignRecord stored = store.ReadRecord(name);
-        if (stored.Type != kCampaignFileBased) {
-            return Fail("campaign edit changes file-based campaigns only; " + std::string(name) +
-                        " has type " + std::to_string(stored.Type));
+        type = stored.Type;
+        loadName = LoadName(stored, name);
+    } else if (options.Type) {
+        type = CampaignTypeOf(*options.Type);
+        if (type < 0) {
+            return Fail("--type: " + Quoted(*options.Type) + " is not file, message or coupon");
         }
-        // The editor saves under the name it loaded: the record's own display
-        // name, so typing it in another letter case does not rename it.
-        const bool storedNameFits = !stored.Name.empty() &&
-                                    DataFolder::SameCampaignName(stored.Name, name) &&
-                                    DataFolder::NameRefusal(stored.Name).empty();
-        const EditorResult loaded = editor.Load(storedNameFits ? stored.Name : name);
+    }
+    if (type == kCampaignFileBased && !editing && !options.SourceFile) {
+        return Fail("a file-based campaign needs --file PATH");
+    }
+    if (std::string refusal = ForeignOptionRefusal(type, options); !refusal.empty()) {
+        return Fail(refusal);
+    }
+    const std::unique_ptr<CampaignEditor> editor = MakeEditor(type, store, m_clock, m_texts);
+    if (editor == nullptr) {
+        return Fail("campaign " + std::string(name) + " has the type " + std::to_string(type) +
+                    ", which this program cannot edit");
+    }
+    if (editing) {
+        const EditorResult loaded = editor->Load(loadName);
         if (!loaded.Ok) {
             return Fail(loaded.Message);
         }
     } else {
-        editor.Values().Name = std::string(name);
+        editor->Values().Name = std::string(name);
     }
-    if (options.SourceFile) {
-        editor.ChooseSourceFile(*options.SourceFile);
+    std::string error = ApplyContentOptions(type, *editor, options);
+    if (!error.empty()) {
+        return Fail(error);
     }
-    if (options.FileName) {
-        editor.Values().FileName = *options.FileName;
-    }
-    std::string error;
     ScheduleReader schedule(m_format, m_clock.Now());
-    if (!schedule.Apply(options, editing, editor.Values(), error)) {
+    if (!schedule.Apply(options, editing, editor->Values(), error)) {
         return Fail(error);
     }
     if (options.Enabled) {
-        editor.Values().Enabled = *options.Enabled;
+        editor->Values().Enabled = *options.Enabled;
     }
-    const EditorResult saved = editor.Save();
+    const EditorResult saved = editor->Save();
     if (!saved.Ok) {
         return Fail(saved.Message);
     }
@@ -378,7 +397,7 @@ int CampaignCommands::Show(std::string_view name) {
     const CampaignRecord record = store->ReadRecord(name);
     const DateFormat iso = DateFormat::Iso();
     const auto flag = [](bool value) { return std::string(value ? "1" : "0"); };
-    std::vector<std::pair<std::string_view, std::string>> lines{
+    std::vector<std::pair<std::string, std::string>> lines{
         {"Name", record.Name},
         {"Type", std::to_string(record.Type)},
         {"Scheduling", std::to_string(record.Scheduling)},
@@ -390,14 +409,18 @@ int CampaignCommands::Show(std::string_view name) {
     // Monday first, as the record is written.
     for (std::size_t i = 1; i <= 7; ++i) {
         const std::size_t day = i % 7;
-        lines.emplace_back(CampaignRecord::kDayKeys[day], flag(record.Days[day]));
+        lines.emplace_back(std::string(CampaignRecord::kDayKeys[day]), flag(record.Days[day]));
     }
     lines.emplace_back("Enabled", flag(record.Enabled));
-    lines.emplace_back("FileName", record.FileName);
-    for (const auto& [key, value] : lines) {
-        std::fprintf(m_out, "%s\t%s\n", std::string(key).c_str(), EscapeField(value).c_str());
+    std::string cardError;
+    for (auto& [key, value] :
+         ContentLines(record, *store, m_clock, LoadName(record, name), cardError)) {
+        lines.emplace_back(key, std::move(value));
     }
-    return 0;
+    for (const auto& [key, value] : lines) {
+        std::fprintf(m_out, "%s\t%s\n", key.c_str(), EscapeField(value).c_str());
+    }
+    return cardError.empty() ? 0 : Fail(cardError);
 }
 
 int CampaignCommands::SetEnabled(std::string_view name, bool enabled) {

@@ -14,6 +14,7 @@
 namespace kavri {
 class CampaignStore;
 class DateTimeClock;
+struct CampaignRecord;
 }  // namespace kavri
 
 namespace kavri::cli {
@@ -31,7 +32,16 @@ namespace kavri::cli {
 // Date-times are "YYYY-MM-DD HH:MM:SS" (the date alone is midnight) or the
 // regional short date and long time; times "HH:MM:SS" or the regional long
 // time; in both the seconds may be left out.
+//
+// Message campaigns (--type message): Company, Url, Phone and Message fill the
+// business card ("card.vcf"). Coupon campaigns (--type coupon): Promotion is
+// the promotion name (the picture is "<Promotion>.jpg"), Message the promotion
+// message, Image the picture behind the text (JPEG or BMP), Coupon a code that
+// also switches the coupon on, GenerateCoupon a new random code (on as well),
+// CouponEnabled false for --no-coupon, Place top|middle|bottom, Align
+// left|center|right, Font "FACE,SIZE,COLOR,STYLE" (see CampaignContent.h).
 struct CampaignOptions {
+    std::optional<std::string> Type;
     std::optional<std::string> SourceFile;
     std::optional<std::string> FileName;
     std::optional<std::string> Scheduling;
@@ -41,11 +51,24 @@ struct CampaignOptions {
     std::optional<std::string> DailyFrom;
     std::optional<std::string> DailyUntil;
     std::optional<bool> Enabled;
+    std::optional<std::string> Company;
+    std::optional<std::string> Url;
+    std::optional<std::string> Phone;
+    std::optional<std::string> Message;
+    std::optional<std::string> Promotion;
+    std::optional<std::string> Image;
+    std::optional<std::string> Coupon;
+    bool GenerateCoupon = false;
+    std::optional<bool> CouponEnabled;
+    std::optional<std::string> Place;
+    std::optional<std::string> Align;
+    std::optional<std::string> Font;
 };
 
-// The campaign commands of kavrictl on one data folder: add and edit
-// file-based campaigns through the file-based editor (its checks, messages and
-// all-or-nothing saving), list, show, enable, disable and remove campaigns.
+// The campaign commands of kavrictl on one data folder: add and edit file,
+// message and coupon campaigns through their editors (the editors' checks,
+// messages and all-or-nothing saving), list, show, enable, disable and remove
+// campaigns. An option that belongs to another type of campaign is refused.
 //
 // Scheduling: without --scheduling, the time-window options select time-based
 // and the day options day-of-week; giving both kinds needs --scheduling. A new
@@ -70,9 +93,11 @@ public:
     CampaignCommands(std::string dataFolder, const DateTimeClock& clock, DateFormat format,
                      TextLookup texts, std::FILE* out, std::FILE* err);
 
-    // campaign add NAME --file PATH [...]: a new file-based campaign.
+    // campaign add NAME [--type TYPE] [...]: a new campaign of the type
+    // (default file; a file campaign needs --file PATH).
     int Add(std::string_view name, const CampaignOptions& options);
-    // campaign edit NAME [...]: changes a file-based campaign; the name stays.
+    // campaign edit NAME [...]: changes a campaign of any type; the name and
+    // the type stay.
     int Edit(std::string_view name, const CampaignOptions& options);
     // campaign list: NAME <TAB> TYPE <TAB> STATE <TAB> SCHEDULING, one line per
     // campaign in list order, with the main window's texts. STATE is "enabled"
@@ -83,7 +108,11 @@ public:
     // campaign show NAME: KEY <TAB> VALUE for Name, Type, Scheduling,
     // StartDateTime, EndDateTime, StartTime, EndTime, Mon ... Sun, Enabled,
     // FileName, as read from the record; date-times "YYYY-MM-DD HH:MM:SS",
-    // times "HH:MM:SS", flags 1 or 0.
+    // times "HH:MM:SS", flags 1 or 0. Then a message campaign's Company, URL,
+    // Phone and Message as read back from its card, or a coupon campaign's
+    // MessageName, MessageText, Coupon, CouponEnabled, Top, Middle, Bottom,
+    // Left, Center, Right, FontName, FontSize, FontColor and FontStyle. A card
+    // that cannot be read fails after the lines, with its fields empty.
     int Show(std::string_view name);
     // campaign enable / disable NAME: writes "Enabled" alone, for any type.
     int SetEnabled(std::string_view name, bool enabled);
@@ -98,6 +127,9 @@ private:
     std::string FindRefusal(const CampaignStore& store, std::string_view name) const;
     int Save(CampaignStore& store, std::string_view name, const CampaignOptions& options,
              bool editing);
+    // The name an editor loads the campaign under: its record's display name
+    // when that is name in another letter case, else name.
+    static std::string LoadName(const CampaignRecord& stored, std::string_view name);
 
     std::string m_dataFolder;
     const DateTimeClock& m_clock;

@@ -29,6 +29,19 @@ struct CampaignArguments {
     bool Enabled = false;
     bool Disabled = false;
     bool Titles = false;
+    std::string Type;
+    std::string Company;
+    std::string Url;
+    std::string Phone;
+    std::string Message;
+    std::string Promotion;
+    std::string Image;
+    std::string Coupon;
+    bool GenerateCoupon = false;
+    bool NoCoupon = false;
+    std::string Place;
+    std::string Align;
+    std::string Font;
 
     // The options of one subcommand, each present only when it was given.
     struct Given {
@@ -42,6 +55,19 @@ struct CampaignArguments {
         CLI::Option* DailyUntil = nullptr;
         CLI::Option* Enabled = nullptr;
         CLI::Option* Disabled = nullptr;
+        CLI::Option* Type = nullptr;
+        CLI::Option* Company = nullptr;
+        CLI::Option* Url = nullptr;
+        CLI::Option* Phone = nullptr;
+        CLI::Option* Message = nullptr;
+        CLI::Option* Promotion = nullptr;
+        CLI::Option* Image = nullptr;
+        CLI::Option* Coupon = nullptr;
+        CLI::Option* GenerateCoupon = nullptr;
+        CLI::Option* NoCoupon = nullptr;
+        CLI::Option* Place = nullptr;
+        CLI::Option* Align = nullptr;
+        CLI::Option* Font = nullptr;
     };
 
     CampaignOptions Options(const Given& given) const {
@@ -64,6 +90,21 @@ struct CampaignArguments {
         if (given.Disabled != nullptr && given.Disabled->count() > 0) {
             options.Enabled = false;
         }
+        options.Type = take(given.Type, Type);
+        options.Company = take(given.Company, Company);
+        options.Url = take(given.Url, Url);
+        options.Phone = take(given.Phone, Phone);
+        options.Message = take(given.Message, Message);
+        options.Promotion = take(given.Promotion, Promotion);
+        options.Image = take(given.Image, Image);
+        options.Coupon = take(given.Coupon, Coupon);
+        options.GenerateCoupon = GenerateCoupon;
+        if (given.NoCoupon != nullptr && given.NoCoupon->count() > 0) {
+            options.CouponEnabled = false;
+        }
+        options.Place = take(given.Place, Place);
+        options.Align = take(given.Align, Align);
+        options.Font = take(given.Font, Font);
         return options;
     }
 };
@@ -98,6 +139,34 @@ CampaignArguments::Given AddCampaignOptions(CLI::App* command, CampaignArguments
                                           "day-of-week: daily start, HH:MM:SS");
     given.DailyUntil = command->add_option("--daily-until", arguments.DailyUntil,
                                            "day-of-week: daily end, HH:MM:SS");
+    given.Company =
+        command->add_option("--company", arguments.Company, "message: the card's company");
+    given.Url = command->add_option("--url", arguments.Url, "message: the card's URL");
+    given.Phone = command->add_option("--phone", arguments.Phone, "message: the card's phone");
+    given.Message = command->add_option(
+        "--message", arguments.Message,
+        "message: the card's message; coupon: the promotion message over the picture");
+    given.Promotion =
+        command->add_option("--promotion", arguments.Promotion,
+                            "coupon: the promotion name, also the picture's name (NAME.jpg)");
+    given.Image = command->add_option("--image", arguments.Image,
+                                      "coupon: the picture behind the text, JPEG or BMP");
+    given.Coupon =
+        command->add_option("--coupon", arguments.Coupon, "coupon: the coupon code (turns it on)");
+    given.GenerateCoupon = command->add_flag("--generate-coupon", arguments.GenerateCoupon,
+                                             "coupon: a new random six-character code (on)");
+    given.NoCoupon = command->add_flag("--no-coupon", arguments.NoCoupon,
+                                       "coupon: no code on the picture or in the records");
+    given.Coupon->excludes(given.GenerateCoupon);
+    given.NoCoupon->excludes(given.Coupon);
+    given.NoCoupon->excludes(given.GenerateCoupon);
+    given.Place = command->add_option("--place", arguments.Place,
+                                      "coupon: the text at the top, middle or bottom");
+    given.Align = command->add_option("--align", arguments.Align,
+                                      "coupon: the text lines left, center or right");
+    given.Font = command->add_option(
+        "--font", arguments.Font,
+        "coupon: FACE,SIZE,COLOR,STYLE, e.g. \"DejaVu Sans,12,#C00000,bold\"; empty parts keep");
     return given;
 }
 
@@ -108,14 +177,16 @@ CommandAction RegisterCampaignCommands(CLI::App& app, const GlobalOptions& globa
     campaign->require_subcommand(1);
     auto arguments = std::make_shared<CampaignArguments>();
 
-    auto* add = campaign->add_subcommand("add", "create a file-based campaign");
+    auto* add = campaign->add_subcommand("add", "create a campaign");
     AddNameArgument(add, *arguments);
     CampaignArguments::Given addGiven = AddCampaignOptions(add, *arguments);
-    addGiven.SourceFile->required();
+    addGiven.Type = add->add_option("--type", arguments->Type,
+                                    "file (default), message (a business card) or coupon (a "
+                                    "picture with a code)");
     addGiven.Disabled =
         add->add_flag("--disabled", arguments->Disabled, "create it disabled (default: enabled)");
 
-    auto* edit = campaign->add_subcommand("edit", "change a file-based campaign");
+    auto* edit = campaign->add_subcommand("edit", "change a campaign; its name and type stay");
     AddNameArgument(edit, *arguments);
     CampaignArguments::Given editGiven = AddCampaignOptions(edit, *arguments);
     editGiven.Enabled = edit->add_flag("--enabled", arguments->Enabled, "enable it");

@@ -458,17 +458,25 @@ TEST_F(CampaignCommandsTest, EditChangesScheduleAndFileButNeverTheName) {
     EXPECT_EQ(shown["Scheduling"], "1");
 }
 
-TEST_F(CampaignCommandsTest, EditRefusesOtherTypesAndUnknownNames) {
-    // Situation: a coupon campaign and a name that is not listed.
-    // Expected: refused, records untouched.
+TEST_F(CampaignCommandsTest, EditRefusesUnknownTypesForeignOptionsAndUnknownNames) {
+    // Situation: a campaign of a type this program lacks, a coupon campaign
+    // given a file, and a name that is not listed.
+    // Expected: each refused, records untouched.
+    std::filesystem::create_directories(m_data + "POSTER");
     std::filesystem::create_directories(m_data + "COUPON");
+    const std::string poster = "[SETTINGS]\r\nName=Poster\r\nType=7\r\nScheduling=0\r\n";
     const std::string coupon = "[SETTINGS]\r\nName=Coupon\r\nType=2\r\nScheduling=0\r\n";
+    Spill(m_data + "POSTER/settings.dat", poster);
     Spill(m_data + "COUPON/settings.dat", coupon);
-    Spill(m_data + "campaigns.dat", "COUPON\r\n");
+    Spill(m_data + "campaigns.dat", "POSTER\r\nCOUPON\r\n");
     CampaignOptions options;
     options.Enabled = false;
-    ExpectRefused(Edit("Coupon", options),
-                  "kavrictl: campaign edit changes file-based campaigns only; Coupon has type 2\n");
+    ExpectRefused(Edit("Poster", options),
+                  "kavrictl: campaign Poster has the type 7, which this program cannot edit\n");
+    EXPECT_EQ(Slurp(m_data + "POSTER/settings.dat"), poster);
+    CampaignOptions withFile = WithFile();
+    ExpectRefused(Edit("Coupon", withFile),
+                  "kavrictl: --file does not apply to a coupon campaign\n");
     EXPECT_EQ(Slurp(m_data + "COUPON/settings.dat"), coupon);
     ExpectRefused(Edit("Nobody", options), "kavrictl: There is no such campaign: Nobody\n");
 }

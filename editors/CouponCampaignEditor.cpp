@@ -1,0 +1,204 @@
+#include "editors/CouponCampaignEditor.h"
+
+#include "app/CampaignStore.h"
+#include "app/DataFolder.h"
+#include "editors/JpegFile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kavri {
+
+namespace {
+
+constexpr std::string_view kPictureExtension = ".jpg";
+
+// Only a name this editor could have written is ever deleted: a record edited
+// by hand (or damaged) may name any file, such as "settings.dat" or "../x".
+bool IsPictureName(std::string_view name) {
+    return name.size() > kPictureExtension.size() && name.ends_with(kPictureExtension) &&
+           DataFolder::NameRefusal(name).empty();
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+}  // namespace
+
+CouponCampaignEditor::CouponCampaignEditor(CampaignStore& store, const DateTimeClock& clock,
+                                           TextLookup texts)
+    : CampaignEditor(store, clock, std::move(texts), kCampaignCouponBased) {
+    CampaignRecord& v = Values();
+    const CouponFont font;
+    v.CouponEnabled = false;
+    v.FontName = font.Face;
+    v.FontSize = font.Size;
+    v.FontColor = font.Color;
+    v.FontStyle = font.Style;
+    SetPlacement(CouponPlacement::Middle);
+    SetAlignment(CouponAlignment::Center);
+}
+
+void CouponCampaignEditor::SetPlacement(CouponPlacement placement) {
+    CampaignRecord& v = Values();
+    v.Top = placement == CouponPlacement::Top;
+    v.Middle = placement == CouponPlacement::Middle;
+    v.Bottom = placement == CouponPlacement::Bottom;
+}
+
+void CouponCampaignEditor::SetAlignment(CouponAlignment alignment) {
+    CampaignRecord& v = Values();
+    v.Left = alignment == CouponAlignment::Left;
+    v.Center = alignment == CouponAlignment::Center;
+    v.Right = alignment == CouponAlignment::Right;
+}
+
+CouponPlacement CouponCampaignEditor::Placement() const {
+    const CampaignRecord& v = Values();
+    if (v.Bottom) {
+        return CouponPlacement::Bottom;
+    }
+    if (v.Middle || !v.Top) {
+        return CouponPlacement::Middle;
+    }
+    return CouponPlacement::Top;
+}
+
+CouponAlignment CouponCampaignEditor::Alignment() const {
+    const CampaignRecord& v = Values();
+    if (v.Right) {
+        return CouponAlignment::Right;
+    }
+    if (v.Center || !v.Left) {
+        return CouponAlignment::Center;
+    }
+    return CouponAlignment::Left;
+}
+
+std::string CouponCampaignEditor::ChooseImage(std::string_view path) {
+    std::string error;
+    QImage image = ReadImageFile(std::string(path), error);
+    if (image.isNull()) {
+        return error;
+    }
+    m_image = std::move(image);
+    return {};
+}
+
+void CouponCampaignEditor::GenerateCoupon() {
+    Values().Coupon = m_codes.Next();
+}
+
+std::string CouponCampaignEditor::PreviewText() const {
+    const CampaignRecord& v = Values();
+    return CouponPicture::Text(v.MessageText, v.CouponEnabled, v.Coupon);
+}
+
+QImage CouponCampaignEditor::Preview() const {
+    return Picture().Preview();
+}
+
+std::string CouponCampaignEditor::PictureFileName() const {
+    return Values().MessageName + std::string(kPictureExtension);
+}
+
+CouponPicture CouponCampaignEditor::Picture() const {
+    const CampaignRecord& v = Values();
+    CouponPicture picture;
+    picture.SetImage(m_image);
+    picture.SetText(PreviewText());
+    picture.SetFont(CouponFont{v.FontName, v.FontSize, v.FontColor, v.FontStyle});
+    picture.SetPlacement(Placement());
+    picture.SetAlignment(Alignment());
+    return picture;
+}
+
+EditorResult CouponCampaignEditor::CheckOwn() {
+    const std::string& name = Values().MessageName;
+    if (name.empty()) {
+        return Refuse("StrMessageNameRequired");
+    }
+    // The name is also stored on its own, so it must read back as written
+    // (no blanks at its ends), and with ".jpg" it must be one file name.
+    std::string why = DataFolder::NameRefusal(name);
+    if (why.empty()) {
+        why = DataFolder::NameRefusal(PictureFileName());
+    }
+    if (!why.empty()) {
+        return Refuse("FileNameInvalid", why);
+    }
+    return {};
+}
+
+void CouponCampaignEditor::LoadOwn(const CampaignRecord& stored) {
+    CampaignRecord& v = Values();
+    m_storedFileName = stored.FileName;
+    v.FileName = stored.FileName;
+    v.MessageName = stored.MessageName;
+    v.MessageText = stored.MessageText;
+    v.Coupon = stored.Coupon;
+    v.CouponEnabled = stored.CouponEnabled;
+    v.Top = stored.Top;
+    v.Middle = stored.Middle;
+    v.Bottom = stored.Bottom;
+    v.Left = stored.Left;
+    v.Center = stored.Center;
+    v.Right = stored.Right;
+    SetPlacement(Placement());
+    SetAlignment(Alignment());
+    v.FontName = stored.FontName;
+    v.FontSize = stored.FontSize;
+    v.FontColor = stored.FontColor;
+    v.FontStyle = stored.FontStyle;
+
+    // The image last of all, so that a missing bitmap leaves every value above
+    // loaded.
+    m_image = QImage();
+    m_imageError.clear();
+    const std::string path = Store().CampaignFolder(CampaignName()) + std::string(kOriginalFile);
+    QImage image = ReadImageFile(path, m_imageError);
+    if (!image.isNull()) {
+        m_image = std::move(image);
+    }
+}
+
+EditorResult CouponCampaignEditor::PlaceContent(const std::string& folder) {
+    const CouponPicture picture = Picture();
+    std::string error;
+    // The bitmap first: should the picture then fail, the campaign still sends
+    // its old picture with the old coupon code its record names.
+    if (!WriteBmpFile(folder + std::string(kOriginalFile), picture.Original(), error)) {
+        return Refuse("CampaignSaveFailed", error);
+    }
+    if (!WriteJpegFile(folder + PictureFileName(), picture.Picture(), kJpegQuality, error)) {
+        return Refuse("CampaignSaveFailed", error);
+    }
+    return {};
+}
+
+void CouponCampaignEditor::AppendOwnEntries(CampaignRecord::Entries& entries) const {
+    CampaignRecord written = Values();
+    written.FileName = PictureFileName();
+    for (auto& entry : written.CouponEntries()) {
+        entries.push_back(std::move(entry));
+    }
+}
+
+EditorResult CouponCampaignEditor::AfterRecord(const std::string& folder) {
+    const std::string written = PictureFileName();
+    // The record names the new picture now; the one under the old promotion
+    // name is no longer sent. Failing to delete it costs only disk space.
+    if (!m_storedFileName.empty() && m_storedFileName != written &&
+        IsPictureName(m_storedFileName) && !SameFile(folder + m_storedFileName, folder + written)) {
+        (void)::unlink((folder + m_storedFileName).c_str());
+    }
+    m_storedFileName = written;
+    Values().FileName = written;
+    return {};
+}
+
+}  // namespace kavri

@@ -1,5 +1,7 @@
 #include "app/AtomicFile.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -39,30 +41,6 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     }
     return true;
 }
-
-// Closes the descriptor on every way out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int Get() const { return m_fd; }
-    // Closes now, so that a failing close can be reported.
-    bool Close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 // Writes a temporary file beside path with what fill produces, flushes it and
 // renames it over path. fill returns an empty text on success.

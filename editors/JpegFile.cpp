@@ -1,6 +1,7 @@
 #include "editors/JpegFile.h"
 
 #include "app/AtomicFile.h"
+#include "platform/RegularFile.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -8,17 +9,12 @@
 #include <QImageWriter>
 
 #include <algorithm>
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-#include <system_error>
 
-#include <fcntl.h>
 #include <jerror.h>
 #include <jpeglib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kavri {
 
@@ -280,10 +276,6 @@ private:
     MemoryDestination m_dest{};
 };
 
-std::string ErrorText(int error) {
-    return std::generic_category().message(error);
-}
-
 std::string SizeRefusal(std::int64_t width, std::int64_t height, const ImageLimits& limits) {
     if (width > limits.MaxSide || height > limits.MaxSide || width * height > limits.MaxPixels) {
         return "the image is " + std::to_string(width) + " x " + std::to_string(height) +
@@ -292,66 +284,6 @@ std::string SizeRefusal(std::int64_t width, std::int64_t height, const ImageLimi
                " pixels that are read";
     }
     return {};
-}
-
-// Closes the descriptor on every way out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// Reads a regular file of at most limit bytes. A FIFO or a device is refused,
-// so the read always ends.
-bool ReadFileBytes(const std::string& path, std::int64_t limit, std::string& bytes,
-                   std::string& error) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.Get() < 0) {
-        error = path + ": " + ErrorText(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0) {
-        error = path + ": " + ErrorText(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = path + " is not a regular file";
-        return false;
-    }
-    if (st.st_size > limit) {
-        error = path + " is larger than " + std::to_string(limit) + " bytes";
-        return false;
-    }
-    // A file that grows meanwhile is read up to the size it had.
-    bytes.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = ::read(fd.Get(), bytes.data() + done, bytes.size() - done);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = path + ": " + ErrorText(errno);
-            return false;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    bytes.resize(done);
-    return true;
 }
 
 enum class ImageKind { Jpeg, Bmp, Unknown };
@@ -470,7 +402,7 @@ QImage DecodeBmp(std::string_view bytes, std::string& error, const ImageLimits& 
 
 QImage ReadImageFile(const std::string& path, std::string& error, const ImageLimits& limits) {
     std::string bytes;
-    if (!ReadFileBytes(path, limits.MaxFileBytes, bytes, error)) {
+    if (!ReadRegularFile(path, static_cast<std::size_t>(limits.MaxFileBytes), bytes, error)) {
         return {};
     }
     QImage image;

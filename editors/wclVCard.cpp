@@ -1,16 +1,11 @@
 #include "editors/wclVCard.h"
 
 #include "app/AtomicFile.h"
+#include "platform/RegularFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <initializer_list>
-#include <system_error>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kavri {
 
@@ -20,10 +15,6 @@ constexpr std::string_view kEncodedParams = ";CHARSET=UTF-8;ENCODING=QUOTED-PRIN
 // A physical line of an encoded property holds at most 75 characters of
 // content and the soft-break "=".
 constexpr std::size_t kLineLimit = 76;
-
-std::string ErrorText(int error) {
-    return std::generic_category().message(error);
-}
 
 char Upper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -241,67 +232,14 @@ bool AnyNotEmpty(std::initializer_list<const std::string*> texts) {
                        [](const std::string* t) { return !t->empty(); });
 }
 
-// Closes the descriptor on every way out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 // The bytes of a regular file of at most kWclvCardMaxFileSize bytes. Anything
 // else (a folder, a FIFO that would block, a device without end) is refused.
 std::string ReadCardFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.Get() < 0) {
-        throw wclEvCardFileError(path, "cannot open " + path + ": " + ErrorText(errno));
+    std::string bytes;
+    std::string error;
+    if (!ReadRegularFile(path, kWclvCardMaxFileSize, bytes, error)) {
+        throw wclEvCardFileError(path, error);
     }
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0) {
-        throw wclEvCardFileError(path, "cannot examine " + path + ": " + ErrorText(errno));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        throw wclEvCardFileError(path, "cannot read " + path + ": not a regular file");
-    }
-    const auto tooLarge = [&] {
-        return wclEvCardFileError(path, "cannot read " + path + ": larger than " +
-                                            std::to_string(kWclvCardMaxFileSize) + " bytes");
-    };
-    if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > kWclvCardMaxFileSize) {
-        throw tooLarge();
-    }
-    // The file may grow while it is read: read one byte past the limit to see.
-    std::string bytes(static_cast<std::size_t>(st.st_size) + 1, '\0');
-    std::size_t size = 0;
-    for (;;) {
-        if (size == bytes.size()) {
-            if (bytes.size() > kWclvCardMaxFileSize) {
-                throw tooLarge();
-            }
-            bytes.resize(std::min(bytes.size() * 2, kWclvCardMaxFileSize + 1));
-        }
-        const ssize_t got = ::read(fd.Get(), bytes.data() + size, bytes.size() - size);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw wclEvCardFileError(path, "cannot read " + path + ": " + ErrorText(errno));
-        }
-        if (got == 0) {
-            break;
-        }
-        size += static_cast<std::size_t>(got);
-    }
-    bytes.resize(size);
     return bytes;
 }
 

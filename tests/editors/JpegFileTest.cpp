@@ -268,21 +268,21 @@ TEST_F(JpegFileTest, FilesThatCannotBeReadAreReportedWithTheSystemReason) {
     // Expected: each refused with the path and the reason, nothing blocks.
     std::string error;
     EXPECT_TRUE(ReadImageFile(Path("missing.jpg"), error).isNull());
-    EXPECT_EQ(error, Path("missing.jpg") + ": No such file or directory");
+    EXPECT_EQ(error, "cannot read " + Path("missing.jpg") + ": No such file or directory");
 
     std::filesystem::create_directory(Path("folder.jpg"));
     EXPECT_TRUE(ReadImageFile(Path("folder.jpg"), error).isNull());
-    EXPECT_EQ(error, Path("folder.jpg") + " is not a regular file");
+    EXPECT_EQ(error, "cannot read " + Path("folder.jpg") + ": not a regular file");
 
     ASSERT_EQ(::mkfifo(Path("pipe.jpg").c_str(), 0600), 0);
     EXPECT_TRUE(ReadImageFile(Path("pipe.jpg"), error).isNull());
-    EXPECT_EQ(error, Path("pipe.jpg") + " is not a regular file");
+    EXPECT_EQ(error, "cannot read " + Path("pipe.jpg") + ": not a regular file");
 
     Spill(Path("big.jpg"), std::string(2000, 'x'));
     ImageLimits limits;
     limits.MaxFileBytes = 1999;
     EXPECT_TRUE(ReadImageFile(Path("big.jpg"), error, limits).isNull());
-    EXPECT_EQ(error, Path("big.jpg") + " is larger than 1999 bytes");
+    EXPECT_EQ(error, "cannot read " + Path("big.jpg") + ": larger than 1999 bytes");
 }
 
 TEST_F(JpegFileTest, BmpIsWrittenAs24BitAndReadBackExactly) {

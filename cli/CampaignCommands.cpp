@@ -7,15 +7,16 @@
 
 #include <sys/stat.h>
 
+#include "app/CampaignEditor.h"
 #include "app/CampaignRecord.h"
 #include "app/CampaignStore.h"
-#include "app/CampaignEditor.h"
 #include "app/CampaignTable.h"
 #include "app/DataFolder.h"
 #include "app/DateTimeClock.h"
 #include "app/IniFile.h"
 #include "cli/CampaignContent.h"
 #include "cli/Escape.h"
+#include "cli/GuiSession.h"
 #include "cli/OperatorTexts.h"
 
 namespace kavri::cli {
@@ -319,6 +320,11 @@ int CampaignCommands::Save(CampaignStore& store, std::string_view name,
     }
     if (std::string refusal = ForeignOptionRefusal(type, options); !refusal.empty()) {
         return Fail(refusal);
+    }
+    // Declared before the editor, so the editor goes first.
+    std::optional<GuiSession> gui;
+    if (type == kCampaignCouponBased) {
+        gui.emplace();
     }
     const std::unique_ptr<CampaignEditor> editor = MakeEditor(type, store, m_clock, m_texts);
     if (editor == nullptr) {

@@ -8,7 +8,6 @@
 #include "app/CampaignRecord.h"
 #include "app/FileCampaignEditor.h"
 #include "cli/CampaignCommands.h"
-#include "cli/GuiApplication.h"
 #include "editors/CouponCampaignEditor.h"
 #include "editors/MessageCampaignEditor.h"
 
@@ -226,7 +225,6 @@ std::unique_ptr<CampaignEditor> MakeEditor(int type, CampaignStore& store,
         case kCampaignMessageBased:
             return std::make_unique<MessageCampaignEditor>(store, clock, std::move(texts));
         case kCampaignCouponBased:
-            EnsureGuiApplication();
             return std::make_unique<CouponCampaignEditor>(store, clock, std::move(texts));
         default:
             return nullptr;

@@ -39,8 +39,8 @@ int CampaignTypeOf(std::string_view name);
 // The --type value of a stored type ("type N" for one this program lacks).
 std::string CampaignTypeName(int type);
 
-// A new editor of type for the store; a coupon editor brings up the offscreen
-// GUI application it draws with.
+// A new editor of type for the store. A coupon editor draws: a GuiSession must
+// live around its use.
 std::unique_ptr<CampaignEditor> MakeEditor(int type, CampaignStore& store,
                                            const DateTimeClock& clock, TextLookup texts);
 

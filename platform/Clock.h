@@ -17,6 +17,12 @@ public:
     // True when time only moves when the owner says so; a loop then never
     // blocks waiting for a timer.
     virtual bool IsManual() const = 0;
+
+    // The instant a timer started now counts its interval from. A real clock's
+    // readings are cut to whole ticks, up to one tick behind the true time, so
+    // counting from the next tick keeps a timer from firing before its whole
+    // interval has passed. A manual clock is exact.
+    TimePoint TimerStart() const { return IsManual() ? Now() : Now() + Duration(1); }
 };
 
 // The real monotonic clock.

@@ -72,7 +72,7 @@ EventLoop::TimerId PollEventLoop::StartTimer(Clock::Duration interval, bool repe
     if (m_stopping.load()) {
         return 0;
     }
-    return m_timers.Start(m_clock.Now(), interval, repeat, std::move(task));
+    return m_timers.Start(m_clock.TimerStart(), interval, repeat, std::move(task));
 }
 
 void PollEventLoop::StopTimer(TimerId id) {

@@ -124,7 +124,7 @@ EventLoop::TimerId QtEventLoop::StartTimer(Clock::Duration interval, bool repeat
     if (m_stopping.load()) {
         return 0;
     }
-    const TimerId id = m_timers.Start(m_clock.Now(), interval, repeat, std::move(task));
+    const TimerId id = m_timers.Start(m_clock.TimerStart(), interval, repeat, std::move(task));
     ArmTimer();
     return id;
 }

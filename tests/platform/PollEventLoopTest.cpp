@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -122,6 +123,35 @@ TEST(PollEventLoop, ManualClockNeverSleepsForATimer) {
     EXPECT_FALSE(loop.ProcessEvents(20ms));
     EXPECT_EQ(fired, 0);
     AdvanceAndProcess(clock, loop, std::chrono::hours(1));
+    EXPECT_EQ(fired, 1);
+}
+
+// A clock that says it is real (so the loop treats its readings as cut to
+// whole ticks) but reads what the test sets.
+class SetRealClock final : public Clock {
+public:
+    TimePoint Now() const override { return TimePoint(Duration(m_now.load())); }
+    bool IsManual() const override { return false; }
+    void Set(Duration now) { m_now.store(now.count()); }
+
+private:
+    std::atomic<Duration::rep> m_now{0};
+};
+
+TEST(PollEventLoop, RealClockTimerNeverFiresBeforeItsWholeInterval) {
+    // A 5 ms timer started when the real clock reads 100 ms, which may truly
+    // be 100.999 ms. Expected: at a reading of 105 ms (possibly 105.0 ms, not
+    // yet 5 ms later) it waits; at 106 ms it fires.
+    SetRealClock clock;
+    clock.Set(100ms);
+    PollEventLoop loop(clock);
+    int fired = 0;
+    loop.StartTimer(5ms, false, [&] { ++fired; });
+    clock.Set(105ms);
+    loop.ProcessEvents(0ms);
+    EXPECT_EQ(fired, 0);
+    clock.Set(106ms);
+    loop.ProcessEvents(0ms);
     EXPECT_EQ(fired, 1);
 }
 

@@ -25,27 +25,7 @@ using test::Slurp;
 using test::Spill;
 using test::Tree;
 
-struct Outcome {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
-using test::Drain;
-
-// The record as `campaign show` prints it, one key per entry.
-std::map<std::string, std::string> ShowMap(const std::string& out) {
-    std::map<std::string, std::string> values;
-    std::size_t start = 0;
-    while (start < out.size()) {
-        const std::size_t end = out.find('\n', start);
-        const std::string line = out.substr(start, end - start);
-        const std::size_t tab = line.find('\t');
-        values[line.substr(0, tab)] = tab == std::string::npos ? "<no tab>" : line.substr(tab + 1);
-        start = end == std::string::npos ? out.size() : end + 1;
-    }
-    return values;
-}
+using test::Outcome;
 
 class CampaignCommandsTest : public ::testing::Test {
 protected:
@@ -58,17 +38,11 @@ protected:
     // Runs one command against the data folder with a day-first regional
     // form, so both accepted forms of date input are exercised.
     Outcome Run(const std::function<int(CampaignCommands&)>& command) {
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        Outcome outcome;
-        {
+        return test::Capture([&](std::FILE* out, std::FILE* err) {
             CampaignCommands commands(m_data, m_clock, DateFormat("%d.%m.%Y", "%H:%M:%S"), m_texts,
                                       out, err);
-            outcome.Status = command(commands);
-        }
-        outcome.Out = Drain(out);
-        outcome.Err = Drain(err);
-        return outcome;
+            return command(commands);
+        });
     }
     Outcome Add(const std::string& name, CampaignOptions options) {
         return Run([&](CampaignCommands& c) { return c.Add(name, options); });
@@ -144,18 +118,18 @@ TEST_F(CampaignCommandsTest, EveryScheduleModeRoundTripsThroughAddListAndShow) {
               "Regional window\tFile based\tenabled\tTime based\n"
               "Weekly\tFile based\tdisabled\tDay of week based\n");
 
-    auto shown = ShowMap(Show("Iso window").Out);
+    auto shown = test::KeyValueLines(Show("Iso window").Out);
     EXPECT_EQ(shown["Scheduling"], "1");
     EXPECT_EQ(shown["StartDateTime"], "2026-06-01 09:00:00");
     EXPECT_EQ(shown["EndDateTime"], "2026-06-30 18:30:00");
     EXPECT_EQ(shown["Enabled"], "1");
     EXPECT_EQ(shown["FileName"], "promo.mp3");
 
-    shown = ShowMap(Show("Regional window").Out);
+    shown = test::KeyValueLines(Show("Regional window").Out);
     EXPECT_EQ(shown["StartDateTime"], "2026-07-01 00:00:00");
     EXPECT_EQ(shown["EndDateTime"], "2026-07-31 23:59:59");
 
-    shown = ShowMap(Show("weekly").Out);
+    shown = test::KeyValueLines(Show("weekly").Out);
     EXPECT_EQ(shown["Scheduling"], "2");
     EXPECT_EQ(shown["StartTime"], "09:00:00");
     EXPECT_EQ(shown["EndTime"], "17:30:15");
@@ -169,7 +143,7 @@ TEST_F(CampaignCommandsTest, EveryScheduleModeRoundTripsThroughAddListAndShow) {
 
     // A continuous campaign keeps the new editor's defaults on the other pages:
     // now, and only today's day (a Wednesday).
-    shown = ShowMap(Show("SUMMER SALE").Out);
+    shown = test::KeyValueLines(Show("SUMMER SALE").Out);
     EXPECT_EQ(shown["Scheduling"], "0");
     EXPECT_EQ(shown["StartDateTime"], "2026-12-09 14:15:16");
     EXPECT_EQ(shown["Wed"], "1");
@@ -429,7 +403,7 @@ TEST_F(CampaignCommandsTest, EditChangesScheduleAndFileButNeverTheName) {
     window.Enabled = false;
     Outcome outcome = Edit("SUMMER SALE", window);
     ASSERT_EQ(outcome.Status, 0) << outcome.Err;
-    auto shown = ShowMap(Show("Summer sale").Out);
+    auto shown = test::KeyValueLines(Show("Summer sale").Out);
     EXPECT_EQ(shown["Name"], "Summer sale");
     EXPECT_EQ(shown["Scheduling"], "1");
     EXPECT_EQ(shown["StartDateTime"], "2026-06-01 00:00:00");
@@ -453,7 +427,7 @@ TEST_F(CampaignCommandsTest, EditChangesScheduleAndFileButNeverTheName) {
     ASSERT_EQ(outcome.Status, 0) << outcome.Err;
     EXPECT_FALSE(std::filesystem::exists(m_data + "SUMMER SALE/offer.mp3"));
     EXPECT_EQ(Slurp(m_data + "SUMMER SALE/other.wav"), "RIFF");
-    shown = ShowMap(Show("Summer sale").Out);
+    shown = test::KeyValueLines(Show("Summer sale").Out);
     EXPECT_EQ(shown["FileName"], "other.wav");
     EXPECT_EQ(shown["Scheduling"], "1");
 }

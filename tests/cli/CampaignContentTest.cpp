@@ -22,24 +22,7 @@ using test::At;
 using test::Slurp;
 using test::Tree;
 
-struct Outcome {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
-std::map<std::string, std::string> ShowMap(const std::string& out) {
-    std::map<std::string, std::string> values;
-    std::size_t start = 0;
-    while (start < out.size()) {
-        const std::size_t end = out.find('\n', start);
-        const std::string line = out.substr(start, end - start);
-        const std::size_t tab = line.find('\t');
-        values[line.substr(0, tab)] = tab == std::string::npos ? "<no tab>" : line.substr(tab + 1);
-        start = end == std::string::npos ? out.size() : end + 1;
-    }
-    return values;
-}
+using test::Outcome;
 
 // The keys of a record file, in file order, without their values.
 std::string KeyOrder(const std::string& record) {
@@ -60,16 +43,10 @@ std::string KeyOrder(const std::string& record) {
 class CampaignContentTest : public ::testing::Test {
 protected:
     Outcome Run(const std::function<int(CampaignCommands&)>& command) {
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        Outcome outcome;
-        {
+        return test::Capture([&](std::FILE* out, std::FILE* err) {
             CampaignCommands commands(m_data, m_clock, DateFormat::Iso(), BuiltInText, out, err);
-            outcome.Status = command(commands);
-        }
-        outcome.Out = test::Drain(out);
-        outcome.Err = test::Drain(err);
-        return outcome;
+            return command(commands);
+        });
     }
     Outcome Add(const std::string& name, const CampaignOptions& options) {
         return Run([&](CampaignCommands& c) { return c.Add(name, options); });
@@ -80,7 +57,7 @@ protected:
     std::map<std::string, std::string> Show(const std::string& name) {
         const Outcome shown = Run([&](CampaignCommands& c) { return c.Show(name); });
         EXPECT_EQ(shown.Status, 0) << shown.Err;
-        return ShowMap(shown.Out);
+        return test::KeyValueLines(shown.Out);
     }
 
     test::TempFolder m_temp;
@@ -133,7 +110,7 @@ TEST_F(CampaignContentTest, MessageCampaignWithAMissingCardShowsTheRecordAndFail
     std::remove((m_data + "CARD/card.vcf").c_str());
     const Outcome shown = Run([](CampaignCommands& c) { return c.Show("Card"); });
     EXPECT_EQ(shown.Status, 1);
-    EXPECT_EQ(ShowMap(shown.Out)["Message"], "");
+    EXPECT_EQ(test::KeyValueLines(shown.Out)["Message"], "");
     EXPECT_NE(shown.Err.find("card.vcf"), std::string::npos) << shown.Err;
 }
 

@@ -14,24 +14,14 @@ namespace {
 
 // Runs the command on a scenario written to a temporary file and returns
 // what it printed on each stream.
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-using test::Drain;
+using test::Outcome;
 
 Outcome RunOn(const std::string& scenarioText) {
     const auto path = std::filesystem::temp_directory_path() /
                       ("kavri-inquiry-" + std::to_string(::getpid()) + ".scenario");
     std::ofstream(path, std::ios::binary) << scenarioText;
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    Outcome outcome;
-    outcome.status = RunInquiry(path.string(), out, err);
-    outcome.out = Drain(out);
-    outcome.err = Drain(err);
+    const Outcome outcome = test::Capture(
+        [&](std::FILE* out, std::FILE* err) { return RunInquiry(path.string(), out, err); });
     std::filesystem::remove(path);
     return outcome;
 }
@@ -52,29 +42,29 @@ TEST(InquiryCommand, ListsEveryPresentDeviceWithClassChannelAndEscapedName) {
         "  service 15 \"OPP\" 0x1105\n"
         "device (00:25:47:D6:0C:92) \"Later\" arrive 10min\n"
         "  service 2 \"OPP\" 0x1105\n");
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(outcome.out,
+    EXPECT_EQ(outcome.Status, 0) << outcome.Err;
+    EXPECT_EQ(outcome.Out,
               "(00:17:E5:3A:91:02)\t0x5A020C\t9\tAnna\n"
               "(00:0D:44:B2:18:7F)\t0x240404\t-\tHeadset\n"
               "(00:12:EE:9A:40:B5)\t0x5A020C\t15\tEvil\\x1B[2J\\n[X]\n");
-    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.Err, "");
 }
 
 TEST(InquiryCommand, NoStackAtAllFailsWithTheTransportMessage) {
     // A neighbourhood where no Bluetooth stack is installed.
     // Expected: non-zero status and the library's exact message, nothing on stdout.
     const Outcome outcome = RunOn("radio (00:1A:7D:DA:71:13) \"Radio\"\n");
-    EXPECT_NE(outcome.status, 0);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, "kavrictl: Transport is not available.\n");
+    EXPECT_NE(outcome.Status, 0);
+    EXPECT_EQ(outcome.Out, "");
+    EXPECT_EQ(outcome.Err, "kavrictl: Transport is not available.\n");
 }
 
 TEST(InquiryCommand, StackWithoutRadioFailsTheSameWay) {
     // The stack is installed but the radio is pulled from the start.
     // Expected: the transport is not available either.
     const Outcome outcome = RunOn("stacks microsoft\n");
-    EXPECT_NE(outcome.status, 0);
-    EXPECT_EQ(outcome.err, "kavrictl: Transport is not available.\n");
+    EXPECT_NE(outcome.Status, 0);
+    EXPECT_EQ(outcome.Err, "kavrictl: Transport is not available.\n");
 }
 
 TEST(InquiryCommand, BadScenarioIsReportedWithItsLine) {
@@ -82,8 +72,8 @@ TEST(InquiryCommand, BadScenarioIsReportedWithItsLine) {
     // Expected: one error line naming the line number; non-zero status.
     const Outcome outcome =
         RunOn("stacks microsoft\ndevice (00:17:E5:3A:91:02) \"A\" behaviour acept\n");
-    EXPECT_NE(outcome.status, 0);
-    EXPECT_NE(outcome.err.find(":2: unknown behaviour"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.Status, 0);
+    EXPECT_NE(outcome.Err.find(":2: unknown behaviour"), std::string::npos) << outcome.Err;
 }
 
 }  // namespace

@@ -13,13 +13,7 @@
 namespace kavri::cli {
 namespace {
 
-using test::Drain;
-
-struct Outcome {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
+using test::Outcome;
 
 class LanguageCommandsTest : public ::testing::Test {
 protected:
@@ -27,22 +21,14 @@ protected:
         test::Spill(m_lang, "[English]\r\nOK=&OK\r\n[German]\r\nOK=&OK\r\n[Empty]\r\n");
     }
     Outcome List(const std::string& langFile) {
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        Outcome outcome;
-        outcome.Status = ListLanguagesCommand(m_data, langFile, out, err);
-        outcome.Out = Drain(out);
-        outcome.Err = Drain(err);
-        return outcome;
+        return test::Capture([&](std::FILE* out, std::FILE* err) {
+            return ListLanguagesCommand(m_data, langFile, out, err);
+        });
     }
     Outcome Set(const std::string& langFile, const std::string& name) {
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        Outcome outcome;
-        outcome.Status = SetLanguageCommand(m_data, langFile, name, out, err);
-        outcome.Out = Drain(out);
-        outcome.Err = Drain(err);
-        return outcome;
+        return test::Capture([&](std::FILE* out, std::FILE* err) {
+            return SetLanguageCommand(m_data, langFile, name, out, err);
+        });
     }
     std::string Language() { return AppSettings(m_data + "settings.dat").Language(); }
 

@@ -20,14 +20,9 @@
 namespace kavri::cli {
 namespace {
 
-using test::Drain;
 using test::Tree;
 
-struct Outcome {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
+using test::Outcome;
 
 constexpr const char* kPhone = "(00:17:E5:3A:91:02)";
 constexpr const char* kHeadset = "(00:1A:7D:DA:71:13)";
@@ -36,17 +31,11 @@ class RecordsCommandsTest : public ::testing::Test {
 protected:
     // Runs one command; records stored in ISO form, shown day-first.
     Outcome Run(const std::function<int(RecordsCommands&)>& command) {
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        Outcome outcome;
-        {
+        return test::Capture([&](std::FILE* out, std::FILE* err) {
             RecordsCommands commands(m_data, DateFormat::Iso(), DateFormat("%d.%m.%Y", "%H:%M:%S"),
                                      out, err);
-            outcome.Status = command(commands);
-        }
-        outcome.Out = Drain(out);
-        outcome.Err = Drain(err);
-        return outcome;
+            return command(commands);
+        });
     }
 
     // A campaign whose display name is display, with one record per address

@@ -178,30 +178,17 @@ private:
     int m_steps = 0;
 };
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using test::Outcome;
 
 Outcome RunIn(RunEnvironment environment, const RunOptions& options) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    Outcome outcome;
-    outcome.status = RunSenderIn(environment, options, out, err);
-    outcome.out = Drain(out);
-    outcome.err = Drain(err);
-    return outcome;
+    return test::Capture([&](std::FILE* out, std::FILE* err) {
+        return RunSenderIn(environment, options, out, err);
+    });
 }
 
 Outcome RunCommand(const RunOptions& options) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    Outcome outcome;
-    outcome.status = RunSender(options, out, err);
-    outcome.out = Drain(out);
-    outcome.err = Drain(err);
-    return outcome;
+    return test::Capture(
+        [&](std::FILE* out, std::FILE* err) { return RunSender(options, out, err); });
 }
 
 std::string Line(const std::string& event, const std::string& address, const std::string& name,
@@ -232,8 +219,8 @@ TEST(RunCommand, TwoCyclesPushRecordAndRefuseAsDecided) {
     options.Cycles = 2;
     const Outcome outcome = RunIn(session.Environment(clock), options);
 
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.Status, 0) << outcome.Err;
+    EXPECT_EQ(outcome.Err, "");
     const std::string anna = "Anna's Phone";
     const std::string nokia = "Nokia\\t6230i";
     const std::string headset = "BT Headset";
@@ -268,7 +255,7 @@ TEST(RunCommand, TwoCyclesPushRecordAndRefuseAsDecided) {
         Line("connected", kHeadset, headset, "Summer", "0x8000F02E"),
         Line("stopped", "-", "-", "-", "-"),
     };
-    EXPECT_EQ(Lines(outcome.out), expected);
+    EXPECT_EQ(Lines(outcome.Out), expected);
 
     std::ifstream pushed(session.Inbox(kAnna) / "promo.txt", std::ios::binary);
     std::ostringstream content;
@@ -333,9 +320,9 @@ TEST(RunCommand, ARefusedSettingIsOneErrorLine) {
     RunOptions options;
     options.DataFolder = folder.Data();
     const Outcome outcome = RunIn(session.Environment(clock), options);
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err,
+    EXPECT_EQ(outcome.Status, 1);
+    EXPECT_EQ(outcome.Out, "");
+    EXPECT_EQ(outcome.Err,
               std::string("kavrictl: ") + wclErrorMessage(kWclErrInvalidArgument) + "\n");
 }
 
@@ -358,9 +345,9 @@ TEST(RunCommand, LosingTheRadioEndsTheRunWithAnError) {
     RunOptions options;
     options.DataFolder = folder.Data();
     const Outcome outcome = RunIn(session.Environment(clock), options);
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, "kavrictl: the sender stopped: the radio is no longer available\n");
-    const std::vector<std::string> lines = Lines(outcome.out);
+    EXPECT_EQ(outcome.Status, 1);
+    EXPECT_EQ(outcome.Err, "kavrictl: the sender stopped: the radio is no longer available\n");
+    const std::vector<std::string> lines = Lines(outcome.Out);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), Line("stopped", "-", "-", "-", "-"));
     EXPECT_EQ(std::count(lines.begin(), lines.end(), Line("started", "-", "-", "-", "-")), 1);
@@ -383,9 +370,9 @@ TEST(RunCommand, WithoutARadioItFailsWithTheTransportMessage) {
     options.DataFolder = folder.Data();
     options.Scenario = WriteScenario(folder, "stacks microsoft\n");
     const Outcome outcome = RunCommand(options);
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, "kavrictl: Transport is not available.\n");
+    EXPECT_EQ(outcome.Status, 1);
+    EXPECT_EQ(outcome.Out, "");
+    EXPECT_EQ(outcome.Err, "kavrictl: Transport is not available.\n");
 }
 
 TEST(RunCommand, OneCycleOnTheRealClocks) {
@@ -407,10 +394,10 @@ TEST(RunCommand, OneCycleOnTheRealClocks) {
                                      "device (00:17:E5:3A:91:02) \"Anna\" class 0x5A020C\n"
                                      "  service 9 \"OBEX Object Push\" 0x1105\n");
     const Outcome outcome = RunCommand(options);
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.Status, 0) << outcome.Err;
+    EXPECT_EQ(outcome.Err, "");
     std::vector<std::string> rest;
-    for (const std::string& line : Lines(outcome.out)) {
+    for (const std::string& line : Lines(outcome.Out)) {
         ASSERT_GT(line.size(), 20u) << line;
         const std::string time = line.substr(0, 19);
         for (std::size_t i : {4u, 7u}) {

@@ -19,33 +19,20 @@ namespace {
 using test::Slurp;
 using test::Spill;
 
-struct Outcome {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
+using test::Outcome;
 
 using test::Drain;
 
 class SettingsCommandsTest : public ::testing::Test {
 protected:
     Outcome Show(std::optional<std::string> key = std::nullopt) {
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        Outcome outcome;
-        outcome.Status = ShowSettings(m_data, key, out, err);
-        outcome.Out = Drain(out);
-        outcome.Err = Drain(err);
-        return outcome;
+        return test::Capture(
+            [&](std::FILE* out, std::FILE* err) { return ShowSettings(m_data, key, out, err); });
     }
     Outcome Set(const std::string& key, const std::string& value) {
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        Outcome outcome;
-        outcome.Status = SetSetting(m_data, key, value, out, err);
-        outcome.Out = Drain(out);
-        outcome.Err = Drain(err);
-        return outcome;
+        return test::Capture([&](std::FILE* out, std::FILE* err) {
+            return SetSetting(m_data, key, value, out, err);
+        });
     }
     std::string SettingsFile() const { return m_data + "settings.dat"; }
 

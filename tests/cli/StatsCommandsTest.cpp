@@ -18,22 +18,9 @@
 namespace kavri::cli {
 namespace {
 
-struct Outcome {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
+using test::Outcome;
 
-template <typename Command>
-Outcome Capture(Command command) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    Outcome outcome;
-    outcome.Status = command(out, err);
-    outcome.Out = test::Drain(out);
-    outcome.Err = test::Drain(err);
-    return outcome;
-}
+using test::Capture;
 
 class StatsCommandsTest : public ::testing::Test {
 protected:

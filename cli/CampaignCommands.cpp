@@ -420,7 +420,7 @@ int CampaignCommands::Show(std::string_view name) {
     lines.emplace_back("Enabled", flag(record.Enabled));
     std::string cardError;
     for (auto& [key, value] :
-         ContentLines(record, *store, m_clock, LoadName(record, name), cardError)) {
+         ContentLines(record, *store, m_clock, m_texts, LoadName(record, name), cardError)) {
         lines.emplace_back(key, std::move(value));
     }
     for (const auto& [key, value] : lines) {

@@ -294,15 +294,13 @@ std::string ApplyContentOptions(int type, CampaignEditor& editor, const Campaign
     }
 }
 
-std::vector<std::pair<std::string, std::string>> ContentLines(const CampaignRecord& record,
-                                                              CampaignStore& store,
-                                                              const DateTimeClock& clock,
-                                                              std::string_view name,
-                                                              std::string& error) {
+std::vector<std::pair<std::string, std::string>> ContentLines(
+    const CampaignRecord& record, CampaignStore& store, const DateTimeClock& clock,
+    const TextLookup& texts, std::string_view name, std::string& error) {
     std::vector<std::pair<std::string, std::string>> lines{{"FileName", record.FileName}};
     if (record.Type == kCampaignMessageBased) {
         // The card is read as the editor reads it when the campaign is opened.
-        MessageCampaignEditor editor(store, clock);
+        MessageCampaignEditor editor(store, clock, texts);
         const EditorResult loaded = editor.Load(name);
         if (!loaded.Ok) {
             error = loaded.Message;

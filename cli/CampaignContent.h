@@ -59,10 +59,8 @@ std::string ApplyContentOptions(int type, CampaignEditor& editor, const Campaign
 // "card.vcf" (message) or the coupon's keys in record order (coupon). name is
 // the campaign's display name as stored. error tells why a card could not be
 // read; its fields are then empty.
-std::vector<std::pair<std::string, std::string>> ContentLines(const CampaignRecord& record,
-                                                              CampaignStore& store,
-                                                              const DateTimeClock& clock,
-                                                              std::string_view name,
-                                                              std::string& error);
+std::vector<std::pair<std::string, std::string>> ContentLines(
+    const CampaignRecord& record, CampaignStore& store, const DateTimeClock& clock,
+    const TextLookup& texts, std::string_view name, std::string& error);
 
 }  // namespace kavri::cli

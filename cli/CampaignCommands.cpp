@@ -315,6 +315,11 @@ int CampaignCommands::Save(CampaignStore& store, std::string_view name,
             return Fail("--type: " + Quoted(*options.Type) + " is not file, message or coupon");
         }
     }
+    if (type != kCampaignFileBased && type != kCampaignMessageBased &&
+        type != kCampaignCouponBased) {
+        return Fail("campaign " + std::string(name) + " has the type " + std::to_string(type) +
+                    ", which this program cannot edit");
+    }
     if (type == kCampaignFileBased && !editing && !options.SourceFile) {
         return Fail("a file-based campaign needs --file PATH");
     }
@@ -327,10 +332,6 @@ int CampaignCommands::Save(CampaignStore& store, std::string_view name,
         gui.emplace();
     }
     const std::unique_ptr<CampaignEditor> editor = MakeEditor(type, store, m_clock, m_texts);
-    if (editor == nullptr) {
-        return Fail("campaign " + std::string(name) + " has the type " + std::to_string(type) +
-                    ", which this program cannot edit");
-    }
     if (editing) {
         const EditorResult loaded = editor->Load(loadName);
         if (!loaded.Ok) {

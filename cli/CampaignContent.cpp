@@ -227,7 +227,7 @@ std::unique_ptr<CampaignEditor> MakeEditor(int type, CampaignStore& store,
         case kCampaignCouponBased:
             return std::make_unique<CouponCampaignEditor>(store, clock, std::move(texts));
         default:
-            return nullptr;
+            return nullptr;  // not a type of this program
     }
 }
 
@@ -253,8 +253,10 @@ std::string ForeignOptionRefusal(int type, const CampaignOptions& options) {
         {options.Align.has_value(), "--align", {false, false, true}},
         {options.Font.has_value(), "--font", {false, false, true}},
     }};
+    // A type this program lacks takes none of them.
+    const bool known = type >= 0 && static_cast<std::size_t>(type) < kTypeNames.size();
     for (const Belonging& belonging : belongings) {
-        if (belonging.Given && !belonging.Types[static_cast<std::size_t>(type)]) {
+        if (belonging.Given && (!known || !belonging.Types[static_cast<std::size_t>(type)])) {
             return std::string(belonging.Option) + " does not apply to a " +
                    CampaignTypeName(type) + " campaign";
         }

@@ -39,13 +39,13 @@ int CampaignTypeOf(std::string_view name);
 // The --type value of a stored type ("type N" for one this program lacks).
 std::string CampaignTypeName(int type);
 
-// A new editor of type for the store. A coupon editor draws: a GuiSession must
-// live around its use.
+// A new editor of type (file, message or coupon) for the store. A coupon editor
+// draws: a GuiSession must live around its use.
 std::unique_ptr<CampaignEditor> MakeEditor(int type, CampaignStore& store,
                                            const DateTimeClock& clock, TextLookup texts);
 
-// Empty when every option given belongs to type; else the refusal, naming the
-// first option that does not.
+// Empty when every option given belongs to type (file, message or coupon);
+// else the refusal, naming the first option that does not.
 std::string ForeignOptionRefusal(int type, const CampaignOptions& options);
 
 // Puts the type's own options into editor (which is of type): the source

@@ -447,6 +447,8 @@ TEST_F(CampaignCommandsTest, EditRefusesUnknownTypesForeignOptionsAndUnknownName
     options.Enabled = false;
     ExpectRefused(Edit("Poster", options),
                   "kavrictl: campaign Poster has the type 7, which this program cannot edit\n");
+    ExpectRefused(Edit("Poster", WithFile()),
+                  "kavrictl: campaign Poster has the type 7, which this program cannot edit\n");
     EXPECT_EQ(Slurp(m_data + "POSTER/settings.dat"), poster);
     CampaignOptions withFile = WithFile();
     ExpectRefused(Edit("Coupon", withFile),

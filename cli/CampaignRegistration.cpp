@@ -116,11 +116,12 @@ void AddNameArgument(CLI::App* command, CampaignArguments& arguments) {
 // The options shared by add and edit.
 CampaignArguments::Given AddCampaignOptions(CLI::App* command, CampaignArguments& arguments) {
     CampaignArguments::Given given;
-    given.SourceFile = command->add_option("--file", arguments.SourceFile,
-                                           "file to push; it is copied into the campaign folder");
+    given.SourceFile =
+        command->add_option("--file", arguments.SourceFile,
+                            "file: the file to push; it is copied into the campaign folder");
     given.FileName =
         command->add_option("--file-name", arguments.FileName,
-                            "name under which devices receive the file (default: its own name)");
+                            "file: the name devices receive it under (default: its own name)");
     given.Scheduling =
         command
             ->add_option("--scheduling", arguments.Scheduling,

@@ -2,6 +2,7 @@
 
 #include "stack/wclExceptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -45,20 +46,37 @@ TwclOBEXFileSource::TwclOBEXFileSource(const std::string& path)
 }
 
 void TwclOBEXFileSource::Read(std::span<std::uint8_t> bytes) {
-    if (bytes.size() > m_size - m_position)
+    const std::uint64_t handedOut = m_fileRead - (m_bufferEnd - m_bufferStart);
+    if (bytes.size() > m_size - handedOut)
         ThrowUnreadable();
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t got = ::read(m_file.Get(), bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        // An error, or the end of a file that has shrunk since it was opened:
-        // what was announced can no longer be sent.
-        if (got <= 0)
-            ThrowUnreadable();
-        done += static_cast<std::size_t>(got);
+        if (m_bufferStart == m_bufferEnd)
+            Refill();
+        const std::size_t n = std::min(bytes.size() - done, m_bufferEnd - m_bufferStart);
+        std::memcpy(bytes.data() + done, m_buffer.data() + m_bufferStart, n);
+        m_bufferStart += n;
+        done += n;
     }
-    m_position += done;
+}
+
+void TwclOBEXFileSource::Refill() {
+    if (m_buffer.empty())
+        m_buffer.resize(kReadAhead);
+    // Never beyond the size announced, so a file that grew is cut there.
+    const auto want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(m_buffer.size(), m_size - m_fileRead));
+    ssize_t got = 0;
+    do {
+        got = ::read(m_file.Get(), m_buffer.data(), want);
+    } while (got < 0 && errno == EINTR);
+    // An error, or the end of a file that has shrunk since it was opened:
+    // what was announced can no longer be sent.
+    if (got <= 0)
+        ThrowUnreadable();
+    m_bufferStart = 0;
+    m_bufferEnd = static_cast<std::size_t>(got);
+    m_fileRead += m_bufferEnd;
 }
 
 std::string PushNameOfPath(const std::string& path) {

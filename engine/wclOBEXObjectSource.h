@@ -41,12 +41,15 @@ private:
 };
 
 // A regular file, opened when the source is made and read from the disk as
-// the put goes on. Its size is taken at opening: a file that grows meanwhile
-// is sent up to that size, one that shrinks (or fails to read) ends the put
-// with the file error. A file removed meanwhile is still read whole, through
-// the descriptor held open.
+// the put goes on, kReadAhead bytes at a time (one read per many packets; the
+// buffer is all the memory the object takes). Its size is taken at opening: a
+// file that grows meanwhile is sent up to that size, one that shrinks (or
+// fails to read) ends the put with the file error. A file removed meanwhile
+// is still read whole, through the descriptor held open.
 class TwclOBEXFileSource final : public TwclOBEXObjectSource {
 public:
+    static constexpr std::size_t kReadAhead = 64 * 1024;
+
     // Throws wclException with kWclErrInvalidData when path cannot be opened
     // or is not a regular file (a folder, a FIFO, a device), and
     // wclEInvalidArgument when it is larger than an OBEX object may be
@@ -56,9 +59,17 @@ public:
     void Read(std::span<std::uint8_t> bytes) override;
 
 private:
+    // Reads the next part of the file into the buffer.
+    void Refill();
+
     FileDescriptor m_file;
     std::uint64_t m_size = 0;
-    std::uint64_t m_position = 0;
+    // Bytes of the file read into the buffer so far, and the part of the
+    // buffer not yet handed out.
+    std::uint64_t m_fileRead = 0;
+    std::vector<std::uint8_t> m_buffer;
+    std::size_t m_bufferStart = 0;
+    std::size_t m_bufferEnd = 0;
 };
 
 // The name a file is pushed under: the text after the last '/' of its path.

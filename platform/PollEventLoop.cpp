@@ -53,9 +53,11 @@ bool PollEventLoop::Post(Task task) {
             // looks at the queue before it sleeps, so none is missed. Waking
             // under the lock keeps the eventfd open until the last poster that
             // got in has written to it, even if Shutdown and the destructor follow.
+            // A post from the loop thread itself needs no wake: that thread
+            // is not asleep, and looks at the queue before it sleeps.
             const bool wasEmpty = m_tasks.empty();
             m_tasks.push_back(std::move(task));
-            if (wasEmpty) {
+            if (wasEmpty && !IsLoopThread()) {
                 Wake();
             }
             return true;

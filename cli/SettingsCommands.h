@@ -12,10 +12,9 @@ namespace kavri::cli {
 // kavrictl settings show [KEY]: one line KEY <TAB> VALUE per application
 // setting, in the order ConnectTimeout, IdleTimeout, MaxConnections,
 // RejectedTimeout, Language, LocalRadioName, ResponseTimeout (only KEY's line
-// when given; keys
-// match without regard to case and print in their own spelling). VALUE is what
-// the sender would read, defaults included, escaped with EscapeField; an empty
-// LocalRadioName means the computer's network name.
+// when given; keys match without regard to case and print in their own
+// spelling). VALUE is what the sender would read, defaults included, escaped
+// with EscapeField; an empty LocalRadioName means the computer's network name.
 //
 // Returns the exit status: 0, or 1 with one line "kavrictl: MESSAGE" on err for
 // an unknown key or a data folder that cannot be opened. dataFolder empty: the

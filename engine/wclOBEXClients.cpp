@@ -239,12 +239,15 @@ void TwclCustomOBEXClient::StartOperation(TwclOBEXOperation operation, const Pac
 
 void TwclCustomOBEXClient::WriteRequest(const Packet& packet) {
     Write(packet.data(), packet.size());
+    if (m_responseTimeOut <= 0)
+        return;
     // Counted from the moment the whole request is handed to the transport.
-    StopResponseTimer();
-    if (m_responseTimeOut > 0) {
-        m_responseTimer = Loop().StartTimer(std::chrono::milliseconds(m_responseTimeOut), false,
-                                            [this] { ResponseTimerTick(); });
-    }
+    // A put answers thousands of packets a second: the running timer is kept
+    // and only the deadline moves; a tick before the deadline waits again.
+    const Clock::Duration timeOut = std::chrono::milliseconds(m_responseTimeOut);
+    m_responseDeadline = Loop().GetClock().Now() + timeOut;
+    if (m_responseTimer == 0)
+        m_responseTimer = Loop().StartTimer(timeOut, false, [this] { ResponseTimerTick(); });
 }
 
 bool TwclCustomOBEXClient::WriteFollowUp(const Packet& packet) {
@@ -268,6 +271,7 @@ void TwclCustomOBEXClient::SendAbort(std::optional<Report> report) {
 }
 
 void TwclCustomOBEXClient::StopResponseTimer() {
+    m_responseDeadline = Clock::TimePoint::max();
     if (m_responseTimer != 0) {
         Loop().StopTimer(m_responseTimer);
         m_responseTimer = 0;
@@ -276,6 +280,15 @@ void TwclCustomOBEXClient::StopResponseTimer() {
 
 void TwclCustomOBEXClient::ResponseTimerTick() {
     m_responseTimer = 0;
+    // Answered meanwhile: the next request starts the timer again.
+    if (m_responseDeadline == Clock::TimePoint::max())
+        return;
+    const Clock::TimePoint now = Loop().GetClock().Now();
+    if (now < m_responseDeadline) {
+        m_responseTimer = Loop().StartTimer(m_responseDeadline - now, false,
+                                            [this] { ResponseTimerTick(); });
+        return;
+    }
     const TwclOBEXOperation operation = m_operation;
     if (operation == TwclOBEXOperation::ooNone || !Active())
         return;
@@ -469,8 +482,9 @@ bool TwclCustomOBEXClient::ProcessData(const std::uint8_t* data, std::size_t siz
     take(length);
     if (m_received.size() < length)
         return true;
-    // The request has its answer.
-    StopResponseTimer();
+    // The request has its answer. The timer runs on until the operation ends
+    // or a request goes unanswered; an answer only lifts the deadline.
+    m_responseDeadline = Clock::TimePoint::max();
     // One response per read: whatever followed it is dropped with the buffer.
     Packet response;
     response.swap(m_received);

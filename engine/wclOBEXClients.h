@@ -247,6 +247,8 @@ private:
     std::optional<Report> m_abortReport;
     std::int32_t m_responseTimeOut = kDefaultResponseTimeOut;
     EventLoop::TimerId m_responseTimer = 0;
+    // When the request outstanding goes unanswered; max while none is.
+    Clock::TimePoint m_responseDeadline = Clock::TimePoint::max();
     // The object store of a get or listing: its bytes and the write position.
     std::vector<std::uint8_t> m_store;
     std::size_t m_storePosition = 0;

@@ -243,6 +243,11 @@ bool PollEventLoop::ProcessEvents(Clock::Duration maxWait) {
         handled = true;
         (*callback)(events);
     }
+    // What the fd callbacks posted (a socket's notification, say) runs in this
+    // pass: the next pass would only poll without waiting before running it.
+    if (ready > 0 && !m_stopping.load()) {
+        handled = RunPostedTasks() || handled;
+    }
     return handled;
 }
 

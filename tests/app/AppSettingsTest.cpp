@@ -161,8 +161,7 @@ TEST_F(AppSettingsTest, RadioNameIsRefusedBeyondTheRadiosLimit) {
     for (const std::string& name : {std::string(249, 'r'), multi + "x", std::string(5000, 'r')}) {
         error.clear();
         EXPECT_FALSE(settings.SetValueText("LocalRadioName", name, error)) << name.size();
-        EXPECT_EQ(error.rfind("LocalRadioName must be at most 248 bytes of UTF-8", 0), 0u)
-            << error;
+        EXPECT_EQ(error.rfind("LocalRadioName must be at most 248 bytes of UTF-8", 0), 0u) << error;
         EXPECT_EQ(Slurp(m_path), before);
     }
 }

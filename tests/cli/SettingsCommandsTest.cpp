@@ -57,10 +57,10 @@ TEST_F(SettingsCommandsTest, BoundsOfEveryNumberAreAcceptedAndShown) {
     // key typed in another letter case.
     // Expected: status 0, silent, and show gives the value back.
     const std::vector<std::tuple<std::string, std::string, std::string>> cases{
-        {"connecttimeout", "ConnectTimeout", "5"},   {"CONNECTTIMEOUT", "ConnectTimeout", "60"},
-        {"idleTimeout", "IdleTimeout", "1"},         {"IdleTimeout", "IdleTimeout", "300"},
-        {"maxconnections", "MaxConnections", "1"},   {"MaxConnections", "MaxConnections", "50"},
-        {"rejectedtimeout", "RejectedTimeout", "0"}, {"RejectedTimeout", "RejectedTimeout", "168"},
+        {"connecttimeout", "ConnectTimeout", "5"},    {"CONNECTTIMEOUT", "ConnectTimeout", "60"},
+        {"idleTimeout", "IdleTimeout", "1"},          {"IdleTimeout", "IdleTimeout", "300"},
+        {"maxconnections", "MaxConnections", "1"},    {"MaxConnections", "MaxConnections", "50"},
+        {"rejectedtimeout", "RejectedTimeout", "0"},  {"RejectedTimeout", "RejectedTimeout", "168"},
         {"responsetimeout", "ResponseTimeout", "10"}, {"ResponseTimeout", "ResponseTimeout", "600"},
     };
     for (const auto& [typed, key, value] : cases) {
@@ -81,10 +81,10 @@ TEST_F(SettingsCommandsTest, RefusedValuesLeaveTheFileAsItWas) {
     ASSERT_EQ(Set("MaxConnections", "7").Status, 0);
     const std::string before = Slurp(SettingsFile());
     const std::vector<std::pair<std::string, std::string>> cases{
-        {"ConnectTimeout", "4"},   {"ConnectTimeout", "61"},  {"IdleTimeout", "0"},
-        {"IdleTimeout", "301"},    {"MaxConnections", "0"},   {"MaxConnections", "51"},
-        {"MaxConnections", "-1"},  {"MaxConnections", "256"}, {"MaxConnections", "abc"},
-        {"MaxConnections", ""},    {"MaxConnections", "5 "},  {"MaxConnections", "+5"},
+        {"ConnectTimeout", "4"},   {"ConnectTimeout", "61"},   {"IdleTimeout", "0"},
+        {"IdleTimeout", "301"},    {"MaxConnections", "0"},    {"MaxConnections", "51"},
+        {"MaxConnections", "-1"},  {"MaxConnections", "256"},  {"MaxConnections", "abc"},
+        {"MaxConnections", ""},    {"MaxConnections", "5 "},   {"MaxConnections", "+5"},
         {"MaxConnections", "0x5"}, {"RejectedTimeout", "169"}, {"ResponseTimeout", "9"},
         {"ResponseTimeout", "601"}};
     const std::map<std::string, std::string> bounds{{"ConnectTimeout", "5 to 60"},

@@ -2,8 +2,8 @@
 
 #include "platform/Clock.h"
 #include "platform/PollEventLoop.h"
-#include "stack/wclFakeStacks.h"
 #include "stack/wclAPI.h"
+#include "stack/wclFakeStacks.h"
 #include "stack/wclMessages.h"
 #include "stack/wclUUIDs.h"
 
@@ -754,8 +754,8 @@ TEST_F(OBEXClientTest, EveryRequestWaitsAtMostTheResponseTimeOut) {
         {"delete", [](FakeLinkClient& c) { c.Delete("a"); }, "complete 8000F02F ooDelete", true},
         {"set path", [](FakeLinkClient& c) { c.SetPath(".."); }, "complete 8000F02F ooSetPath",
          true},
-        {"make folder", [](FakeLinkClient& c) { c.MakeDir("a"); },
-         "complete 8000F02F ooMakeDir", true},
+        {"make folder", [](FakeLinkClient& c) { c.MakeDir("a"); }, "complete 8000F02F ooMakeDir",
+         true},
         {"abort",
          [](FakeLinkClient& c) {
              c.Put("a", Pattern(5000));

@@ -93,8 +93,7 @@ TEST_F(ObjectSourceTest, OnlyReadableRegularFilesOpen) {
     fs::create_directories(folder / "dir");
     const std::string fifo = (folder / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::vector<std::string> paths{(folder / "missing").string(), (folder / "dir").string(),
-                                   fifo};
+    std::vector<std::string> paths{(folder / "missing").string(), (folder / "dir").string(), fifo};
     const std::string locked = Write("locked.bin", "x");
     fs::permissions(locked, fs::perms::none);
     if (::geteuid() != 0)

@@ -300,8 +300,8 @@ void TwclCustomOBEXClient::ResponseTimerTick() {
         FinishPacket(packet);
         try {
             Write(packet.data(), packet.size());
-        } catch (const wclException&) {
-            // The link is closed next in any case.
+        } catch (...) {
+            // The link is closed next in any case; nothing leaves a timer task.
         }
     }
     // A timer task is no message handler: what a connect handler throws goes

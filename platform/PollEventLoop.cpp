@@ -212,6 +212,7 @@ bool PollEventLoop::ProcessEvents(Clock::Duration maxWait) {
     }
 
     bool handled = RunPostedTasks();
+    bool fdCallbacksRan = false;
     if (!m_stopping.load()) {
         handled = m_timers.RunDue(m_clock.Now()) > 0 || handled;
     }
@@ -241,12 +242,13 @@ bool PollEventLoop::ProcessEvents(Clock::Duration maxWait) {
         }
         const std::shared_ptr<FdCallback> callback = it->second.callback;
         handled = true;
+        fdCallbacksRan = true;
         (*callback)(events);
     }
     // What the fd callbacks posted (a socket's notification, say) runs in this
     // pass: the next pass would only poll without waiting before running it.
-    if (ready > 0 && !m_stopping.load()) {
-        handled = RunPostedTasks() || handled;
+    if (fdCallbacksRan && !m_stopping.load()) {
+        RunPostedTasks();
     }
     return handled;
 }

@@ -72,8 +72,9 @@ private:
 // sends ABORT for an operation under way, ends the operation with 0x8000F02F
 // (wclETimeout's code; OnConnect for the CONNECT) and closes the link. A later
 // request of an operation that cannot be written ends the operation at once
-// with the write's error code and closes the link; so does a put whose object
-// can no longer be read (0x8000F034), after its ABORT is answered.
+// with the write's error code and closes the link. A put whose object can no
+// longer be read sends ABORT instead of the next packet and ends with
+// 0x8000F034 when that is answered; the link stays.
 // Throws: the operation calls raise wclENotConnected, wclEOperationInProgress,
 // wclEInvalidArgument, wclENoActiveOperation and whatever Write raises
 // (wclEWriteError, wclETimeout). Results of the asynchronous part arrive as

@@ -106,6 +106,15 @@ bool AppSettings::SetLanguage(std::string_view language) {
     return true;
 }
 
+std::uint16_t AppSettings::ResponseTimeout() const {
+    return static_cast<std::uint16_t>(
+        m_file->ReadInteger(kSection, "ResponseTimeout", kDefaultResponseTimeout));
+}
+
+bool AppSettings::SetResponseTimeout(std::uint16_t seconds) {
+    return m_file->WriteInteger(kSection, "ResponseTimeout", seconds);
+}
+
 std::string AppSettings::LocalRadioName() const {
     return m_file->ReadString(kSection, "LocalRadioName", "");
 }
@@ -123,6 +132,7 @@ AppSettings::SenderValues AppSettings::ReadSenderValues(std::string_view compute
     values.ConnectTimeOutMs = std::uint32_t{ConnectTimeout()} * 1000;
     values.MaxConnections = MaxConnections();
     values.SleepIntervalMs = std::uint32_t{IdleTimeout()} * 1000;
+    values.ResponseTimeOutMs = std::uint32_t{ResponseTimeout()} * 1000;
     return values;
 }
 
@@ -134,6 +144,8 @@ const std::vector<AppSettings::KeyInfo>& AppSettings::Keys() {
         {"RejectedTimeout", false, kRejectedTimeoutBounds},
         {"Language", true, {0, 0}},
         {"LocalRadioName", true, {0, 0}},
+        // Last, so that the lines of the settings above keep their places.
+        {"ResponseTimeout", false, kResponseTimeoutBounds},
     };
     return kKeys;
 }
@@ -151,6 +163,8 @@ bool AppSettings::ValueText(std::string_view key, std::string& value) const {
         value = Language();
     } else if (EqualsFolded(key, "LocalRadioName")) {
         value = LocalRadioName();
+    } else if (EqualsFolded(key, "ResponseTimeout")) {
+        value = std::to_string(ResponseTimeout());
     } else {
         return false;
     }
@@ -181,6 +195,12 @@ bool AppSettings::SetValueText(std::string_view key, std::string_view text, std:
             }
             written = SetLanguage(text);
         } else {
+            if (text.size() > kMaxLocalRadioNameBytes) {
+                error = "LocalRadioName must be at most " +
+                        std::to_string(kMaxLocalRadioNameBytes) + " bytes of UTF-8 (this one has " +
+                        std::to_string(text.size()) + ")";
+                return false;
+            }
             written = SetLocalRadioName(text);
         }
     } else {
@@ -198,6 +218,8 @@ bool AppSettings::SetValueText(std::string_view key, std::string_view text, std:
             written = SetIdleTimeout(static_cast<std::uint16_t>(value));
         } else if (info->Key == "MaxConnections") {
             written = SetMaxConnections(static_cast<std::uint8_t>(value));
+        } else if (info->Key == "ResponseTimeout") {
+            written = SetResponseTimeout(static_cast<std::uint16_t>(value));
         } else {
             written = SetRejectedTimeout(static_cast<std::uint8_t>(value));
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,6 +45,13 @@ public:
     // Hours a refusal keeps a device away, 0 for good; default 0.
     static constexpr std::uint8_t kDefaultRejectedTimeout = 0;
     static constexpr Bounds kRejectedTimeoutBounds{0, 168};
+    // Seconds an OBEX request of the sender waits for the device's answer;
+    // default 60.
+    static constexpr std::uint16_t kDefaultResponseTimeout = 60;
+    static constexpr Bounds kResponseTimeoutBounds{10, 600};
+    // The radio name is at most this many bytes of UTF-8 (the Bluetooth
+    // local name field).
+    static constexpr std::size_t kMaxLocalRadioNameBytes = 248;
     // A section name of the language file.
     static constexpr std::string_view kDefaultLanguage = "English";
 
@@ -64,6 +72,8 @@ public:
     std::string Language() const;
     // Runs OnLanguageChanged after a successful write.
     [[nodiscard]] bool SetLanguage(std::string_view language);
+    std::uint16_t ResponseTimeout() const;
+    [[nodiscard]] bool SetResponseTimeout(std::uint16_t seconds);
     // Empty means the computer's network name.
     std::string LocalRadioName() const;
     [[nodiscard]] bool SetLocalRadioName(std::string_view name);
@@ -77,6 +87,7 @@ public:
         std::uint32_t ConnectTimeOutMs;
         std::uint8_t MaxConnections;
         std::uint32_t SleepIntervalMs;
+        std::uint32_t ResponseTimeOutMs;
     };
     SenderValues ReadSenderValues(std::string_view computerName) const;
 
@@ -90,7 +101,8 @@ public:
     // The value as text, as the reader gives it; false for an unknown key.
     bool ValueText(std::string_view key, std::string& value) const;
     // Parses text for the key, refusing text that is not a decimal integer
-    // within the key's bounds, and writes it. False with error set otherwise.
+    // within the key's bounds, and a LocalRadioName longer than
+    // kMaxLocalRadioNameBytes, and writes it. False with error set otherwise.
     [[nodiscard]] bool SetValueText(std::string_view key, std::string_view text,
                                     std::string& error);
 

@@ -107,6 +107,7 @@ void SenderController::Start() {
     }
     m_sender->SetRadio(m_selectedRadio.get());
     m_sender->SetConnectTimeOut(static_cast<std::int32_t>(values.ConnectTimeOutMs));
+    m_sender->SetResponseTimeOut(static_cast<std::int32_t>(values.ResponseTimeOutMs));
     m_sender->SetMaxConnections(values.MaxConnections);
     m_sender->SetSleepInterval(values.SleepIntervalMs);
     m_stopRequested = false;

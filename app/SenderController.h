@@ -99,7 +99,8 @@ public:
 
     // The Start command: radio name (setting "LocalRadioName", else the
     // computer's name; a failure is ignored), Radio, ConnectTimeOut,
-    // MaxConnections, SleepInterval, then Start. Does nothing while running.
+    // ResponseTimeOut, MaxConnections, SleepInterval, then Start. Does nothing
+    // while running.
     void Start();
     void Stop();
     // The orderly end: stops the engine when running, frees the radio and

@@ -1,22 +1,28 @@
-// Object Push throughput over loopback: kavrictl's push command sends a 20 MiB
-// object to a virtual device (its built-in server, no rate limit) and to the
-// libopenobex peer announcing a maximum packet length of 1024 and of 65535;
-// Debian's obexftp sends the same file to the same peer at both maximums.
+// Object Push over loopback, as an operator runs it: `kavrictl push` as its
+// own process sends an object of 20 MiB or 200 MiB to the libopenobex peer
+// announcing a maximum packet length of 1024 (and 65535 for 20 MiB), and
+// Debian's obexftp sends the same file to the same peer right before it, so
+// that both meet the same load on the machine. A push to a virtual device
+// (the built-in server, no rate limit) is timed too.
 //
-// Every push is timed whole, as its operator waits for it: from the command's
-// start (stack load and link for ours, process start for obexftp) to its end,
-// the OBEX connect and disconnect included. Counters:
-//   MB_per_s           20 MiB in decimal megabytes over that time
-//   push_MB_per_s      ours: over the push alone, as kavrictl reports it
-//   ours_MB_per_s      obexftp runs: ours, pushed to the same peer right after
-//                      each obexftp push
-//   ours_over_obexftp  obexftp runs: ours_MB_per_s / MB_per_s
-// Every object is checked to have arrived whole. The obexftp runs are left out
-// when obexftp is not installed.
+// Every push is timed whole, from the program's start to its end (stack load
+// and OBEX connect included), and every object is checked to have arrived
+// whole. The benchmark's time is ours. Counters:
+//   MB_per_s              ours, the object in decimal megabytes over that time
+//   peak_MB               ours: the largest peak resident memory (VmHWM) of
+//                         any push, in MiB; the target is under 20 whatever
+//                         the object's size
+//   obexftp_MB_per_s      obexftp on the same peer
+//   obexftp_peak_MB       the same for obexftp
+//   time_ratio            our total time over obexftp's (paired pushes);
+//                         1.0 or lower is the target
+//   median_time_ratio     the median of the per-pair ratios, which a passing
+//                         load on the machine moves less
+// The obexftp counters are left out when obexftp is not installed.
 
-#include "cli/PushCommand.h"
 #include "interop/ChildProcess.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -37,16 +43,14 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using kavri::test::ChildProcess;
 
-constexpr std::size_t kObjectBytes = 20u * 1024u * 1024u;
-constexpr const char* kObjectName = "twenty-mib.bin";
+constexpr std::size_t kMiB = 1024u * 1024u;
 constexpr const char* kVirtualAddress = "(00:17:E5:3A:91:02)";
 constexpr const char* kVirtualFolder = "0017E53A9102";  // its inbox under the inbox root
 constexpr const char* kPeerAddress = "(00:16:B8:29:C4:0A)";
-constexpr int kIterations = 10;
 // Far above any push seen here; a peer that hangs ends the run with an error.
-constexpr auto kChildLimit = 300s;
+constexpr auto kChildLimit = 600s;
 
-// The object and the scenario, made once per process and removed at exit.
+// The objects and the scenarios, made once per process and removed at exit.
 class Workspace {
 public:
     Workspace() {
@@ -56,13 +60,6 @@ public:
             std::exit(1);
         }
         m_root = folder;
-        std::string bytes(kObjectBytes, '\0');
-        std::uint32_t seed = 7;
-        for (char& byte : bytes) {
-            seed = seed * 1103515245u + 12345u;
-            byte = static_cast<char>(seed >> 16);
-        }
-        std::ofstream(Object(), std::ios::binary) << bytes;
         fs::create_directories(PeerInbox());
     }
     ~Workspace() {
@@ -72,14 +69,30 @@ public:
     Workspace(const Workspace&) = delete;
     Workspace& operator=(const Workspace&) = delete;
 
-    fs::path Object() const { return m_root / kObjectName; }
+    // An object of that many MiB of varied bytes, written on first use.
+    fs::path Object(std::size_t mib) const {
+        const fs::path path = m_root / (std::to_string(mib) + "-mib.bin");
+        if (fs::exists(path))
+            return path;
+        std::ofstream out(path, std::ios::binary);
+        std::vector<char> chunk(kMiB);
+        std::uint32_t seed = 7;
+        for (std::size_t i = 0; i < mib; ++i) {
+            for (char& byte : chunk) {
+                seed = seed * 1103515245u + 12345u;
+                byte = static_cast<char>(seed >> 16);
+            }
+            out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        }
+        return path;
+    }
     fs::path VirtualInboxRoot() const { return m_root / "virtual-inbox"; }
     fs::path PeerInbox() const { return m_root / "peer-inbox"; }
 
     // A radio and one device: an accepting virtual one, or, when a port is
     // given, one whose Object Push service is the peer on that port.
     fs::path Scenario(const std::optional<std::string>& peerPort) const {
-        const fs::path path = m_root / "bench.scenario";
+        const fs::path path = m_root / (peerPort ? "peer.scenario" : "virtual.scenario");
         std::ofstream out(path);
         out << "stacks microsoft\nradio (00:1A:7D:DA:71:13) \"Radio\"\n";
         if (peerPort)
@@ -96,50 +109,54 @@ private:
 
 Workspace* g_workspace = nullptr;
 
-std::string Drain(std::FILE* file) {
-    std::string text;
-    std::rewind(file);
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, n);
-    std::fclose(file);
-    return text;
-}
-
 double Seconds(std::chrono::steady_clock::duration duration) {
     return std::chrono::duration<double>(duration).count();
 }
 
-double MegabytesPerSecond(std::size_t bytes, double seconds) {
+double MegabytesPerSecond(std::uint64_t bytes, double seconds) {
     return seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0.0;
 }
 
-// One kavrictl push of the object; the push's own seconds, or an error text.
-struct OurPush {
+// One push by a program: its time, its peak resident memory, or an error.
+struct Push {
     double seconds = 0;
+    long peakKb = 0;
     std::string error;
 };
 
-OurPush PushOnce(const std::string& address, const fs::path& scenario) {
-    kavri::cli::PushRequest request{address,
-                                    {g_workspace->Object().string()},
-                                    scenario.string(),
-                                    g_workspace->VirtualInboxRoot().string(),
-                                    false};
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    if (out == nullptr || err == nullptr)
-        return {0, "tmpfile failed"};
-    const int status = kavri::cli::RunPush(request, out, err);
-    const std::string lines = Drain(out);
-    const std::string errors = Drain(err);
-    // NAME, RESULT, BYTES, SECONDS
-    const std::string expected =
-        std::string(kObjectName) + "\t0x00000000\t" + std::to_string(kObjectBytes) + "\t";
-    if (status != 0 || lines.compare(0, expected.size(), expected) != 0)
-        return {0, "push failed: " + lines + errors};
-    return {std::strtod(lines.c_str() + expected.size(), nullptr), ""};
+Push RunProgram(std::vector<std::string> argv, int expectedStatus,
+                const std::string& expectedOutput) {
+    const auto started = std::chrono::steady_clock::now();
+    ChildProcess child(std::move(argv), {"LC_ALL=C.UTF-8"});
+    const std::optional<int> status = child.Wait(kChildLimit);
+    Push push;
+    push.seconds = Seconds(std::chrono::steady_clock::now() - started);
+    push.peakKb = child.PeakResidentKb();
+    if (status != expectedStatus || child.Output().find(expectedOutput) == std::string::npos) {
+        push.error = "push failed (status " + (status ? std::to_string(*status) : "none") +
+                     "): " + child.Output();
+    }
+    return push;
+}
+
+Push PushOurs(const std::string& address, const fs::path& scenario, const fs::path& object) {
+    // NAME, RESULT, BYTES: the push succeeded whole.
+    const std::string expected = object.filename().string() + "\t0x00000000\t" +
+                                 std::to_string(fs::file_size(object)) + "\t";
+    return RunProgram(
+        {KAVRI_KAVRICTL, "push", address, object.string(), "--simulate", scenario.string(),
+         "--inbox", g_workspace->VirtualInboxRoot().string(), "--no-progress"},
+        0, expected);
+}
+
+Push PushObexftp(const std::string& port, const fs::path& object) {
+    // obexftp turns a spinner on its output at every packet: to /dev/null, as
+    // an operator would run it, rather than through a pipe that wakes this
+    // process 20 000 times a push. exec keeps the measured process obexftp.
+    // obexftp 0.24 ends a successful push with status 255.
+    return RunProgram({"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/null 2>&1", KAVRI_OBEXFTP, "-n",
+                       "127.0.0.1:" + port, "-U", "none", "-p", object.string()},
+                      255, "");
 }
 
 // The peer announcing maximum, until the benchmark ends.
@@ -152,129 +169,112 @@ std::optional<std::string> StartPeer(std::optional<ChildProcess>& peer, int maxi
 
 // The peer's report of the object just pushed; an error text when it is not
 // the whole object.
-std::string CheckPeerStored(ChildProcess& peer) {
-    const auto stored = peer.WaitForLine("stored ", 30s);
-    const std::string expected =
-        std::to_string(kObjectBytes) + " " + (g_workspace->PeerInbox() / kObjectName).string();
+std::string CheckPeerStored(ChildProcess& peer, const fs::path& object) {
+    const auto stored = peer.WaitForLine("stored ", 60s);
+    const std::string expected = std::to_string(fs::file_size(object)) + " " +
+                                 (g_workspace->PeerInbox() / object.filename()).string();
     if (!stored || *stored != expected)
         return "the peer did not store the object: " + peer.Output();
     return "";
 }
 
-void SetThroughput(benchmark::State& state, double seconds) {
-    state.counters["MB_per_s"] = MegabytesPerSecond(kObjectBytes * state.iterations(), seconds);
-    state.SetBytesProcessed(static_cast<std::int64_t>(kObjectBytes * state.iterations()));
+double Median(std::vector<double> values) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-void BM_PushToVirtualDevice(benchmark::State& state) {
-    const fs::path scenario = g_workspace->Scenario(std::nullopt);
-    const fs::path stored = g_workspace->VirtualInboxRoot() / kVirtualFolder / kObjectName;
-    double total = 0;
-    double pushing = 0;
+double PeakMB(long peakKb) {
+    return static_cast<double>(peakKb) / 1024.0;
+}
+
+// Arguments: the peer's maximum packet length, the object's size in MiB.
+void BM_PushToOpenObexPeer(benchmark::State& state) {
+    const int maximum = static_cast<int>(state.range(0));
+    const auto mib = static_cast<std::size_t>(state.range(1));
+    const fs::path object = g_workspace->Object(mib);
+    const std::uint64_t bytes = fs::file_size(object);
+    const bool withObexftp = std::string(KAVRI_OBEXFTP).size() > 0;
+    std::optional<ChildProcess> peer;
+    const auto port = StartPeer(peer, maximum);
+    if (!port) {
+        state.SkipWithError("the peer did not start");
+        return;
+    }
+    const fs::path scenario = g_workspace->Scenario(*port);
+    double ours = 0;
+    double theirs = 0;
+    long oursPeak = 0;
+    long theirsPeak = 0;
+    std::vector<double> ratios;
     for (auto _ : state) {
-        const auto started = std::chrono::steady_clock::now();
-        const OurPush push = PushOnce(kVirtualAddress, scenario);
-        const double seconds = Seconds(std::chrono::steady_clock::now() - started);
-        state.SetIterationTime(seconds);
+        std::string error;
+        Push obexftp;
+        if (withObexftp) {
+            obexftp = PushObexftp(*port, object);
+            error = obexftp.error.empty() ? CheckPeerStored(*peer, object) : obexftp.error;
+        }
+        Push push;
+        if (error.empty()) {
+            push = PushOurs(kPeerAddress, scenario, object);
+            error = push.error.empty() ? CheckPeerStored(*peer, object) : push.error;
+        }
+        if (!error.empty()) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        state.SetIterationTime(push.seconds);
+        ours += push.seconds;
+        oursPeak = std::max(oursPeak, push.peakKb);
+        if (withObexftp) {
+            theirs += obexftp.seconds;
+            theirsPeak = std::max(theirsPeak, obexftp.peakKb);
+            ratios.push_back(push.seconds / obexftp.seconds);
+        }
+    }
+    const std::uint64_t total = bytes * state.iterations();
+    state.SetBytesProcessed(static_cast<std::int64_t>(total));
+    state.counters["MB_per_s"] = MegabytesPerSecond(total, ours);
+    state.counters["peak_MB"] = PeakMB(oursPeak);
+    if (withObexftp && theirs > 0) {
+        state.counters["obexftp_MB_per_s"] = MegabytesPerSecond(total, theirs);
+        state.counters["obexftp_peak_MB"] = PeakMB(theirsPeak);
+        state.counters["time_ratio"] = ours / theirs;
+        state.counters["median_time_ratio"] = Median(ratios);
+    }
+    peer->Terminate(5s);
+}
+
+// Argument: the object's size in MiB.
+void BM_PushToVirtualDevice(benchmark::State& state) {
+    const auto mib = static_cast<std::size_t>(state.range(0));
+    const fs::path object = g_workspace->Object(mib);
+    const std::uint64_t bytes = fs::file_size(object);
+    const fs::path scenario = g_workspace->Scenario(std::nullopt);
+    const fs::path stored = g_workspace->VirtualInboxRoot() / kVirtualFolder / object.filename();
+    double ours = 0;
+    long oursPeak = 0;
+    for (auto _ : state) {
+        const Push push = PushOurs(kVirtualAddress, scenario, object);
         std::error_code error;
         const auto size = fs::file_size(stored, error);
-        if (!push.error.empty() || error || size != kObjectBytes) {
+        if (!push.error.empty() || error || size != bytes) {
             state.SkipWithError(push.error.empty() ? "the device did not keep the object"
                                                    : push.error.c_str());
             break;
         }
-        // The device would keep the next one as "twenty-mib (2).bin".
+        // The device would keep the next one under another name.
         fs::remove(stored, error);
-        total += seconds;
-        pushing += push.seconds;
+        state.SetIterationTime(push.seconds);
+        ours += push.seconds;
+        oursPeak = std::max(oursPeak, push.peakKb);
     }
-    SetThroughput(state, total);
-    state.counters["push_MB_per_s"] =
-        MegabytesPerSecond(kObjectBytes * state.iterations(), pushing);
-}
-
-void BM_PushToOpenObexPeer(benchmark::State& state) {
-    const int maximum = static_cast<int>(state.range(0));
-    std::optional<ChildProcess> peer;
-    const auto port = StartPeer(peer, maximum);
-    if (!port) {
-        state.SkipWithError("the peer did not start");
-        return;
-    }
-    const fs::path scenario = g_workspace->Scenario(*port);
-    double total = 0;
-    double pushing = 0;
-    for (auto _ : state) {
-        const auto started = std::chrono::steady_clock::now();
-        const OurPush push = PushOnce(kPeerAddress, scenario);
-        const double seconds = Seconds(std::chrono::steady_clock::now() - started);
-        state.SetIterationTime(seconds);
-        const std::string error = push.error.empty() ? CheckPeerStored(*peer) : push.error;
-        if (!error.empty()) {
-            state.SkipWithError(error.c_str());
-            break;
-        }
-        total += seconds;
-        pushing += push.seconds;
-    }
-    SetThroughput(state, total);
-    state.counters["push_MB_per_s"] =
-        MegabytesPerSecond(kObjectBytes * state.iterations(), pushing);
-    peer->Terminate(5s);
-}
-
-// Each iteration times one obexftp push (the benchmark's time) and then one of
-// ours to the same peer, so that both meet the same load on the machine.
-void BM_ObexftpToOpenObexPeer(benchmark::State& state, std::string obexftp) {
-    const int maximum = static_cast<int>(state.range(0));
-    std::optional<ChildProcess> peer;
-    const auto port = StartPeer(peer, maximum);
-    if (!port) {
-        state.SkipWithError("the peer did not start");
-        return;
-    }
-    const fs::path scenario = g_workspace->Scenario(*port);
-    double theirs = 0;
-    double ours = 0;
-    for (auto _ : state) {
-        auto started = std::chrono::steady_clock::now();
-        std::optional<int> status;
-        std::string output;
-        {
-            ChildProcess push({obexftp, "-n", "127.0.0.1:" + *port, "-U", "none", "-p",
-                               g_workspace->Object().string()},
-                              {"LC_ALL=C.UTF-8"});
-            status = push.Wait(kChildLimit);
-            output = push.Output();
-        }
-        const double seconds = Seconds(std::chrono::steady_clock::now() - started);
-        state.SetIterationTime(seconds);
-        // obexftp 0.24 ends a successful push with status 255.
-        std::string error = status == 255 ? CheckPeerStored(*peer) : "obexftp failed: " + output;
-        if (error.empty()) {
-            started = std::chrono::steady_clock::now();
-            error = PushOnce(kPeerAddress, scenario).error;
-            ours += Seconds(std::chrono::steady_clock::now() - started);
-            if (error.empty())
-                error = CheckPeerStored(*peer);
-        }
-        if (!error.empty()) {
-            state.SkipWithError(error.c_str());
-            break;
-        }
-        theirs += seconds;
-    }
-    SetThroughput(state, theirs);
-    const double oursRate = MegabytesPerSecond(kObjectBytes * state.iterations(), ours);
-    const double theirsRate = MegabytesPerSecond(kObjectBytes * state.iterations(), theirs);
-    state.counters["ours_MB_per_s"] = oursRate;
-    if (theirsRate > 0)
-        state.counters["ours_over_obexftp"] = oursRate / theirsRate;
-    peer->Terminate(5s);
-}
-
-void Configure(benchmark::internal::Benchmark* benchmark) {
-    benchmark->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kIterations);
+    const std::uint64_t total = bytes * state.iterations();
+    state.SetBytesProcessed(static_cast<std::int64_t>(total));
+    state.counters["MB_per_s"] = MegabytesPerSecond(total, ours);
+    state.counters["peak_MB"] = PeakMB(oursPeak);
 }
 
 }  // namespace
@@ -285,22 +285,28 @@ int main(int argc, char** argv) {
         return 1;
     Workspace workspace;
     g_workspace = &workspace;
+    if (std::string(KAVRI_OBEXFTP).empty())
+        std::fprintf(stderr, "bench_push: obexftp is not installed; its counters are left out\n");
 
-    Configure(benchmark::RegisterBenchmark("BM_PushToVirtualDevice", BM_PushToVirtualDevice));
-    Configure(benchmark::RegisterBenchmark("BM_PushToOpenObexPeer", BM_PushToOpenObexPeer)
-                  ->ArgName("mtu")
-                  ->Arg(1024)
-                  ->Arg(65535));
-    const std::string obexftp = KAVRI_OBEXFTP;
-    if (obexftp.empty()) {
-        std::fprintf(stderr, "bench_push: obexftp is not installed; its runs are left out\n");
-    } else {
-        Configure(benchmark::RegisterBenchmark("BM_ObexftpToOpenObexPeer", BM_ObexftpToOpenObexPeer,
-                                               obexftp)
-                      ->ArgName("mtu")
-                      ->Arg(65535)
-                      ->Arg(1024));
-    }
+    const auto configure = [](benchmark::internal::Benchmark* benchmark, int iterations) {
+        benchmark->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(iterations);
+    };
+    configure(benchmark::RegisterBenchmark("BM_PushToOpenObexPeer", BM_PushToOpenObexPeer)
+                  ->ArgNames({"mtu", "MiB"})
+                  ->Args({1024, 20}),
+              10);
+    configure(benchmark::RegisterBenchmark("BM_PushToOpenObexPeer", BM_PushToOpenObexPeer)
+                  ->ArgNames({"mtu", "MiB"})
+                  ->Args({1024, 200}),
+              3);
+    configure(benchmark::RegisterBenchmark("BM_PushToOpenObexPeer", BM_PushToOpenObexPeer)
+                  ->ArgNames({"mtu", "MiB"})
+                  ->Args({65535, 20}),
+              10);
+    configure(benchmark::RegisterBenchmark("BM_PushToVirtualDevice", BM_PushToVirtualDevice)
+                  ->ArgName("MiB")
+                  ->Arg(20),
+              10);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     g_workspace = nullptr;

@@ -3,11 +3,12 @@
 #include <chrono>
 #include <exception>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 
 #include "cli/Escape.h"
 #include "cli/StackSession.h"
 #include "engine/wclOBEXClients.h"
+#include "engine/wclOBEXObjectSource.h"
 #include "stack/wclBluetoothAddress.h"
 #include "stack/wclBluetoothDiscovery.h"
 #include "stack/wclExceptions.h"
@@ -64,7 +65,8 @@ int RunPush(const PushRequest& request, std::FILE* out, std::FILE* err) {
 
         bool allSent = true;
         for (const std::string& path : request.files) {
-            const std::string name = std::filesystem::path(path).filename().string();
+            // Named as the sender names what it pushes.
+            const std::string name = PushNameOfPath(path);
             const std::uintmax_t size = FileSize(path);
             const auto started = std::chrono::steady_clock::now();
             const auto elapsed = [&] {
@@ -93,10 +95,8 @@ int RunPush(const PushRequest& request, std::FILE* out, std::FILE* err) {
                 }
             };
             try {
-                std::ifstream stream(path, std::ios::binary);
-                if (!stream)
-                    throw wclException("cannot read " + path, kWclErrInvalidData);
-                client.Put(name, &stream);
+                // Read from the disk as the packets go out, whatever its size.
+                client.Put(name, std::make_unique<TwclOBEXFileSource>(path));
             } catch (const wclException& e) {
                 result = e.ErrorCode();
             }

@@ -16,7 +16,10 @@ struct PushRequest {
 };
 
 // kavrictl push: connects to the device's Object Push service on the first
-// radio and pushes each file in turn, under its own file name. Prints one line
+// radio and pushes each file in turn, under its own file name (the text after
+// the path's last '/'), read from the disk as it is sent. A request the device
+// leaves unanswered for TwclCustomOBEXClient's default response time-out (60
+// s) ends that file with 0x8000F02F and closes the link. Prints one line
 // per file on out:
 //   NAME <TAB> RESULT <TAB> BYTES <TAB> SECONDS
 // RESULT is the library's result code as 0xXXXXXXXX (0x00000000 on success),

@@ -28,8 +28,8 @@ CommandAction RegisterSettingsCommands(CLI::App& app, const GlobalOptions& globa
     auto* showKey = show->add_option("KEY", arguments->Key, "print only this setting");
     auto* set = settings->add_subcommand("set", "change one setting");
     set->add_option("KEY", arguments->Key,
-                    "ConnectTimeout, IdleTimeout, MaxConnections, RejectedTimeout, Language or "
-                    "LocalRadioName")
+                    "ConnectTimeout, IdleTimeout, MaxConnections, RejectedTimeout, Language, "
+                    "LocalRadioName or ResponseTimeout")
         ->required();
     set->add_option("VALUE", arguments->Value, "the new value")->required();
     // The settings window's "run at start-up" box; the same as `kavrictl

@@ -5,9 +5,9 @@
 #include "stack/wclUUIDs.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <exception>
-#include <istream>
 #include <limits>
 #include <memory>
 #include <new>
@@ -175,6 +175,15 @@ TwclCustomOBEXClient::~TwclCustomOBEXClient() {
     } catch (...) {
         HandleApplicationException(std::current_exception());
     }
+    StopResponseTimer();
+}
+
+void TwclCustomOBEXClient::SetResponseTimeOut(std::int32_t ms) {
+    if (ms == m_responseTimeOut)
+        return;
+    if (Active())
+        throw wclEConnectionActive();
+    m_responseTimeOut = ms;
 }
 
 void TwclCustomOBEXClient::CheckCanStart() const {
@@ -187,6 +196,13 @@ void TwclCustomOBEXClient::CheckCanStart() const {
 TwclCustomOBEXClient::Packet TwclCustomOBEXClient::BeginRequest(
     std::uint8_t opcode, std::span<const std::uint8_t> fixed) const {
     Packet packet;
+    BeginRequest(packet, opcode, fixed);
+    return packet;
+}
+
+void TwclCustomOBEXClient::BeginRequest(Packet& packet, std::uint8_t opcode,
+                                        std::span<const std::uint8_t> fixed) const {
+    packet.clear();
     packet.reserve(kPacketPrefix + fixed.size() + 5);
     packet.push_back(opcode);
     packet.push_back(0);
@@ -200,7 +216,6 @@ TwclCustomOBEXClient::Packet TwclCustomOBEXClient::BeginRequest(
         packet.push_back(kHdrConnectionId);
         AppendBE32(packet, m_connectionId);
     }
-    return packet;
 }
 
 void TwclCustomOBEXClient::FinishPacket(Packet& packet) {
@@ -214,30 +229,112 @@ void TwclCustomOBEXClient::StartOperation(TwclOBEXOperation operation, const Pac
     m_operation = operation;
     m_abortRequested = false;
     try {
-        Write(request.data(), request.size());
+        WriteRequest(request);
     } catch (...) {
-        m_operation = TwclOBEXOperation::ooNone;
-        std::vector<std::uint8_t>().swap(m_store);
-        m_storePosition = 0;
+        ClearTransferState();
         throw;
     }
     RaiseStarted(operation);
 }
 
-void TwclCustomOBEXClient::WriteQuietly(const Packet& packet) {
+void TwclCustomOBEXClient::WriteRequest(const Packet& packet) {
+    Write(packet.data(), packet.size());
+    if (m_responseTimeOut <= 0)
+        return;
+    // Counted from the moment the whole request is handed to the transport.
+    // A put answers thousands of packets a second: the running timer is kept
+    // and only the deadline moves; a tick before the deadline waits again.
+    const Clock::Duration timeOut = std::chrono::milliseconds(m_responseTimeOut);
+    m_responseDeadline = Loop().GetClock().Now() + timeOut;
+    if (m_responseTimer == 0)
+        m_responseTimer = Loop().StartTimer(timeOut, false, [this] { ResponseTimerTick(); });
+}
+
+bool TwclCustomOBEXClient::WriteFollowUp(const Packet& packet) {
     try {
-        Write(packet.data(), packet.size());
-    } catch (const wclException&) {
-        // Nothing to report it to: the operation waits for a response that
-        // will not come, and ends without an event when the link closes.
+        WriteRequest(packet);
+        return true;
+    } catch (const wclException& e) {
+        // The link cannot carry the operation any further: waiting for an
+        // answer to a request that never left would only hold the link.
+        FailAndClose(e.ErrorCode());
+        return false;
     }
 }
 
-void TwclCustomOBEXClient::SendAbort() {
+void TwclCustomOBEXClient::SendAbort(std::optional<Report> report) {
     m_operation = TwclOBEXOperation::ooTerminate;
+    m_abortReport = report;
     Packet packet = BeginRequest(kOpAbort);
     FinishPacket(packet);
-    WriteQuietly(packet);
+    WriteFollowUp(packet);
+}
+
+void TwclCustomOBEXClient::StopResponseTimer() {
+    m_responseDeadline = Clock::TimePoint::max();
+    if (m_responseTimer != 0) {
+        Loop().StopTimer(m_responseTimer);
+        m_responseTimer = 0;
+    }
+}
+
+void TwclCustomOBEXClient::ResponseTimerTick() {
+    m_responseTimer = 0;
+    // Answered meanwhile: the next request starts the timer again.
+    if (m_responseDeadline == Clock::TimePoint::max())
+        return;
+    const Clock::TimePoint now = Loop().GetClock().Now();
+    if (now < m_responseDeadline) {
+        m_responseTimer = Loop().StartTimer(m_responseDeadline - now, false,
+                                            [this] { ResponseTimerTick(); });
+        return;
+    }
+    const TwclOBEXOperation operation = m_operation;
+    if (operation == TwclOBEXOperation::ooNone || !Active())
+        return;
+    // An ABORT may be sent while a request is outstanding: the peer learns
+    // that the object is given up. Nobody waits for its answer.
+    if (operation != TwclOBEXOperation::ooOpenSession &&
+        operation != TwclOBEXOperation::ooTerminate && Connected()) {
+        Packet packet = BeginRequest(kOpAbort);
+        FinishPacket(packet);
+        try {
+            Write(packet.data(), packet.size());
+        } catch (...) {
+            // The link is closed next in any case; nothing leaves a timer task.
+        }
+    }
+    // A timer task is no message handler: what a connect handler throws goes
+    // to the application's handler here (the OBEX events' handlers are
+    // guarded already).
+    try {
+        FailAndClose(kWclErrTimeout);
+    } catch (...) {
+        HandleApplicationException(std::current_exception());
+    }
+}
+
+void TwclCustomOBEXClient::FailAndClose(std::uint32_t result) {
+    TwclOBEXOperation operation = m_operation;
+    // An abort of our own making reports what made it (an object that could
+    // no longer be read), not how the abort itself fared.
+    if (operation == TwclOBEXOperation::ooTerminate && m_abortReport) {
+        result = m_abortReport->result;
+        operation = m_abortReport->operation;
+    }
+    const LinkMark mark = MarkLink();
+    ClearTransferState();
+    if (operation == TwclOBEXOperation::ooOpenSession) {
+        try {
+            DoConnect(result);
+        } catch (...) {
+            DisconnectIfSameLink(this, mark);
+            throw;
+        }
+    } else if (operation != TwclOBEXOperation::ooNone) {
+        FinishWithResult(operation, result);
+    }
+    DisconnectIfSameLink(this, mark);
 }
 
 void TwclCustomOBEXClient::Delete(const std::string& name) {
@@ -285,42 +382,28 @@ void TwclCustomOBEXClient::MakeDir(const std::string& name) {
     StartOperation(TwclOBEXOperation::ooMakeDir, packet);
 }
 
-void TwclCustomOBEXClient::Put(const std::string& name, std::span<const std::uint8_t> object) {
+void TwclCustomOBEXClient::Put(const std::string& name,
+                               std::unique_ptr<TwclOBEXObjectSource> object) {
     CheckCanStart();
-    if (name.empty() || object.size() > std::numeric_limits<std::uint32_t>::max())
+    if (name.empty() || !object || object->Size() > std::numeric_limits<std::uint32_t>::max())
         throw wclEInvalidArgument();
     // The first packet announces the size and the name; the Body follows in
     // answer to the peer's CONTINUE.
     Packet packet = BeginRequest(kOpPut);
     packet.push_back(kHdrLength);
-    AppendBE32(packet, static_cast<std::uint32_t>(object.size()));
+    AppendBE32(packet, static_cast<std::uint32_t>(object->Size()));
     AppendNameHeader(packet, name);
     FinishPacket(packet);
-    m_store.assign(object.begin(), object.end());
-    m_storePosition = 0;
+    m_source = std::move(object);
+    m_sourcePosition = 0;
     StartOperation(TwclOBEXOperation::ooPut, packet);
 }
 
-void TwclCustomOBEXClient::Put(const std::string& name, std::istream* stream) {
+void TwclCustomOBEXClient::Put(const std::string& name, std::span<const std::uint8_t> object) {
     CheckCanStart();
-    if (name.empty() || stream == nullptr)
+    if (object.size() > std::numeric_limits<std::uint32_t>::max())
         throw wclEInvalidArgument();
-    // Read it whole before anything is sent; the object is then handed to the
-    // overridable Put, which takes its own copy (a short-lived second one).
-    stream->clear();
-    stream->seekg(0, std::ios::beg);
-    std::vector<std::uint8_t> object;
-    char chunk[8192];
-    while (stream->good()) {
-        stream->read(chunk, sizeof chunk);
-        const auto got = static_cast<std::size_t>(stream->gcount());
-        if (object.size() + got > std::numeric_limits<std::uint32_t>::max())
-            throw wclEInvalidArgument();
-        object.insert(object.end(), chunk, chunk + got);
-    }
-    if (stream->bad() || !stream->eof())
-        throw wclException("The object to put could not be read.", kWclErrInvalidData);
-    Put(name, std::span<const std::uint8_t>(object));
+    Put(name, std::make_unique<TwclOBEXMemorySource>(object));
 }
 
 void TwclCustomOBEXClient::SetPath(const std::string& name) {
@@ -367,8 +450,7 @@ bool TwclCustomOBEXClient::AfterConnect() {
     m_peerMaximum = 0;
     m_obexConnected = false;
     m_operation = TwclOBEXOperation::ooOpenSession;
-    const std::vector<std::uint8_t> request = BuildConnectRequest();
-    Write(request.data(), request.size());
+    WriteRequest(BuildConnectRequest());
     // The connect result waits for the peer's CONNECT response.
     return true;
 }
@@ -400,6 +482,9 @@ bool TwclCustomOBEXClient::ProcessData(const std::uint8_t* data, std::size_t siz
     take(length);
     if (m_received.size() < length)
         return true;
+    // The request has its answer. The timer runs on until the operation ends
+    // or a request goes unanswered; an answer only lifts the deadline.
+    m_responseDeadline = Clock::TimePoint::max();
     // One response per read: whatever followed it is dropped with the buffer.
     Packet response;
     response.swap(m_received);
@@ -437,7 +522,15 @@ void TwclCustomOBEXClient::HandleResponse(const Packet& response) {
             HandleDirResponse(response);
             break;
         case TwclOBEXOperation::ooTerminate:
-            Complete(kWclErrConnectionClosed);
+            if (m_abortReport) {
+                // Our own abort of a put whose object could not be read: the
+                // link stays, the put ends with the reason.
+                const Report report = *m_abortReport;
+                ClearTransferState();
+                FinishWithResult(report.operation, report.result);
+            } else {
+                Complete(kWclErrConnectionClosed);
+            }
             break;
         case TwclOBEXOperation::ooNone:
             break;  // nobody asked: dropped
@@ -469,8 +562,8 @@ void TwclCustomOBEXClient::HandleConnectResponse(const Packet& response) {
 
 void TwclCustomOBEXClient::HandlePutResponse(const Packet& response) {
     const LinkMark mark = MarkLink();
-    RaiseProgress(static_cast<std::uint32_t>(m_storePosition),
-                  static_cast<std::uint32_t>(m_store.size()));
+    RaiseProgress(static_cast<std::uint32_t>(m_sourcePosition),
+                  static_cast<std::uint32_t>(m_source->Size()));
     // The handler may have closed the link, destroyed the client or ended the
     // put; then it owns what follows. An Abort it asked for is seen below.
     if (!StillOnLink(this, mark) || m_operation != TwclOBEXOperation::ooPut)
@@ -483,25 +576,38 @@ void TwclCustomOBEXClient::HandlePutResponse(const Packet& response) {
         SendAbort();
         return;
     }
+    SendNextPutPacket();
+}
+
+void TwclCustomOBEXClient::SendNextPutPacket() {
     // K is the packet length counted with a Connection Id header; without one
     // the packet is five bytes shorter and carries the same data. A peer
     // maximum below OBEX's minimum of 255 (0 included) is taken as 255, so K
     // never drops below the 11 bytes around the data.
-    const std::uint64_t remaining = m_store.size() - m_storePosition;
+    const std::uint64_t remaining = m_source->Size() - m_sourcePosition;
     const std::uint64_t peerMaximum = std::max(m_peerMaximum, kOBEXMinimumPacketSize);
     const std::uint64_t k =
         peerMaximum > remaining + kPutOverhead ? remaining + kPutOverhead : peerMaximum;
     const auto dataBytes = static_cast<std::size_t>(k - kPutOverhead);
     // The object always ends with a separate final packet and an empty
-    // End-of-Body.
-    Packet packet = BeginRequest(remaining > 0 ? kOpPut : kOpPutFinal);
-    packet.push_back(remaining > 0 ? kHdrBody : kHdrEndOfBody);
-    AppendBE16(packet, kHeaderPrefix + dataBytes);
-    const auto first = m_store.begin() + static_cast<std::ptrdiff_t>(m_storePosition);
-    packet.insert(packet.end(), first, first + static_cast<std::ptrdiff_t>(dataBytes));
-    m_storePosition += dataBytes;
-    FinishPacket(packet);
-    WriteQuietly(packet);
+    // End-of-Body. The packet is built in place, its data read straight
+    // from the source into it.
+    BeginRequest(m_packet, remaining > 0 ? kOpPut : kOpPutFinal);
+    m_packet.push_back(remaining > 0 ? kHdrBody : kHdrEndOfBody);
+    AppendBE16(m_packet, kHeaderPrefix + dataBytes);
+    const std::size_t dataAt = m_packet.size();
+    m_packet.resize(dataAt + dataBytes);
+    try {
+        m_source->Read(std::span<std::uint8_t>(m_packet).subspan(dataAt));
+    } catch (const wclException& e) {
+        // Nothing of what was announced may be made up: the peer is told to
+        // drop the object, and the put ends with the source's error.
+        SendAbort(Report{e.ErrorCode(), TwclOBEXOperation::ooPut});
+        return;
+    }
+    m_sourcePosition += dataBytes;
+    FinishPacket(m_packet);
+    WriteFollowUp(m_packet);
 }
 
 void TwclCustomOBEXClient::StoreBody(const Packet& response) {
@@ -558,7 +664,7 @@ void TwclCustomOBEXClient::RequestNextGetPacket() {
     }
     Packet packet = BeginRequest(kOpGetFinal);
     FinishPacket(packet);
-    WriteQuietly(packet);
+    WriteFollowUp(packet);
 }
 
 void TwclCustomOBEXClient::HandleDirResponse(const Packet& response) {
@@ -599,22 +705,9 @@ void TwclCustomOBEXClient::FinishDir(std::uint32_t result) {
 }
 
 void TwclCustomOBEXClient::HandleBrokenResponse() {
-    const TwclOBEXOperation operation = m_operation;
-    const LinkMark mark = MarkLink();
-    ClearTransferState();
     // The one who waits hears of it first, as for any other failure; then the
     // link closes, unless the handler has already seen to it.
-    if (operation == TwclOBEXOperation::ooOpenSession) {
-        try {
-            DoConnect(kWclErrConnectionClosed);
-        } catch (...) {
-            DisconnectIfSameLink(this, mark);
-            throw;
-        }
-    } else if (operation != TwclOBEXOperation::ooNone) {
-        FinishWithResult(operation, kWclErrConnectionClosed);
-    }
-    DisconnectIfSameLink(this, mark);
+    FailAndClose(kWclErrConnectionClosed);
 }
 
 void TwclCustomOBEXClient::FinishWithResult(TwclOBEXOperation operation, std::uint32_t result) {
@@ -639,6 +732,10 @@ void TwclCustomOBEXClient::Complete(std::uint32_t result) {
 }
 
 void TwclCustomOBEXClient::ClearTransferState() {
+    StopResponseTimer();
+    m_source.reset();
+    m_sourcePosition = 0;
+    m_abortReport.reset();
     m_received.clear();
     // Swapped out rather than cleared, so a large object's memory goes now.
     std::vector<std::uint8_t>().swap(m_store);

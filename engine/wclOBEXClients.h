@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/wclConnections.h"
+#include "engine/wclOBEXObjectSource.h"
 #include "engine/wclXML.h"
 #include "platform/EventLoop.h"
 #include "stack/wclExceptions.h"
@@ -8,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <iosfwd>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -62,14 +63,26 @@ private:
 // Thread: the thread that owns the connection (the main thread); received
 // bytes, responses and every event run there, one response at a time.
 // Owns: the receive buffer (at most one response, 65535 bytes by the 16-bit
-// length field), the object store (a put's copy of the object, or a get's or
-// listing's incoming bytes, at most kOBEXMaxIncomingObject), and Param.
+// length field), the source of a put's object (read a packet at a time, so a
+// put holds one packet of it), the object store (a get's or listing's
+// incoming bytes, at most kOBEXMaxIncomingObject), and Param.
+//
+// Every request that waits for a response (CONNECT, each packet of an
+// operation, ABORT) waits at most ResponseTimeOut. When it expires the client
+// sends ABORT for an operation under way, ends the operation with 0x8000F02F
+// (wclETimeout's code; OnConnect for the CONNECT) and closes the link. A later
+// request of an operation that cannot be written ends the operation at once
+// with the write's error code and closes the link. A put whose object can no
+// longer be read sends ABORT instead of the next packet and ends with
+// 0x8000F034 when that is answered; the link stays.
 // Throws: the operation calls raise wclENotConnected, wclEOperationInProgress,
 // wclEInvalidArgument, wclENoActiveOperation and whatever Write raises
 // (wclEWriteError, wclETimeout). Results of the asynchronous part arrive as
 // codes: 0 success, 0x8000F032 CONNECT refused, 0x8000F01C put refused,
 // aborted or broken response, 0x8000F035 other operation refused, 0x8000F034
-// unreadable listing or oversized object. Exceptions thrown by the handlers of
+// unreadable listing, oversized object or unreadable object to put,
+// 0x8000F02F no response in time, 0x8000F02D (or the transport's code) a
+// later request that could not be written. Exceptions thrown by the handlers of
 // the five OBEX events go to the application's exception handler and no
 // further.
 //
@@ -78,8 +91,16 @@ private:
 // below OBEX's 255 is raised to 255 so a continuation packet never underflows.
 class TwclCustomOBEXClient : public TwclCustomClientConnection {
 public:
+    static constexpr std::int32_t kDefaultResponseTimeOut = 60000;
+
     explicit TwclCustomOBEXClient(EventLoop& loop);
     ~TwclCustomOBEXClient() override;  // Disconnect runs first
+
+    // How long a request waits for its response, in ms; 0 or less waits
+    // without limit. A different value raises wclEConnectionActive while
+    // Active.
+    std::int32_t ResponseTimeOut() const { return m_responseTimeOut; }
+    void SetResponseTimeOut(std::int32_t ms);
 
     TwclOBEXParams& Param() { return m_param; }
     const TwclOBEXParams& Param() const { return m_param; }
@@ -100,13 +121,12 @@ public:
     virtual void Dir();
     virtual void Get(const std::string& name);
     virtual void MakeDir(const std::string& name);
-    // Copies the whole object first, so the caller may drop it on return. An
-    // object of more than 4 GiB - 1 bytes (the Length header's limit) is an
-    // invalid argument.
-    virtual void Put(const std::string& name, std::span<const std::uint8_t> object);
-    // Reads the stream from its start to its end; no stream, or a stream that
-    // cannot be read, is an invalid argument.
-    void Put(const std::string& name, std::istream* stream);
+    // Takes the object's source for the whole put and reads it as the
+    // packets go out. No source, or one of more than 4 GiB - 1 bytes (the
+    // Length header's limit), is an invalid argument.
+    virtual void Put(const std::string& name, std::unique_ptr<TwclOBEXObjectSource> object);
+    // Copies the object first, so the caller may drop it on return.
+    void Put(const std::string& name, std::span<const std::uint8_t> object);
     virtual void SetPath(const std::string& name);
     // Asks for the running put, get or listing to be aborted at its next
     // CONTINUE; returns the operation in progress. Raises wclENotConnected,
@@ -165,12 +185,31 @@ private:
     // the Connection Id header when there is one; the length is filled in by
     // FinishPacket.
     Packet BeginRequest(std::uint8_t opcode, std::span<const std::uint8_t> fixed = {}) const;
+    // The same, built into packet (its capacity kept).
+    void BeginRequest(Packet& packet, std::uint8_t opcode,
+                      std::span<const std::uint8_t> fixed = {}) const;
     // Writes the length into bytes 1-2 (the packet never exceeds 65535).
     static void FinishPacket(Packet& packet);
-    // A later request of a running operation: a failure is ignored, the
-    // operation then waits for the link to close.
-    void WriteQuietly(const Packet& packet);
-    void SendAbort();
+    // Writes a request that waits for a response and starts the response
+    // timer; what Write raises passes on.
+    void WriteRequest(const Packet& packet);
+    // A later request of a running operation. A write failure ends the
+    // operation with the failure's code and closes the link; false then.
+    bool WriteFollowUp(const Packet& packet);
+    // ABORT; the operation becomes ooTerminate. report: what the answer to
+    // it ends the operation with (nothing: 0x8000F01C and ooTerminate).
+    struct Report {
+        std::uint32_t result;
+        TwclOBEXOperation operation;
+    };
+    void SendAbort(std::optional<Report> report = std::nullopt);
+    void StopResponseTimer();
+    void ResponseTimerTick();
+    // Ends the operation under way (the CONNECT included) with result through
+    // its own event, then closes the link unless a handler did.
+    void FailAndClose(std::uint32_t result);
+    // The put's next packet: Body data, or the final empty End-of-Body.
+    void SendNextPutPacket();
 
     void HandleResponse(const Packet& response);
     void HandleConnectResponse(const Packet& response);
@@ -200,7 +239,18 @@ private:
 
     std::vector<std::uint8_t> m_received;
     std::uint32_t m_connectionId = 0;
-    // The object store: its bytes and the read/write position.
+    // The object of a put, the bytes of it already sent, and the packet
+    // being built (kept, so a put does not allocate per packet).
+    std::unique_ptr<TwclOBEXObjectSource> m_source;
+    std::uint64_t m_sourcePosition = 0;
+    Packet m_packet;
+    // What an ABORT's answer ends the operation with, when not the default.
+    std::optional<Report> m_abortReport;
+    std::int32_t m_responseTimeOut = kDefaultResponseTimeOut;
+    EventLoop::TimerId m_responseTimer = 0;
+    // When the request outstanding goes unanswered; max while none is.
+    Clock::TimePoint m_responseDeadline = Clock::TimePoint::max();
+    // The object store of a get or listing: its bytes and the write position.
     std::vector<std::uint8_t> m_store;
     std::size_t m_storePosition = 0;
     // The peer sent more than kOBEXMaxIncomingObject.

@@ -1,13 +1,12 @@
 #include "engine/wclProximitySender.h"
 
+#include "engine/wclOBEXObjectSource.h"
 #include "stack/wclAPI.h"
 #include "stack/wclExceptions.h"
 #include "stack/wclUUIDs.h"
 
 #include <array>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <span>
 #include <stdexcept>
@@ -35,48 +34,6 @@ void Raise(const Event& event, Args&&... args) {
     }
     const Event handler = event;
     handler(std::forward<Args>(args)...);
-}
-
-// The name a file is pushed under: the text after the last path or drive
-// delimiter.
-std::string FileNamePart(const std::string& path) {
-    const std::size_t cut = path.find_last_of("/\\:");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-[[noreturn]] void ThrowUnreadable() {
-    throw wclException("The file to push could not be read.", kWclErrInvalidData);
-}
-
-// Reads a file to push, whole: the client keeps its own copy of the object
-// for the transfer, so this buffer lives only until Put returns. The size is
-// taken from the file before reading, so a file larger than an OBEX object
-// may be (4 GiB - 1, refused as Put refuses it) is never read, and a file
-// that grows meanwhile is read only up to that size. Anything but a regular
-// file (a folder, a device) counts as unreadable.
-std::vector<std::uint8_t> ReadFileToPush(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (error || !std::filesystem::is_regular_file(status)) {
-        ThrowUnreadable();
-    }
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error) {
-        ThrowUnreadable();
-    }
-    if (size > std::numeric_limits<std::uint32_t>::max()) {
-        throw wclEInvalidArgument();
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        ThrowUnreadable();
-    }
-    std::vector<std::uint8_t> object(static_cast<std::size_t>(size));
-    if (size > 0 && !file.read(reinterpret_cast<char*>(object.data()),
-                               static_cast<std::streamsize>(object.size()))) {
-        ThrowUnreadable();  // failed, or the file shrank while it was read
-    }
-    return object;
 }
 
 // The hand-off thread of one cycle: it holds only copies (the accepted
@@ -184,6 +141,19 @@ void TwclProximitySender::SetConnectTimeOut(std::int32_t ms) {
     m_connectTimeOut = ms;
 }
 
+void TwclProximitySender::SetResponseTimeOut(std::int32_t ms) {
+    if (ms == m_responseTimeOut) {
+        return;
+    }
+    if (m_active) {
+        throw wclEOperationInProgress();
+    }
+    for (const auto& slot : m_clients) {
+        slot->client->SetResponseTimeOut(ms);
+    }
+    m_responseTimeOut = ms;
+}
+
 void TwclProximitySender::SetMaxConnections(std::uint8_t count) {
     if (count == MaxConnections()) {
         return;
@@ -259,6 +229,7 @@ void TwclProximitySender::CreateClients(std::uint8_t count) {
             ClientProgress(*raw, position, size);
         };
         client.SetConnectTimeOut(m_connectTimeOut);
+        client.SetResponseTimeOut(m_responseTimeOut);
         pool.push_back(std::move(slot));
     }
     DestroyClients();
@@ -803,8 +774,9 @@ void TwclProximitySender::SendNextFile(ClientSlot& slot) {
     }
     std::uint32_t failure = kWclSuccess;
     try {
-        const std::vector<std::uint8_t> object = ReadFileToPush(path);
-        client.Put(FileNamePart(path), std::span<const std::uint8_t>(object));
+        // The file is read as its packets go out: the client holds it open
+        // for the put, never the whole of it in memory.
+        client.Put(PushNameOfPath(path), std::make_unique<TwclOBEXFileSource>(path));
     } catch (const wclException& e) {
         failure = e.ErrorCode();
     } catch (...) {

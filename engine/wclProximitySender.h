@@ -60,6 +60,7 @@ using TwclSpamProgressEvent =
 // timers, and a message window that is in the process notification list for
 // the sender's whole life (stack changes 1041 and 1043 stop it; 1066 carries
 // the hand-off).
+// Files are read from the disk as they are pushed, a packet at a time.
 // Throws: the setters raise wclEOperationInProgress while Active and
 // wclEInvalidArgument for a value out of range; Start raises
 // wclERadioRequired, the stack checks, and wclEOperationInProgress when
@@ -74,6 +75,8 @@ public:
     using ClientFactory = std::function<std::unique_ptr<TwclOPPClient>(EventLoop& loop)>;
 
     static constexpr std::int32_t kDefaultConnectTimeOut = 30000;
+    static constexpr std::int32_t kDefaultResponseTimeOut =
+        TwclCustomOBEXClient::kDefaultResponseTimeOut;
     static constexpr std::uint8_t kDefaultMaxConnections = 5;
     static constexpr std::uint32_t kDefaultSleepInterval = 2000;
     static constexpr std::uint32_t kMinSleepInterval = 1000;
@@ -92,6 +95,11 @@ public:
     bool Active() const { return m_active; }
     std::int32_t ConnectTimeOut() const { return m_connectTimeOut; }
     void SetConnectTimeOut(std::int32_t ms);
+    // How long each client's OBEX request waits for its answer (ms; 0 or less:
+    // without limit). A device that stays silent longer ends its file with
+    // 0x8000F02F and its link is closed, so the cycle goes on without it.
+    std::int32_t ResponseTimeOut() const { return m_responseTimeOut; }
+    void SetResponseTimeOut(std::int32_t ms);
     std::uint8_t MaxConnections() const { return static_cast<std::uint8_t>(m_clients.size()); }
     void SetMaxConnections(std::uint8_t count);
     std::uint32_t SleepInterval() const { return m_sleepInterval; }
@@ -195,6 +203,7 @@ private:
     std::uint64_t m_run = 0;
     EventLoop::TimerId m_pacingTimer = 0;
     std::int32_t m_connectTimeOut = kDefaultConnectTimeOut;
+    std::int32_t m_responseTimeOut = kDefaultResponseTimeOut;
     TwclBluetoothDevices m_acceptedDevices;
     std::unique_ptr<TwclBluetoothDiscovery> m_discovery;
     std::vector<std::string> m_files;

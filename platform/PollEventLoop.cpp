@@ -53,9 +53,11 @@ bool PollEventLoop::Post(Task task) {
             // looks at the queue before it sleeps, so none is missed. Waking
             // under the lock keeps the eventfd open until the last poster that
             // got in has written to it, even if Shutdown and the destructor follow.
+            // A post from the loop thread itself needs no wake: that thread
+            // is not asleep, and looks at the queue before it sleeps.
             const bool wasEmpty = m_tasks.empty();
             m_tasks.push_back(std::move(task));
-            if (wasEmpty) {
+            if (wasEmpty && !IsLoopThread()) {
                 Wake();
             }
             return true;
@@ -210,6 +212,7 @@ bool PollEventLoop::ProcessEvents(Clock::Duration maxWait) {
     }
 
     bool handled = RunPostedTasks();
+    bool fdCallbacksRan = false;
     if (!m_stopping.load()) {
         handled = m_timers.RunDue(m_clock.Now()) > 0 || handled;
     }
@@ -239,7 +242,13 @@ bool PollEventLoop::ProcessEvents(Clock::Duration maxWait) {
         }
         const std::shared_ptr<FdCallback> callback = it->second.callback;
         handled = true;
+        fdCallbacksRan = true;
         (*callback)(events);
+    }
+    // What the fd callbacks posted (a socket's notification, say) runs in this
+    // pass: the next pass would only poll without waiting before running it.
+    if (fdCallbacksRan && !m_stopping.load()) {
+        RunPostedTasks();
     }
     return handled;
 }

@@ -29,11 +29,13 @@ TEST_F(AppSettingsTest, FreshInstallationReadsTheDefaults) {
     EXPECT_EQ(settings.RejectedTimeout(), 0);
     EXPECT_EQ(settings.Language(), "English");
     EXPECT_EQ(settings.LocalRadioName(), "");
+    EXPECT_EQ(settings.ResponseTimeout(), 60);
     const AppSettings::SenderValues start = settings.ReadSenderValues("host");
     EXPECT_EQ(start.RadioName, "host");
     EXPECT_EQ(start.ConnectTimeOutMs, 20'000u);
     EXPECT_EQ(start.MaxConnections, 6);
     EXPECT_EQ(start.SleepIntervalMs, 5'000u);
+    EXPECT_EQ(start.ResponseTimeOutMs, 60'000u);
     EXPECT_EQ(Slurp(m_path), "<missing>");
 }
 
@@ -63,6 +65,7 @@ TEST_F(AppSettingsTest, WritesAreSeenByTheNextReadEverywhere) {
     ASSERT_TRUE(settings.SetRejectedTimeout(168));
     ASSERT_TRUE(settings.SetLanguage("Deutsch"));
     ASSERT_TRUE(settings.SetLocalRadioName("Shop radio"));
+    ASSERT_TRUE(settings.SetResponseTimeout(600));
     const AppSettings other(m_path);
     EXPECT_EQ(other.ConnectTimeout(), 60);
     EXPECT_EQ(other.IdleTimeout(), 300);
@@ -70,6 +73,8 @@ TEST_F(AppSettingsTest, WritesAreSeenByTheNextReadEverywhere) {
     EXPECT_EQ(other.RejectedTimeout(), 168);
     EXPECT_EQ(other.Language(), "Deutsch");
     EXPECT_EQ(other.ReadSenderValues("host").RadioName, "Shop radio");
+    EXPECT_EQ(other.ReadSenderValues("host").ResponseTimeOutMs, 600'000u);
+    EXPECT_NE(Slurp(m_path).find("ResponseTimeout=600\r\n"), std::string::npos);
     EXPECT_NE(Slurp(m_path).find("IdleTimeout=300\r\n"), std::string::npos);
 }
 
@@ -107,6 +112,10 @@ TEST_F(AppSettingsTest, TextValuesAreCheckedAgainstTheDialogBounds) {
          "Fran\xC3\xA7"
          "ais",
          true},
+        {"ResponseTimeout", "9", false},
+        {"ResponseTimeout", "10", true},
+        {"responsetimeout", "600", true},
+        {"ResponseTimeout", "601", false},
         {"LocalRadioName", "a\nb", false},
         {"LocalRadioName", "", true},
         {"Colour", "red", false},
@@ -127,8 +136,34 @@ TEST_F(AppSettingsTest, TextValuesAreCheckedAgainstTheDialogBounds) {
     std::string error;
     EXPECT_FALSE(settings.SetValueText("MaxConnections", "0", error));
     EXPECT_EQ(error, "MaxConnections must be a whole number from 1 to 50");
+    EXPECT_FALSE(settings.SetValueText("ResponseTimeout", "5", error));
+    EXPECT_EQ(error, "ResponseTimeout must be a whole number from 10 to 600");
     EXPECT_EQ(AppSettings::kIdleTimeoutBounds.Clamp(0), 1);
     EXPECT_EQ(AppSettings::kIdleTimeoutBounds.Clamp(999), 300);
+}
+
+TEST_F(AppSettingsTest, RadioNameIsRefusedBeyondTheRadiosLimit) {
+    // Situation: radio names of 248 ASCII bytes, of 249, of 124 two-byte letters (248
+    // bytes) plus one more, and of 5000 characters. Expected: up to 248 bytes stored and
+    // read back whole; beyond, refused with the limit named and nothing written.
+    AppSettings settings(m_path);
+    const std::string twoByte = "\xC3\xA9";  // é
+    std::string multi;
+    for (int i = 0; i < 124; ++i) {
+        multi += twoByte;
+    }
+    std::string error;
+    ASSERT_TRUE(settings.SetValueText("LocalRadioName", std::string(248, 'r'), error)) << error;
+    EXPECT_EQ(settings.LocalRadioName(), std::string(248, 'r'));
+    ASSERT_TRUE(settings.SetValueText("LocalRadioName", multi, error)) << error;
+    EXPECT_EQ(settings.LocalRadioName(), multi);
+    const std::string before = Slurp(m_path);
+    for (const std::string& name : {std::string(249, 'r'), multi + "x", std::string(5000, 'r')}) {
+        error.clear();
+        EXPECT_FALSE(settings.SetValueText("LocalRadioName", name, error)) << name.size();
+        EXPECT_EQ(error.rfind("LocalRadioName must be at most 248 bytes of UTF-8", 0), 0u) << error;
+        EXPECT_EQ(Slurp(m_path), before);
+    }
 }
 
 TEST_F(AppSettingsTest, WritingTheLanguageReappliesTheTexts) {

@@ -69,12 +69,17 @@ public:
         Disconnect();
     }
     using TwclOPPClient::Put;
-    void Put(const std::string& name, std::span<const std::uint8_t> object) override {
-        puts.push_back(name + " " + std::to_string(object.size()));
+    void Put(const std::string& name, std::unique_ptr<TwclOBEXObjectSource> object) override {
+        puts.push_back(name + " " + std::to_string(object->Size()));
+        if (realPut) {
+            TwclOPPClient::Put(name, std::move(object));
+        }
     }
     void FinishPut(std::uint32_t result) { OnComplete(*this, result, TwclOBEXOperation::ooPut); }
 
     std::vector<std::string> puts;
+    // The put goes through the OBEX client itself, to a peer that never answers.
+    bool realPut = false;
 
 protected:
     void InternalConnect() override {}
@@ -255,6 +260,7 @@ TEST_F(SenderControllerTest, StartAppliesTheSettingsReadAtThatMoment) {
     ASSERT_TRUE(settings.SetConnectTimeout(9));
     ASSERT_TRUE(settings.SetMaxConnections(3));
     ASSERT_TRUE(settings.SetIdleTimeout(2));
+    ASSERT_TRUE(settings.SetResponseTimeout(15));
     LoadController();
 
     controller->Start();
@@ -267,14 +273,18 @@ TEST_F(SenderControllerTest, StartAppliesTheSettingsReadAtThatMoment) {
     EXPECT_EQ(controller->Sender().ConnectTimeOut(), 9000);
     EXPECT_EQ(controller->Sender().MaxConnections(), 3);
     EXPECT_EQ(controller->Sender().SleepInterval(), 2000u);
+    EXPECT_EQ(controller->Sender().ResponseTimeOut(), 15000);
     EXPECT_EQ(clients.size(), 3u);
+    EXPECT_EQ(clients.front()->ResponseTimeOut(), 15000);
 
     ASSERT_TRUE(settings.SetMaxConnections(7));
     ASSERT_TRUE(settings.SetConnectTimeout(30));
     ASSERT_TRUE(settings.SetIdleTimeout(60));
+    ASSERT_TRUE(settings.SetResponseTimeout(600));
     ASSERT_TRUE(settings.SetLocalRadioName("Shop front"));
     controller->Start();  // does nothing while running
     EXPECT_EQ(controller->Sender().MaxConnections(), 3);
+    EXPECT_EQ(controller->Sender().ResponseTimeOut(), 15000);
     EXPECT_EQ(Count("started"), 1u);
 
     controller->Stop();
@@ -284,6 +294,7 @@ TEST_F(SenderControllerTest, StartAppliesTheSettingsReadAtThatMoment) {
     EXPECT_EQ(controller->Sender().MaxConnections(), 7);
     EXPECT_EQ(controller->Sender().ConnectTimeOut(), 30000);
     EXPECT_EQ(controller->Sender().SleepInterval(), 60000u);
+    EXPECT_EQ(controller->Sender().ResponseTimeOut(), 600000);
 }
 
 TEST_F(SenderControllerTest, ARefusedSettingEndsStartAndTheEngineStaysStopped) {
@@ -378,6 +389,37 @@ TEST_F(SenderControllerTest, OneCycleReachesTheDecisionsAndTheListener) {
     EXPECT_TRUE(controller->Decisions().Rows().empty());
     EXPECT_EQ(table.ActiveCampaign(), "");
     EXPECT_EQ(table.Rows()[0].State, csEnabled);
+}
+
+TEST_F(SenderControllerTest, AnUnansweredPushTimesOutUnrecordedAndTheNextDeviceIsServed) {
+    // Situation: ResponseTimeout 10, one connection, two devices; the first
+    // accepts the link and never answers the PUT.
+    // Expected: nothing before 10 s; at 10 s send-complete 0x8000F02F and the
+    // link closed; no record (the device is tried again next cycle); the next
+    // pacing tick connects the second device.
+    AddCampaign("Summer", "hello");
+    ASSERT_TRUE(settings.SetResponseTimeout(10));
+    ASSERT_TRUE(settings.SetMaxConnections(1));
+    Found({kFirst, kSecond});
+    LoadController();
+    controller->Start();
+    ASSERT_TRUE(WaitFor("connecting 01"));
+    ASSERT_EQ(clients.size(), 1u);
+    clients.front()->realPut = true;
+    ClientOf(kFirst)->LinkUp();
+    ASSERT_EQ(Count("send-start 01"), 1u);
+    Advance(9999ms);
+    EXPECT_EQ(Count("send-complete 01 8000F02F"), 0u);
+    Advance(1ms);
+    EXPECT_EQ(Count("send-complete 01 8000F02F"), 1u);
+    EXPECT_EQ(events.back(), "disconnected 01");
+    Advance(250ms);
+    EXPECT_EQ(events.back(), "connecting 02");
+
+    const std::string folder = store.CampaignFolder("Summer");
+    EXPECT_TRUE(IniFile(folder + "rejected.dat", DateFormat::Iso()).ReadSections().empty());
+    EXPECT_TRUE(IniFile(folder + "accepted.dat", DateFormat::Iso()).ReadSections().empty());
+    EXPECT_EQ(controller->Decisions().Rows()[0].Status, dsFailed);
 }
 
 // ---- Stopping by itself and shutting down -----------------------------------------------

@@ -48,7 +48,7 @@ TEST_F(SettingsCommandsTest, FreshFolderShowsTheDefaults) {
     EXPECT_EQ(outcome.Err, "");
     EXPECT_EQ(outcome.Out,
               "ConnectTimeout\t20\nIdleTimeout\t5\nMaxConnections\t6\nRejectedTimeout\t0\n"
-              "Language\tEnglish\nLocalRadioName\t\n");
+              "Language\tEnglish\nLocalRadioName\t\nResponseTimeout\t60\n");
     EXPECT_EQ(Slurp(SettingsFile()), "<missing>");
 }
 
@@ -57,10 +57,11 @@ TEST_F(SettingsCommandsTest, BoundsOfEveryNumberAreAcceptedAndShown) {
     // key typed in another letter case.
     // Expected: status 0, silent, and show gives the value back.
     const std::vector<std::tuple<std::string, std::string, std::string>> cases{
-        {"connecttimeout", "ConnectTimeout", "5"},   {"CONNECTTIMEOUT", "ConnectTimeout", "60"},
-        {"idleTimeout", "IdleTimeout", "1"},         {"IdleTimeout", "IdleTimeout", "300"},
-        {"maxconnections", "MaxConnections", "1"},   {"MaxConnections", "MaxConnections", "50"},
-        {"rejectedtimeout", "RejectedTimeout", "0"}, {"RejectedTimeout", "RejectedTimeout", "168"},
+        {"connecttimeout", "ConnectTimeout", "5"},    {"CONNECTTIMEOUT", "ConnectTimeout", "60"},
+        {"idleTimeout", "IdleTimeout", "1"},          {"IdleTimeout", "IdleTimeout", "300"},
+        {"maxconnections", "MaxConnections", "1"},    {"MaxConnections", "MaxConnections", "50"},
+        {"rejectedtimeout", "RejectedTimeout", "0"},  {"RejectedTimeout", "RejectedTimeout", "168"},
+        {"responsetimeout", "ResponseTimeout", "10"}, {"ResponseTimeout", "ResponseTimeout", "600"},
     };
     for (const auto& [typed, key, value] : cases) {
         const Outcome set = Set(typed, value);
@@ -80,15 +81,17 @@ TEST_F(SettingsCommandsTest, RefusedValuesLeaveTheFileAsItWas) {
     ASSERT_EQ(Set("MaxConnections", "7").Status, 0);
     const std::string before = Slurp(SettingsFile());
     const std::vector<std::pair<std::string, std::string>> cases{
-        {"ConnectTimeout", "4"},   {"ConnectTimeout", "61"},  {"IdleTimeout", "0"},
-        {"IdleTimeout", "301"},    {"MaxConnections", "0"},   {"MaxConnections", "51"},
-        {"MaxConnections", "-1"},  {"MaxConnections", "256"}, {"MaxConnections", "abc"},
-        {"MaxConnections", ""},    {"MaxConnections", "5 "},  {"MaxConnections", "+5"},
-        {"MaxConnections", "0x5"}, {"RejectedTimeout", "169"}};
+        {"ConnectTimeout", "4"},   {"ConnectTimeout", "61"},   {"IdleTimeout", "0"},
+        {"IdleTimeout", "301"},    {"MaxConnections", "0"},    {"MaxConnections", "51"},
+        {"MaxConnections", "-1"},  {"MaxConnections", "256"},  {"MaxConnections", "abc"},
+        {"MaxConnections", ""},    {"MaxConnections", "5 "},   {"MaxConnections", "+5"},
+        {"MaxConnections", "0x5"}, {"RejectedTimeout", "169"}, {"ResponseTimeout", "9"},
+        {"ResponseTimeout", "601"}};
     const std::map<std::string, std::string> bounds{{"ConnectTimeout", "5 to 60"},
                                                     {"IdleTimeout", "1 to 300"},
                                                     {"MaxConnections", "1 to 50"},
-                                                    {"RejectedTimeout", "0 to 168"}};
+                                                    {"RejectedTimeout", "0 to 168"},
+                                                    {"ResponseTimeout", "10 to 600"}};
     for (const auto& [key, value] : cases) {
         const Outcome outcome = Set(key, value);
         EXPECT_EQ(outcome.Status, 1) << key << "=" << value;
@@ -110,13 +113,17 @@ TEST_F(SettingsCommandsTest, TextSettingsTakeOneLineOfText) {
     Outcome outcome = Set("LocalRadioName", "two\nlines");
     EXPECT_EQ(outcome.Status, 1);
     EXPECT_EQ(outcome.Err, "kavrictl: LocalRadioName must be one line of UTF-8 text\n");
+    outcome = Set("LocalRadioName", std::string(5000, 'n'));
+    EXPECT_EQ(outcome.Status, 1);
+    EXPECT_EQ(outcome.Err,
+              "kavrictl: LocalRadioName must be at most 248 bytes of UTF-8 (this one has 5000)\n");
     outcome = Set("Language", "");
     EXPECT_EQ(outcome.Status, 1);
     EXPECT_EQ(outcome.Err, "kavrictl: Language must name a language\n");
     EXPECT_EQ(Slurp(SettingsFile()), before);
     EXPECT_EQ(Show().Out,
               "ConnectTimeout\t20\nIdleTimeout\t5\nMaxConnections\t6\nRejectedTimeout\t0\n"
-              "Language\tDeutsch\nLocalRadioName\tShop front Å\n");
+              "Language\tDeutsch\nLocalRadioName\tShop front Å\nResponseTimeout\t60\n");
 }
 
 TEST_F(SettingsCommandsTest, UnknownKeysAreRefusedWithTheKnownOnes) {
@@ -125,7 +132,7 @@ TEST_F(SettingsCommandsTest, UnknownKeysAreRefusedWithTheKnownOnes) {
     // Expected: one escaped line naming the keys; no file written.
     const std::string line =
         " (the settings are ConnectTimeout, IdleTimeout, MaxConnections, RejectedTimeout, "
-        "Language, LocalRadioName)\n";
+        "Language, LocalRadioName, ResponseTimeout)\n";
     Outcome outcome = Set("Max\x1B[2J", "5");
     EXPECT_EQ(outcome.Status, 1);
     EXPECT_EQ(outcome.Err, "kavrictl: unknown setting \"Max\\x1B[2J\"" + line);
@@ -147,7 +154,7 @@ TEST_F(SettingsCommandsTest, ShowPrintsWhatTheSenderReadsFromAHandEditedFile) {
     EXPECT_EQ(outcome.Status, 0);
     EXPECT_EQ(outcome.Out,
               "ConnectTimeout\t20\nIdleTimeout\t1\nMaxConnections\t2\nRejectedTimeout\t0\n"
-              "Language\tEnglish\nLocalRadioName\tDesk\\\\1\n");
+              "Language\tEnglish\nLocalRadioName\tDesk\\\\1\nResponseTimeout\t60\n");
 }
 
 }  // namespace

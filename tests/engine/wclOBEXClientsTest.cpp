@@ -3,16 +3,19 @@
 #include "platform/Clock.h"
 #include "platform/PollEventLoop.h"
 #include "stack/wclAPI.h"
+#include "stack/wclFakeStacks.h"
 #include "stack/wclMessages.h"
 #include "stack/wclUUIDs.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -21,8 +24,10 @@
 namespace kavri {
 namespace {
 
+using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using Op = TwclOBEXOperation;
+using test::ProcessPending;
 
 constexpr std::uint32_t kId = 0x01020304;
 
@@ -45,6 +50,8 @@ public:
 
     std::vector<Bytes> written;
     bool failWrites = false;
+    // Set: the writes fail from that many writes on.
+    std::optional<std::size_t> failWritesAfter;
     int linkCloses = 0;
 
 protected:
@@ -54,11 +61,33 @@ protected:
             DoConnect(0);
     }
     void InternalWrite(const std::uint8_t* data, std::size_t size) override {
-        if (failWrites)
+        if (failWrites || (failWritesAfter && written.size() >= *failWritesAfter))
             throw wclEWriteError();
         written.emplace_back(data, data + size);
     }
     void InternalDisconnect() override { ++linkCloses; }
+};
+
+// An object source that keeps a journal of its reads and fails the read
+// numbered failAt (counted from 1) with the file error.
+class JournalSource final : public TwclOBEXObjectSource {
+public:
+    JournalSource(Bytes bytes, std::vector<std::size_t>& reads, std::size_t failAt = 0)
+        : m_bytes(std::move(bytes)), m_reads(reads), m_failAt(failAt) {}
+    std::uint64_t Size() const override { return m_bytes.size(); }
+    void Read(std::span<std::uint8_t> bytes) override {
+        m_reads.push_back(bytes.size());
+        if (m_reads.size() == m_failAt)
+            throw wclException("unreadable", kWclErrInvalidData);
+        std::memcpy(bytes.data(), m_bytes.data() + m_position, bytes.size());
+        m_position += bytes.size();
+    }
+
+private:
+    Bytes m_bytes;
+    std::vector<std::size_t>& m_reads;
+    std::size_t m_failAt;
+    std::size_t m_position = 0;
 };
 
 // A response from the peer: code, length, headers.
@@ -435,7 +464,7 @@ TEST_F(OBEXClientTest, OperationsNeedALinkThenIdleThenAValidArgument) {
 
     const std::vector<std::pair<const char*, std::function<void()>>> refused = {
         {"Put empty name", [&] { client.Put("", Bytes{1}); }},
-        {"Put no stream", [&] { client.Put("a", static_cast<std::istream*>(nullptr)); }},
+        {"Put no source", [&] { client.Put("a", std::unique_ptr<TwclOBEXObjectSource>()); }},
         {"Get empty", [&] { client.Get(""); }},
         {"Get up", [&] { client.Get(".."); }},
         {"Get root", [&] { client.Get("\\"); }},
@@ -542,9 +571,8 @@ TEST_F(OBEXClientTest, PeerMaximumBelowTheOBEXMinimumCountsAs255) {
     }
 }
 
-TEST_F(OBEXClientTest, PutCopiesTheObjectAndReadsStreamsFromTheirStart) {
-    // The caller's bytes change after Put; a stream read to its end is given. Expected:
-    // the original bytes are sent; the stream is read from the start.
+TEST_F(OBEXClientTest, PutCopiesTheObjectItIsGivenInMemory) {
+    // The caller's bytes change after Put. Expected: the original bytes are sent.
     OpenSession();
     Bytes object{1, 2, 3};
     client.Put("a", object);
@@ -552,15 +580,55 @@ TEST_F(OBEXClientTest, PutCopiesTheObjectAndReadsStreamsFromTheirStart) {
     client.Receive(Response(0x90));
     EXPECT_EQ(client.written.at(1), (Bytes{0x02, 0x00, 0x09, 0x48, 0x00, 0x06, 1, 2, 3}));
     client.Receive(Response(0xC3));  // refused
-    client.written.clear();
+    EXPECT_THROW(client.Put("a", std::unique_ptr<TwclOBEXObjectSource>()), wclEInvalidArgument);
+}
 
-    std::istringstream stream("hello");
-    std::string skipped;
-    stream >> skipped;  // at its end, eof set
-    client.Put("a", &stream);
-    EXPECT_EQ(client.written.at(0).at(7), 5);  // Length header: 5 bytes
+TEST_F(OBEXClientTest, PutReadsItsSourceOnePacketAtATimeAsTheAnswersCome) {
+    // A 5000-byte source, peer maximum 2048, no id. Expected: nothing is read before the
+    // first CONTINUE; then each CONTINUE reads exactly one Body's data (2037, 2037, 926), and
+    // the empty final packet reads nothing; the bytes arrive in order.
+    OpenSession();
+    std::vector<std::size_t> reads;
+    const Bytes object = Pattern(5000);
+    client.Put("a", std::make_unique<JournalSource>(object, reads));
+    EXPECT_TRUE(reads.empty());
+    Bytes sent;
+    for (const std::size_t expected : {2037u, 2037u, 926u}) {
+        client.Receive(Response(0x90));
+        EXPECT_EQ(reads.back(), expected);
+        const Bytes& packet = client.written.back();
+        sent.insert(sent.end(), packet.begin() + 6, packet.end());
+    }
     client.Receive(Response(0x90));
-    EXPECT_EQ(client.written.at(1), Concat({0x02, 0x00, 0x0B, 0x48, 0x00, 0x08}, Text("hello")));
+    EXPECT_EQ(client.written.back(), (Bytes{0x82, 0x00, 0x06, 0x49, 0x00, 0x03}));
+    EXPECT_EQ(reads, (std::vector<std::size_t>{2037, 2037, 926, 0}));
+    EXPECT_EQ(sent, object);
+    client.Receive(Response(0xA0));
+    EXPECT_EQ(log.back(), "complete 0 ooPut");
+}
+
+TEST_F(OBEXClientTest, SourceThatFailsMidPutAbortsAndEndsWithTheFileError) {
+    // The source fails its second read. Expected: no Body with made-up bytes; ABORT goes out
+    // instead; its answer ends the put with 0x8000F034 as ooPut; the link stays open for the
+    // next operation. Unanswered, the abort ends with the same code and closes the link.
+    OpenSession();
+    std::vector<std::size_t> reads;
+    client.Put("a", std::make_unique<JournalSource>(Pattern(5000), reads, 2));
+    client.Receive(Response(0x90));
+    client.Receive(Response(0x90));
+    EXPECT_EQ(client.written.back(), (Bytes{0xFF, 0x00, 0x03}));
+    EXPECT_EQ(client.Operation(), Op::ooTerminate);
+    client.Receive(Response(0xA0));
+    EXPECT_EQ(log.back(), "complete 8000F034 ooPut");
+    EXPECT_TRUE(client.Connected());
+
+    reads.clear();
+    client.Put("a", std::make_unique<JournalSource>(Pattern(5000), reads, 1));
+    client.Receive(Response(0x90));
+    clock.Advance(60s);
+    ProcessPending(loop);
+    EXPECT_EQ(log.back(), "disconnect");
+    EXPECT_EQ(log.at(log.size() - 2), "complete 8000F034 ooPut");
 }
 
 TEST_F(OBEXClientTest, ImmediateSuccessAndRefusalEndThePut) {
@@ -618,16 +686,148 @@ TEST_F(OBEXClientTest, AbortWaitsForTheNextContinue) {
     EXPECT_EQ(log.back(), "complete 0 ooDelete");
 }
 
-TEST_F(OBEXClientTest, ContinuationWriteFailureIsIgnoredUntilTheLinkCloses) {
-    // The link fails while a put continues, then closes. Expected: no exception out of the
-    // data path, the put stays in progress, then OnDisconnect and no completion.
+TEST_F(OBEXClientTest, FollowUpWriteFailureEndsTheOperationAtOnce) {
+    // The link fails while a put continues, while a get asks for more, and when an ABORT is
+    // sent. Expected: no exception out of the data path; at once the operation ends with the
+    // write error 0x8000F02D through its own event and the link closes.
     OpenSession();
     client.Put("a", Pattern(5000));
     client.failWrites = true;
     EXPECT_NO_THROW(client.Receive(Response(0x90)));
-    EXPECT_EQ(client.Operation(), Op::ooPut);
+    EXPECT_EQ(log, (std::vector<std::string>{"started ooPut", "progress 0/5000",
+                                             "complete 8000F02D ooPut", "disconnect"}));
+    EXPECT_FALSE(client.Active());
+
+    client.failWrites = false;
+    OpenSession();
+    client.Get("a");
+    client.failWrites = true;
+    client.Receive(Response(0x90, Header(0x48, {1})));
+    EXPECT_EQ(log.at(log.size() - 2), "get 8000F02D none");
+    EXPECT_FALSE(client.Active());
+
+    client.failWrites = false;
+    OpenSession();
+    client.Put("a", Pattern(5000));
+    client.Abort();
+    client.failWrites = true;
+    client.Receive(Response(0x90));
+    EXPECT_EQ(log.at(log.size() - 2), "complete 8000F02D ooTerminate");
+    EXPECT_FALSE(client.Active());
+}
+
+TEST_F(OBEXClientTest, EveryRequestWaitsAtMostTheResponseTimeOut) {
+    // Each kind of request left unanswered, with the default time-out of 60 s. Expected:
+    // nothing 1 ms before; at 60 s the operation ends with 0x8000F02F through its own event
+    // (OnConnect for the CONNECT), an ABORT goes out for an operation under way (not for the
+    // CONNECT, not for an ABORT), and the link closes.
+    struct Case {
+        const char* title;
+        std::function<void(FakeLinkClient&)> start;
+        std::string result;
+        bool abortSent;
+    };
+    const Case cases[] = {
+        {"connect", [](FakeLinkClient&) {}, "connect 8000F02F", false},
+        {"put, first packet", [](FakeLinkClient& c) { c.Put("a", Pattern(5000)); },
+         "complete 8000F02F ooPut", true},
+        {"put, continuation",
+         [](FakeLinkClient& c) {
+             c.Put("a", Pattern(5000));
+             c.Receive(Response(0x90));
+         },
+         "complete 8000F02F ooPut", true},
+        {"put, final packet",
+         [](FakeLinkClient& c) {
+             c.Put("a", Bytes{});
+             c.Receive(Response(0x90));
+         },
+         "complete 8000F02F ooPut", true},
+        {"get", [](FakeLinkClient& c) { c.Get("a"); }, "get 8000F02F none", true},
+        {"get, continuation",
+         [](FakeLinkClient& c) {
+             c.Get("a");
+             c.Receive(Response(0x90, Header(0x48, {1})));
+         },
+         "get 8000F02F none", true},
+        {"folder listing", [](FakeLinkClient& c) { c.Dir(); }, "dir 8000F02F none", true},
+        {"delete", [](FakeLinkClient& c) { c.Delete("a"); }, "complete 8000F02F ooDelete", true},
+        {"set path", [](FakeLinkClient& c) { c.SetPath(".."); }, "complete 8000F02F ooSetPath",
+         true},
+        {"make folder", [](FakeLinkClient& c) { c.MakeDir("a"); }, "complete 8000F02F ooMakeDir",
+         true},
+        {"abort",
+         [](FakeLinkClient& c) {
+             c.Put("a", Pattern(5000));
+             c.Abort();
+             c.Receive(Response(0x90));
+         },
+         "complete 8000F02F ooTerminate", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        log.clear();
+        if (std::string(c.title) == "connect") {
+            client.Connect();
+        } else {
+            OpenSession();
+        }
+        c.start(client);
+        const std::size_t writes = client.written.size();
+        clock.Advance(59999ms);
+        ProcessPending(loop);
+        EXPECT_TRUE(client.Active());
+        EXPECT_EQ(client.written.size(), writes);
+        clock.Advance(1ms);
+        ProcessPending(loop);
+        EXPECT_FALSE(client.Active());
+        EXPECT_NE(std::find(log.begin(), log.end(), c.result), log.end());
+        EXPECT_EQ(client.written.size(), writes + (c.abortSent ? 1 : 0));
+        if (c.abortSent) {
+            EXPECT_EQ(client.written.back().at(0), 0xFF);
+        }
+        client.written.clear();
+    }
+}
+
+TEST_F(OBEXClientTest, EachRequestGetsTheWholeResponseTimeOut) {
+    // A put whose every answer comes 9 s after its request, time-out 10 s, then a peer that
+    // answers the CONTINUE half-way (split) and the rest later. Expected: the put succeeds
+    // after far more than 10 s in all; a response counts only when whole, so the split one
+    // still times out at 10 s.
+    client.SetResponseTimeOut(10000);
+    OpenSession(255);
+    client.Put("a", Pattern(2000));
+    for (int i = 0; i < 20 && client.Operation() == Op::ooPut; ++i) {
+        clock.Advance(9s);
+        ProcessPending(loop);
+        const bool last = client.written.back().at(0) == 0x82;
+        client.Receive(Response(last ? 0xA0 : 0x90));
+    }
+    EXPECT_EQ(log.back(), "complete 0 ooPut");
+
+    client.Put("a", Pattern(2000));
+    client.ReceiveBytewise({0x90, 0x00});
+    clock.Advance(10s);
+    ProcessPending(loop);
+    EXPECT_EQ(log.at(log.size() - 2), "complete 8000F02F ooPut");
+}
+
+TEST_F(OBEXClientTest, ResponseTimeOutIsFrozenWhileActiveAndZeroWaitsForever) {
+    // Changing the time-out while active, setting the same value, then 0 and a long silence.
+    // Expected: wclEConnectionActive, then no error; with 0 no request ever times out.
+    OpenSession();
+    EXPECT_THROW(client.SetResponseTimeOut(5000), wclEConnectionActive);
+    EXPECT_NO_THROW(client.SetResponseTimeOut(60000));
     client.Disconnect();
-    EXPECT_EQ(log, (std::vector<std::string>{"started ooPut", "progress 0/5000", "disconnect"}));
+    client.SetResponseTimeOut(0);
+    EXPECT_EQ(client.ResponseTimeOut(), 0);
+    OpenSession();
+    client.Put("a", Pattern(10));
+    clock.Advance(24h);
+    ProcessPending(loop);
+    EXPECT_EQ(client.Operation(), Op::ooPut);
+    EXPECT_TRUE(client.Active());
 }
 
 TEST_F(OBEXClientTest, PeerClosingMidPutEndsItWithoutCompletion) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/wclOBEXObjectSource.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/PollEventLoop.h"
 #include "sim/ObexPushServer.h"
@@ -31,6 +32,9 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace kavri {
@@ -84,6 +88,72 @@ public:
     std::unique_ptr<sim::SimSocketDirectory> delegate;
 };
 
+// An Object Push peer on loopback TCP that answers the OBEX CONNECT (maximum
+// packet 1024) and then reads everything and answers nothing more: a phone
+// whose owner ignores the "accept file?" prompt. Served by the test's loop.
+class SilentPeer {
+public:
+    explicit SilentPeer(EventLoop& loop) : m_loop(loop) {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_listen < 0 ||
+            ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_listen, 8) != 0 ||
+            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            throw std::runtime_error("the silent peer cannot listen");
+        }
+        m_port = ntohs(address.sin_port);
+        m_watches.push_back(
+            m_loop.WatchFd(m_listen, EventLoop::kReadable, [this](unsigned) { Accept(); }));
+    }
+    ~SilentPeer() {
+        for (const EventLoop::WatchId watch : m_watches) {
+            m_loop.UnwatchFd(watch);
+        }
+        for (const int fd : m_links) {
+            ::close(fd);
+        }
+        ::close(m_listen);
+    }
+    SilentPeer(const SilentPeer&) = delete;
+    SilentPeer& operator=(const SilentPeer&) = delete;
+
+    std::uint16_t Port() const { return m_port; }
+    std::uint64_t BytesRead() const { return m_bytesRead; }
+
+private:
+    void Accept() {
+        const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        m_links.push_back(fd);
+        m_watches.push_back(m_loop.WatchFd(fd, EventLoop::kReadable, [this, fd](unsigned) {
+            char buffer[4096];
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got <= 0) {
+                return;
+            }
+            const bool first = m_bytesRead == 0;
+            m_bytesRead += static_cast<std::uint64_t>(got);
+            if (first) {
+                const unsigned char success[] = {0xA0, 0x00, 0x07, 0x10, 0x00, 0x04, 0x00};
+                EXPECT_EQ(::write(fd, success, sizeof success), 7);
+            }
+        }));
+    }
+
+    EventLoop& m_loop;
+    int m_listen = -1;
+    std::uint16_t m_port = 0;
+    std::vector<int> m_links;
+    std::vector<EventLoop::WatchId> m_watches;
+    std::uint64_t m_bytesRead = 0;
+};
+
 // An Object Push client whose link the test opens and fails by hand, for the
 // stacks whose connection paths are not in this build. A put is recorded;
 // the test completes it.
@@ -101,11 +171,11 @@ public:
         Disconnect();
     }
     using TwclOPPClient::Put;
-    void Put(const std::string& name, std::span<const std::uint8_t> object) override {
+    void Put(const std::string& name, std::unique_ptr<TwclOBEXObjectSource> object) override {
         if (failPut) {
             throw wclEWriteError();
         }
-        puts.push_back(name + " " + std::to_string(object.size()));
+        puts.push_back(name + " " + std::to_string(object->Size()));
     }
     void FinishPut(std::uint32_t result) { OnComplete(*this, result, TwclOBEXOperation::ooPut); }
 
@@ -188,6 +258,9 @@ protected:
         s.OnProgress = [this](S&, const D& device, const std::string& path, std::uint32_t position,
                               std::uint32_t size) {
             lastProgress[Short(device.Address()) + " " + FileName(path)] = {position, size};
+            if (onProgress) {
+                onProgress(position);
+            }
             // One entry for a run of progress events of the same file.
             const std::string entry = "Progress " + Short(device.Address()) + " " + FileName(path);
             if (log.empty() || log.back() != entry) {
@@ -255,6 +328,18 @@ protected:
         servers[device.address] = std::move(server);
         return raw;
     }
+    // A device that accepts the OBEX connection and then never answers.
+    SilentPeer& AddSilentDevice(int n) {
+        sim::DeviceSpec device;
+        device.address = Address(n);
+        device.services.push_back({9, "OBEX Object Push", "", "0x1105", false});
+        scenario.devices.push_back(device);
+        found.push_back(device.address);
+        auto peer = std::make_unique<SilentPeer>(loop);
+        SilentPeer& raw = *peer;
+        silentPeers[device.address] = std::move(peer);
+        return raw;
+    }
     // A device that the inquiry finds but that is not in range for a link.
     void AddAbsentDevice(int n) { found.push_back(Address(n)); }
 
@@ -265,6 +350,10 @@ protected:
                           [] { return std::int64_t{0}; },
                           {},
                           [this](const sim::DeviceSpec& device) -> std::optional<std::string> {
+                              if (const auto silent = silentPeers.find(device.address);
+                                  silent != silentPeers.end()) {
+                                  return "127.0.0.1:" + std::to_string(silent->second->Port());
+                              }
                               const auto it = servers.find(device.address);
                               if (it == servers.end() || it->second->Port() == 0) {
                                   return std::nullopt;
@@ -286,10 +375,11 @@ protected:
     std::string ReadInbox(int n, const std::string& name) {
         const std::filesystem::path path = folder / ("inbox" + std::to_string(n)) / name;
         std::error_code error;
-        std::string content(std::filesystem::file_size(path, error), '\0');
+        const std::uintmax_t size = std::filesystem::file_size(path, error);
         if (error) {
             return "<missing>";
         }
+        std::string content(size, '\0');
         std::ifstream(path, std::ios::binary)
             .read(content.data(), static_cast<std::streamsize>(content.size()));
         return content;
@@ -321,6 +411,7 @@ protected:
     sim::Scenario scenario;
     std::vector<std::string> found;
     std::map<std::string, std::unique_ptr<sim::ObexPushServer>> servers;
+    std::map<std::string, std::unique_ptr<SilentPeer>> silentPeers;
     LateDirectory directory;
     sim::SimWinsockSockets sockets{loop, directory};
     std::unique_ptr<InProcessLibraries::Registration> winsock =
@@ -336,6 +427,7 @@ protected:
     std::vector<std::string> files;
     std::size_t fileCursor = 0;
     std::function<void(TwclProximitySender&)> onFileSendComplete;
+    std::function<void(std::uint32_t position)> onProgress;
     // Declared last: destroyed first, while everything it uses still exists.
     std::unique_ptr<TwclProximitySender> sender;
 };
@@ -354,6 +446,7 @@ TEST_F(SenderTest, PropertiesKeepTheirRulesAndReachEveryClient) {
     });
     EXPECT_FALSE(sender->Active());
     EXPECT_EQ(sender->ConnectTimeOut(), 30000);
+    EXPECT_EQ(sender->ResponseTimeOut(), 60000);
     EXPECT_EQ(sender->MaxConnections(), 5);
     EXPECT_EQ(sender->SleepInterval(), 2000u);
     ASSERT_EQ(made.size(), 5u);
@@ -366,12 +459,15 @@ TEST_F(SenderTest, PropertiesKeepTheirRulesAndReachEveryClient) {
     EXPECT_EQ(made.size(), 5u);
 
     sender->SetConnectTimeOut(1234);
+    sender->SetResponseTimeOut(4321);
+    EXPECT_EQ(made[0]->ResponseTimeOut(), 4321);
     sender->SetMaxConnections(3);
     ASSERT_EQ(made.size(), 8u);
     EXPECT_EQ(sender->MaxConnections(), 3);
     for (std::size_t i = 5; i < made.size(); ++i) {
         const FakeClient& client = *made[i];
         EXPECT_EQ(client.ConnectTimeOut(), 1234);
+        EXPECT_EQ(client.ResponseTimeOut(), 4321);
         EXPECT_EQ(client.ClientTransport(), TwclClientTransport::ctBluetooth);
         ASSERT_NE(client.BluetoothParams().Radio(), nullptr);
         EXPECT_EQ(client.BluetoothParams().Radio()->API(), TwclBluetoothAPI::baMicrosoft);
@@ -395,6 +491,8 @@ TEST_F(SenderTest, PropertiesKeepTheirRulesAndReachEveryClient) {
     sender->Start();
     ASSERT_TRUE(sender->Active());
     EXPECT_THROW(sender->SetConnectTimeOut(1), wclEOperationInProgress);
+    EXPECT_THROW(sender->SetResponseTimeOut(1), wclEOperationInProgress);
+    EXPECT_NO_THROW(sender->SetResponseTimeOut(4321));
     EXPECT_THROW(sender->SetMaxConnections(0), wclEOperationInProgress);
     EXPECT_THROW(sender->SetMaxConnections(9), wclEOperationInProgress);
     EXPECT_THROW(sender->SetSleepInterval(999), wclEOperationInProgress);
@@ -658,6 +756,71 @@ TEST_F(SenderTest, AFileThatCannotBeReadEndsTheDevice) {
                                             "FilesSendComplete 01", "Disconnected 01"}));
         EXPECT_EQ(server->GetCounters().objectsReceived, 0u);
     }
+}
+
+TEST_F(SenderTest, ASilentDeviceTimesOutAndTheNextDeviceIsServed) {
+    // One client; the first device accepts the OBEX connection and never answers the PUT,
+    // the second accepts; response time-out 10 s. Expected: nothing at 9.999 s; at 10 s the
+    // file ends with 0x8000F02F, the link closes, and the next pacing tick serves the second
+    // device, which receives the file.
+    SilentPeer& silent = AddSilentDevice(1);
+    AddDevice(2);
+    Arm();
+    files = {WriteFile("a.txt", "alpha")};
+    sender->SetMaxConnections(1);
+    sender->SetResponseTimeOut(10000);
+    sender->Start();
+    ASSERT_TRUE(WaitFor("FileSendStart 01 a.txt"));
+    // The first PUT packet has reached the peer.
+    ASSERT_TRUE(ProcessUntil(loop, [&] { return silent.BytesRead() > 7; }));
+    Advance(9999ms);
+    EXPECT_EQ(Count("FileSendComplete 01 a.txt 8000F02F"), 0u);
+    Advance(1ms);
+    ASSERT_TRUE(WaitFor("Disconnected 01"));
+    Advance(250ms);
+    ASSERT_TRUE(WaitFor("Disconnected 02"));
+    EXPECT_EQ(Of(1), (std::vector<std::string>{"AcceptDevice 01", "Connecting 01", "Connected 01 0",
+                                               "FilesSendStart 01", "FileSendStart 01 a.txt",
+                                               "FileSendComplete 01 a.txt 8000F02F",
+                                               "FilesSendComplete 01", "Disconnected 01"}));
+    EXPECT_EQ(Count("FileSendComplete 02 a.txt 0"), 1u);
+    EXPECT_EQ(ReadInbox(2, "a.txt"), "alpha");
+}
+
+TEST_F(SenderTest, AFileCutShortWhilePushedEndsWithTheFileErrorAndNothingMadeUp) {
+    // A 100 000-byte file cut to 10 bytes once its first Body has gone. Expected: the file
+    // ends with 0x8000F034, the device is told to drop the object (it stores nothing), and
+    // the device's link closes as after any failed file.
+    sim::ObexPushServer* server = AddDevice(1);
+    Arm();
+    const std::string path = WriteFile("big.bin", std::string(100000, 'b'));
+    files = {path};
+    onProgress = [&](std::uint32_t position) {
+        if (position > 0 && std::filesystem::file_size(path) > 10) {
+            std::filesystem::resize_file(path, 10);
+        }
+    };
+    sender->Start();
+    ASSERT_TRUE(WaitFor("Disconnected 01"));
+    EXPECT_EQ(Count("FileSendComplete 01 big.bin 8000F034"), 1u);
+    EXPECT_EQ(server->GetCounters().objectsReceived, 0u);
+    EXPECT_EQ(server->GetCounters().objectsAborted, 1u);
+    EXPECT_EQ(ReadInbox(1, "big.bin"), "<missing>");
+}
+
+TEST_F(SenderTest, APushedFileIsNamedByTheTextAfterItsLastSlash) {
+    // A file whose name holds ':' and '\'. Expected: the device receives it under that whole
+    // name, as kavrictl push names it.
+    sim::ObexPushServer* server = AddDevice(1);
+    Arm();
+    std::string received;
+    server->OnObjectReceived = [&](const std::string& name, const std::filesystem::path&,
+                                   std::uint64_t) { received = name; };
+    files = {WriteFile("x:y\\z.txt", "n")};
+    sender->Start();
+    ASSERT_TRUE(WaitFor("Disconnected 01"));
+    EXPECT_EQ(received, "x:y\\z.txt");
+    EXPECT_EQ(received, PushNameOfPath(files[0]));
 }
 
 // ---- Stop from every phase ---------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -128,12 +129,14 @@ bool ChildProcess::Reap(bool block) {
         return true;
     int status = 0;
     pid_t done = 0;
+    struct rusage usage {};
     do {
-        done = ::waitpid(m_pid, &status, block ? 0 : WNOHANG);
+        done = ::wait4(m_pid, &status, block ? 0 : WNOHANG, &usage);
     } while (done < 0 && errno == EINTR);
     if (done != m_pid)
         return false;
     m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    m_peakKb = usage.ru_maxrss;
     return true;
 }
 

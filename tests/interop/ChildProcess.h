@@ -40,6 +40,9 @@ public:
     // Everything read so far, lines already returned included.
     const std::string& Output() const { return m_output; }
     bool Running() const { return !m_status.has_value(); }
+    // The most memory the program held resident at once, in KiB (its VmHWM);
+    // 0 until it has ended and been reaped.
+    long PeakResidentKb() const { return m_peakKb; }
 
 private:
     // Reads what is available within timeout; false at the end of output.
@@ -53,6 +56,7 @@ private:
     std::string m_output;
     std::size_t m_consumed = 0;  // m_output handed out as lines
     std::optional<int> m_status;
+    long m_peakKb = 0;
 };
 
 }  // namespace kavri::test

@@ -37,8 +37,10 @@ bool CampaignStore::DeleteCampaign(std::string_view name, std::string& error) {
         error = "cannot delete campaign \"" + std::string(name) + "\": " + why;
         return false;
     }
-    const std::string folderName = DataFolder::CampaignFolderName(name);
-    if (!m_campaigns.Remove(folderName, error)) {
+    // The folder as it is on disk: a campaign of an earlier version may have
+    // one upper-cased in ASCII only.
+    const std::string folderName = m_folder.ExistingCampaignFolderName(name);
+    if (!m_campaigns.Remove(name, error)) {
         return false;
     }
     // Failures from here on are not reported, as with the folder's files: the

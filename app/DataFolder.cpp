@@ -119,17 +119,23 @@ std::string DataFolder::CampaignFolder(std::string_view displayName) const {
     return m_path + ExistingCampaignFolderName(displayName) + '/';
 }
 
-std::string DataFolder::ExistingCampaignFolderName(std::string_view displayName) const {
+std::string DataFolder::ExistingCampaignFolderName(std::string_view displayName,
+                                                   std::string_view listedName) const {
     std::string name = CampaignFolderName(displayName);
-    const std::string earlier = UpperCaseAscii(displayName);
-    if (earlier == name) {
-        return name;
-    }
+    std::string candidates[] = {listedName.empty() || !SameCampaignName(listedName, displayName)
+                                    ? std::string()
+                                    : std::string(listedName),
+                                UpperCaseAscii(displayName)};
     // lstat: a link in a folder's place is that campaign's entry too.
     struct stat st {};
-    if (::lstat((m_path + name).c_str(), &st) != 0 && errno == ENOENT &&
-        ::lstat((m_path + earlier).c_str(), &st) == 0) {
-        return earlier;
+    if (::lstat((m_path + name).c_str(), &st) == 0 || errno != ENOENT) {
+        return name;
+    }
+    for (std::string& candidate : candidates) {
+        if (!candidate.empty() && candidate != name &&
+            ::lstat((m_path + candidate).c_str(), &st) == 0) {
+            return std::move(candidate);
+        }
     }
     return name;
 }

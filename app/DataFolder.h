@@ -56,10 +56,13 @@ public:
     // not checked here; callers that create or delete check it with
     // NameRefusal.
     std::string CampaignFolder(std::string_view displayName) const;
-    // The campaign's folder name in this folder: CampaignFolderName, unless no
-    // entry of that name exists and one upper-cased the earlier way (ASCII
-    // letters only) does, which is then the campaign's folder. Looks at the disk.
-    std::string ExistingCampaignFolderName(std::string_view displayName) const;
+    // The campaign's folder name in this folder: the first of these that
+    // exists, else the first: CampaignFolderName(displayName); listedName,
+    // the campaign's line in the campaign list, when it is the same campaign
+    // name (an earlier version wrote the folder name there); the name
+    // upper-cased the earlier way, in ASCII letters only. Looks at the disk.
+    std::string ExistingCampaignFolderName(std::string_view displayName,
+                                           std::string_view listedName = {}) const;
 
     // The display name upper-cased as described above; also the line of a new
     // campaign in the campaign list.

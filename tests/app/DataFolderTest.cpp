@@ -120,8 +120,9 @@ TEST(DataFolderTest, CampaignNamesMatchInAnyUnicodeLetterCase) {
 TEST(DataFolderTest, AnEarlierVersionsAsciiOnlyFolderIsStillFound) {
     // Situation: a data folder holding "CAFé", the folder an earlier version
     // made for "café"; later a folder "CAFÉ" appears beside it.
-    // Expected: "café" in any case finds "CAFé" while it is the only one, then
-    // "CAFÉ"; a name without such a folder gets the Unicode name.
+    // Expected: "café" finds "CAFé" while it is the only one (and so does
+    // "CAFÉ" given the list's line "CAFé"), then "CAFÉ"; a name without such a
+    // folder, or with a list line of another campaign, gets the Unicode name.
     test::TempFolder temp;
     const DataFolder data = DataFolder::Open(temp.Path() + "data");
     EXPECT_EQ(data.ExistingCampaignFolderName("café"), "CAFÉ");
@@ -130,7 +131,13 @@ TEST(DataFolderTest, AnEarlierVersionsAsciiOnlyFolderIsStillFound) {
     EXPECT_EQ(data.CampaignFolder("Café"), data.Path() + "CAFé/");
     EXPECT_EQ(data.ExistingCampaignFolderName("CAFé"), "CAFé");
     EXPECT_EQ(data.ExistingCampaignFolderName("thé"), "THÉ");
+    // Typed in upper case, the old folder is found through the list's line.
+    EXPECT_EQ(data.ExistingCampaignFolderName("CAFÉ"), "CAFÉ");
+    EXPECT_EQ(data.ExistingCampaignFolderName("CAFÉ", "CAFé"), "CAFé");
+    std::filesystem::create_directory(data.Path() + "OTHER");
+    EXPECT_EQ(data.ExistingCampaignFolderName("CAFÉ", "OTHER"), "CAFÉ");
     std::filesystem::create_directory(data.Path() + "CAFÉ");
+    EXPECT_EQ(data.ExistingCampaignFolderName("CAFÉ", "CAFé"), "CAFÉ");
     EXPECT_EQ(data.CampaignFolder("café"), data.Path() + "CAFÉ/");
 }
 

@@ -97,15 +97,21 @@ void CampaignList::Reload() {
 
 void CampaignList::Rebuild() {
     m_names.clear();
+    m_upperNames.clear();
     m_skipped.clear();
     for (const Line& line : m_lines) {
         (line.IsName ? m_names : m_skipped).push_back(line.Text);
+        if (line.IsName) {
+            m_upperNames.push_back(DataFolder::CampaignFolderName(line.Text));
+        }
     }
 }
 
 int CampaignList::IndexOf(std::string_view name) const {
+    // DataFolder::SameCampaignName, with the names upper-cased once per load.
+    const std::string upper = DataFolder::CampaignFolderName(name);
     for (std::size_t i = 0; i < m_names.size(); ++i) {
-        if (DataFolder::SameCampaignName(m_names[i], name)) {
+        if (m_names[i] == name || m_upperNames[i] == upper) {
             return static_cast<int>(i);
         }
     }

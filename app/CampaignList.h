@@ -83,6 +83,8 @@ private:
     // Every line in file order; Names() and SkippedLines() are views of it.
     std::vector<Line> m_lines;
     std::vector<std::string> m_names;
+    // m_names upper-cased, for IndexOf.
+    std::vector<std::string> m_upperNames;
     std::vector<std::string> m_skipped;
     std::string m_loadError;
 };

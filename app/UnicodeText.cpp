@@ -13,7 +13,13 @@
 namespace kavri {
 
 std::string UpperCase(std::string_view text) {
-    if (!IsValidUtf8(text) || text.size() > static_cast<std::size_t>(INT32_MAX)) {
+    // ASCII text has no letter that Unicode upper-cases otherwise; it is the
+    // common case and needs no trip through ICU.
+    bool ascii = true;
+    for (const char c : text) {
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    }
+    if (ascii || !IsValidUtf8(text) || text.size() > static_cast<std::size_t>(INT32_MAX)) {
         return UpperCaseAscii(text);
     }
     std::string upper;

@@ -502,19 +502,6 @@ TEST_F(CampaignCommandsTest, ListAndRefusalsSpeakTheDataFoldersLanguage) {
     EXPECT_EQ(again.Err, "kavrictl: Eine Kampagne mit diesem Namen existiert bereits.\n");
 }
 
-TEST_F(CampaignCommandsTest, ABadDaysValueAloneIsNamedWhenEditing) {
-    // Situation: a continuous campaign edited with only a misspelt --days.
-    // Expected: the --days message; the record unchanged.
-    AddOk("Summer sale", WithFile());
-    const std::string record = Slurp(m_data + "SUMMER SALE/settings.dat");
-    CampaignOptions days;
-    days.Days = "mon,tuesday";
-    ExpectRefused(
-        Edit("Summer sale", days),
-        "kavrictl: --days: \"tuesday\" is not a day (mon, tue, wed, thu, fri, sat, sun)\n");
-    EXPECT_EQ(Slurp(m_data + "SUMMER SALE/settings.dat"), record);
-}
-
 TEST_F(CampaignCommandsTest, NamesOutsideAsciiAreUpperCasedAndClashInAnyCase) {
     // Situation: a campaign "café", then "CAFÉ" and "Café" added, and the
     // first shown, edited and removed under other letter cases.

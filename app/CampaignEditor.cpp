@@ -118,6 +118,10 @@ EditorResult CampaignEditor::Save() {
         return own;
     }
     const std::string folderName = DataFolder::CampaignFolderName(name);
+    // Upper-casing may lengthen a name ("ß" becomes "SS").
+    if (std::string why = DataFolder::NameRefusal(folderName); !why.empty()) {
+        return Refuse("CampaignNameInvalid", "in upper case, " + why);
+    }
     const std::string folder = m_store.CampaignFolder(name);
     const bool listed = m_store.Campaigns().Contains(folderName);
     if (!m_editing && listed) {
@@ -128,6 +132,8 @@ EditorResult CampaignEditor::Save() {
         return Refuse("CampaignNotFound", name);
     }
 
+    // Only a folder of the new name can be made here (an earlier version's
+    // folder of this campaign already exists), so folderName names it.
     bool madeFolder = false;
     if (!m_editing) {
         const std::string path = folder.substr(0, folder.size() - 1);

@@ -59,19 +59,25 @@ bool ReadSmallFile(const std::string& path, std::size_t limit, std::string& byte
 }  // namespace
 
 CampaignList::CampaignList(std::string path) : m_path(std::move(path)) {
-    Load();
+    Reload();
 }
 
-void CampaignList::Load() {
+void CampaignList::Reload() {
+    m_lines.clear();
+    m_loadError.clear();
     std::string bytes;
     int error = 0;
     if (!ReadSmallFile(m_path, kMaxFileSize, bytes, error)) {
         if (error != ENOENT) {
             m_loadError = "cannot read " + m_path + ": " + ErrorText(error);
         }
+        Rebuild();
         return;
     }
-    std::size_t start = 0;
+    // A byte-order mark is no part of the first name.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    std::size_t start =
+        std::string_view(bytes).starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
     while (start < bytes.size()) {
         std::size_t end = bytes.find('\n', start);
         if (end == std::string::npos) {
@@ -82,19 +88,30 @@ void CampaignList::Load() {
             line.remove_suffix(1);
         }
         if (!line.empty()) {
-            if (DataFolder::NameRefusal(line).empty()) {
-                m_names.emplace_back(line);
-            } else {
-                m_skipped.emplace_back(line);
-            }
+            m_lines.push_back(Line{std::string(line), DataFolder::NameRefusal(line).empty()});
         }
         start = end + 1;
+    }
+    Rebuild();
+}
+
+void CampaignList::Rebuild() {
+    m_names.clear();
+    m_upperNames.clear();
+    m_skipped.clear();
+    for (const Line& line : m_lines) {
+        (line.IsName ? m_names : m_skipped).push_back(line.Text);
+        if (line.IsName) {
+            m_upperNames.push_back(DataFolder::CampaignFolderName(line.Text));
+        }
     }
 }
 
 int CampaignList::IndexOf(std::string_view name) const {
+    // DataFolder::SameCampaignName, with the names upper-cased once per load.
+    const std::string upper = DataFolder::CampaignFolderName(name);
     for (std::size_t i = 0; i < m_names.size(); ++i) {
-        if (DataFolder::SameCampaignName(m_names[i], name)) {
+        if (m_names[i] == name || m_upperNames[i] == upper) {
             return static_cast<int>(i);
         }
     }
@@ -106,29 +123,51 @@ bool CampaignList::Add(std::string_view name, std::string& error) {
         error = "cannot add \"" + std::string(name) + "\" to the campaign list: " + why;
         return false;
     }
+    Reload();
+    if (!m_loadError.empty()) {
+        error = m_loadError + "; the campaign list is left as it is";
+        return false;
+    }
     if (Contains(name)) {
         error = "\"" + std::string(name) + "\" is already in the campaign list";
         return false;
     }
-    m_names.emplace_back(name);
+    m_lines.push_back(Line{std::string(name), true});
+    Rebuild();
     if (!Save(error)) {
-        m_names.pop_back();
+        m_lines.pop_back();
+        Rebuild();
         return false;
     }
     return true;
 }
 
 bool CampaignList::Remove(std::string_view name, std::string& error) {
+    Reload();
+    if (!m_loadError.empty()) {
+        error = m_loadError + "; the campaign list is left as it is";
+        return false;
+    }
     const int index = IndexOf(name);
     if (index < 0) {
         error = "\"" + std::string(name) + "\" is not in the campaign list";
         return false;
     }
-    const auto at = m_names.begin() + index;
-    std::string removed = std::move(*at);
-    m_names.erase(at);
+    // The index counts names; the lines kept as they are lie between them.
+    int seen = -1;
+    auto at = m_lines.begin();
+    for (; at != m_lines.end(); ++at) {
+        if (at->IsName && ++seen == index) {
+            break;
+        }
+    }
+    const auto position = at - m_lines.begin();
+    Line removed = std::move(*at);
+    m_lines.erase(at);
+    Rebuild();
     if (!Save(error)) {
-        m_names.insert(m_names.begin() + index, std::move(removed));
+        m_lines.insert(m_lines.begin() + position, std::move(removed));
+        Rebuild();
         return false;
     }
     return true;
@@ -140,9 +179,10 @@ bool CampaignList::Save(std::string& error) const {
         return false;
     }
     // CR LF like every other data file, so the files read the same everywhere.
+    // Lines that name no campaign go back as they came.
     std::string bytes;
-    for (const std::string& name : m_names) {
-        bytes.append(name).append("\r\n");
+    for (const Line& line : m_lines) {
+        bytes.append(line.Text).append("\r\n");
     }
     return WriteFileAtomically(m_path, bytes, error);
 }

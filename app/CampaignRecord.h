@@ -66,8 +66,9 @@ struct CampaignRecord {
     using Entries = std::vector<std::pair<std::string, std::string>>;
     // The keys every editor writes, in the order a new record receives them:
     // Name, Type, Scheduling, StartDateTime, EndDateTime, StartTime, EndTime,
-    // Mon ... Sun, Enabled. Date-times and times in file's forms (a date-time
-    // at midnight as the date alone); seconds' fractions are dropped.
+    // Mon ... Sun, Enabled. Date-times and times in the file's stored form,
+    // ISO 8601 (a date-time at midnight as the date alone); seconds' fractions
+    // are dropped.
     Entries CommonEntries(const IniFile& file) const;
     // What the coupon editor writes after the common keys: FileName, MessageName,
     // MessageText, Coupon, CouponEnabled, Top, Middle, Bottom, Left, Center,

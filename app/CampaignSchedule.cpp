@@ -9,6 +9,15 @@ namespace kavri {
 namespace {
 
 constexpr std::int64_t kMsPerDay = 86'400'000;
+constexpr std::int64_t kMsPerSecond = 1000;
+
+// The last millisecond of the second that end falls in: a stored end names a
+// whole second, and all of it belongs to the window.
+// Instants before 30 December 1899 are negative, hence the floored remainder.
+std::int64_t EndOfSecond(std::int64_t end) {
+    const std::int64_t intoSecond = (end % kMsPerSecond + kMsPerSecond) % kMsPerSecond;
+    return end - intoSecond + (kMsPerSecond - 1);
+}
 
 // Milliseconds of the time of day, after the rounding that decoding applies.
 std::optional<std::int64_t> MillisecondOfDay(TDateTime value) {
@@ -33,7 +42,7 @@ bool TimeBasedActive(const CampaignRecord& record, TDateTime now) {
     const auto at = Instant(now);
     const auto start = Instant(record.StartDateTime);
     const auto end = Instant(record.EndDateTime);
-    return at && start && end && *start <= *at && *at <= *end;
+    return at && start && end && *start <= *at && *at <= EndOfSecond(*end);
 }
 
 bool DayOfWeekActive(const CampaignRecord& record, TDateTime now) {
@@ -46,7 +55,7 @@ bool DayOfWeekActive(const CampaignRecord& record, TDateTime now) {
     const auto at = MillisecondOfDay(now);
     const auto start = MillisecondOfDay(record.StartTime);
     const auto end = MillisecondOfDay(record.EndTime);
-    return at && start && end && *start <= *at && *at <= *end;
+    return at && start && end && *start <= *at && *at <= EndOfSecond(*end);
 }
 
 }  // namespace

@@ -15,6 +15,9 @@ namespace kavri {
 //   anything else: never.
 // "Enabled" is not looked at: eligibility is the campaign list's business.
 //
+// An end is stored to the second, so it includes its whole second: a window
+// ending at 04:09:01 is still open at 04:09:01.999.
+//
 // Instants are compared to the millisecond, so a value read back from its text
 // and the same moment from the clock compare equal despite the rounding of the
 // day-fraction encoding, and dates before 30 December 1899 (whose fraction

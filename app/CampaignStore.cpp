@@ -17,7 +17,14 @@ CampaignStore::CampaignStore(DataFolder folder, DateFormat format)
       m_campaigns(m_folder.CampaignsFile()) {}
 
 std::string CampaignStore::CampaignFolder(std::string_view name) const {
-    return m_folder.CampaignFolder(name);
+    return m_folder.Path() + FolderNameOf(name) + '/';
+}
+
+std::string CampaignStore::FolderNameOf(std::string_view name) const {
+    const int listed = m_campaigns.IndexOf(name);
+    return m_folder.ExistingCampaignFolderName(
+        name, listed < 0 ? std::string_view()
+                         : std::string_view(m_campaigns.Names()[static_cast<std::size_t>(listed)]));
 }
 
 std::unique_ptr<IniFile> CampaignStore::OpenRecord(std::string_view name) const {
@@ -37,8 +44,10 @@ bool CampaignStore::DeleteCampaign(std::string_view name, std::string& error) {
         error = "cannot delete campaign \"" + std::string(name) + "\": " + why;
         return false;
     }
-    const std::string folderName = DataFolder::CampaignFolderName(name);
-    if (!m_campaigns.Remove(folderName, error)) {
+    // The folder as it is on disk: a campaign of an earlier version may have
+    // one upper-cased in ASCII only.
+    const std::string folderName = FolderNameOf(name);
+    if (!m_campaigns.Remove(name, error)) {
         return false;
     }
     // Failures from here on are not reported, as with the folder's files: the

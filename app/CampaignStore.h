@@ -32,8 +32,13 @@ public:
     CampaignList& Campaigns() { return m_campaigns; }
     const CampaignList& Campaigns() const { return m_campaigns; }
 
-    // DataFolder + upper-cased name + separator.
+    // DataFolder + FolderNameOf(name) + separator.
     std::string CampaignFolder(std::string_view name) const;
+    // The folder name of the campaign named name (display or folder name) as
+    // it is on disk: the upper-cased name, or for a campaign of an earlier
+    // version its line in the campaign list or its name upper-cased in ASCII
+    // only (DataFolder::ExistingCampaignFolderName).
+    std::string FolderNameOf(std::string_view name) const;
     // The record file of the campaign named name (display or folder name).
     std::unique_ptr<IniFile> OpenRecord(std::string_view name) const;
     // The record, with every default for what is missing. A name that cannot be

@@ -63,6 +63,9 @@ bool CampaignTable::PassesAt(const CampaignRow& row) const {
 }
 
 const std::string& CampaignTable::SelectActiveCampaign() {
+    if (OnSelecting) {
+        OnSelecting();
+    }
     ResetActiveMarks();
     const std::size_t count = m_rows.size();
     std::size_t firstPassStart = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,10 @@ public:
 
     // Changes the texts (a new language); RefreshCampaigns shows them.
     void SetTexts(TextLookup texts) { m_texts = std::move(texts); }
+
+    // Raised by SelectActiveCampaign before it looks at the rows, so the
+    // owner can bring the rows up to date (CampaignReloader::Update).
+    std::function<void()> OnSelecting;
 
 private:
     bool PassesAt(const CampaignRow& row) const;

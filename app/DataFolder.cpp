@@ -1,5 +1,6 @@
 #include "app/DataFolder.h"
 
+#include "app/UnicodeText.h"
 #include "platform/Text.h"
 
 #include <cerrno>
@@ -47,10 +48,6 @@ std::optional<std::string> HomeFromPasswordDatabase() {
         return std::nullopt;
     }
     return std::string(found->pw_dir);
-}
-
-char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 }  // namespace
@@ -119,27 +116,36 @@ DataFolder DataFolder::Open(std::string_view folder, const Environment& environm
 }
 
 std::string DataFolder::CampaignFolder(std::string_view displayName) const {
-    return m_path + CampaignFolderName(displayName) + '/';
+    return m_path + ExistingCampaignFolderName(displayName) + '/';
 }
 
-std::string DataFolder::CampaignFolderName(std::string_view displayName) {
-    std::string name(displayName);
-    for (char& c : name) {
-        c = UpperAscii(c);
+std::string DataFolder::ExistingCampaignFolderName(std::string_view displayName,
+                                                   std::string_view listedName) const {
+    std::string name = CampaignFolderName(displayName);
+    std::string candidates[] = {listedName.empty() || !SameCampaignName(listedName, displayName)
+                                    ? std::string()
+                                    : std::string(listedName),
+                                UpperCaseAscii(displayName)};
+    // lstat: a link in a folder's place is that campaign's entry too.
+    struct stat st {};
+    if (::lstat((m_path + name).c_str(), &st) == 0 || errno != ENOENT) {
+        return name;
+    }
+    for (std::string& candidate : candidates) {
+        if (!candidate.empty() && candidate != name &&
+            ::lstat((m_path + candidate).c_str(), &st) == 0) {
+            return std::move(candidate);
+        }
     }
     return name;
 }
 
+std::string DataFolder::CampaignFolderName(std::string_view displayName) {
+    return UpperCase(displayName);
+}
+
 bool DataFolder::SameCampaignName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (UpperAscii(a[i]) != UpperAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return a == b || UpperCase(a) == UpperCase(b);
 }
 
 std::string DataFolder::NameRefusal(std::string_view name) {

@@ -16,12 +16,11 @@ namespace kavri {
 // absolute is ignored, as the XDG rules say); else ~/.local/share/kavri/.
 // Missing folders on the way are created with mode 0700.
 //
-// Campaign folders are named after the campaign's display name upper-cased in
-// ASCII only: a-z become A-Z and every other byte stays. This keeps the
-// conversion independent of the locale and of any Unicode table version (a
-// folder made today is found by the next release on another machine), keeps
-// the byte length, and can never turn valid UTF-8 into invalid UTF-8. The price:
-// letters outside ASCII keep their case, so "été" and "Été" are two campaigns.
+// Campaign folders are named after the campaign's display name upper-cased as
+// Unicode text (UpperCase: "café" becomes "CAFÉ"), independent of the locale,
+// and two names are one campaign when they upper-case alike ("café", "Café"
+// and "CAFÉ"). Earlier versions upper-cased ASCII letters only ("CAFé"): such
+// a folder is still found when no folder of the Unicode name exists.
 //
 // A value type: any thread, owns nothing but its path. Open throws
 // std::runtime_error, with the path and the reason, when the folder cannot be
@@ -53,12 +52,20 @@ public:
     std::string CampaignsFile() const { return m_path + std::string(kCampaignsFile); }
     std::string BlackListFile() const { return m_path + std::string(kBlackListFile); }
 
-    // Path() + CampaignFolderName(displayName) + separator. The name is not
-    // checked here; callers that create or delete check it with NameRefusal.
+    // Path() + ExistingCampaignFolderName(displayName) + separator. The name is
+    // not checked here; callers that create or delete check it with
+    // NameRefusal.
     std::string CampaignFolder(std::string_view displayName) const;
+    // The campaign's folder name in this folder: the first of these that
+    // exists, else the first: CampaignFolderName(displayName); listedName,
+    // the campaign's line in the campaign list, when it is the same campaign
+    // name (an earlier version wrote the folder name there); the name
+    // upper-cased the earlier way, in ASCII letters only. Looks at the disk.
+    std::string ExistingCampaignFolderName(std::string_view displayName,
+                                           std::string_view listedName = {}) const;
 
-    // The display name upper-cased as described above; also the campaign's line
-    // in the campaign list.
+    // The display name upper-cased as described above; also the line of a new
+    // campaign in the campaign list.
     static std::string CampaignFolderName(std::string_view displayName);
     // The two names equal after CampaignFolderName, which is how campaign names
     // are compared without regard to letter case.

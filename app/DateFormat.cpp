@@ -603,6 +603,51 @@ void Append(std::string& out, const std::vector<Token>& tokens, const DateNames&
     }
 }
 
+// A date-time in a pattern's own form: the date, optionally followed by a time.
+bool ParseOwnDateTime(const std::vector<Token>& date, const std::vector<Token>& time,
+                      const DateNames& names, std::string_view text, DateTimeParts& parts) {
+    std::size_t pos = 0;
+    if (!ParseTokens(date, names, text, pos, parts)) {
+        return false;
+    }
+    if (pos == text.size()) {
+        return true;
+    }
+    const std::size_t dateEnd = pos;
+    while (pos < text.size() && IsBlank(text[pos])) {
+        ++pos;
+    }
+    const bool separated = pos > dateEnd || (!date.empty() && date.back().Kind == Field::Blank);
+    return separated && ParseTokens(time, names, text, pos, parts) && pos == text.size();
+}
+
+bool ParseOwnTime(const std::vector<Token>& time, const DateNames& names, std::string_view text,
+                  DateTimeParts& parts) {
+    std::size_t pos = 0;
+    return ParseTokens(time, names, text, pos, parts) && pos == text.size();
+}
+
+// "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS[.mmm]" or with "T" in place of the blanks.
+bool ParseIsoDateTime(std::string_view text, DateTimeParts& parts) {
+    std::size_t pos = 0;
+    if (!ParseIsoDate(text, pos, parts)) {
+        return false;
+    }
+    if (pos == text.size()) {
+        return true;
+    }
+    if (text[pos] == 'T' || text[pos] == 't') {
+        ++pos;
+    } else if (IsBlank(text[pos])) {
+        while (pos < text.size() && IsBlank(text[pos])) {
+            ++pos;
+        }
+    } else {
+        return false;
+    }
+    return ParseIsoTime(text, pos, parts) && pos == text.size();
+}
+
 }  // namespace
 
 struct DateFormat::Data {
@@ -611,6 +656,9 @@ struct DateFormat::Data {
     DateNames Names;
     std::vector<Token> Date;
     std::vector<Token> Time;
+    // A second form that reading accepts after this one (the regional form
+    // behind the stored ISO form); null when there is none.
+    std::shared_ptr<const Data> ReadAlso;
 };
 
 DateFormat::DateFormat(std::string_view datePattern, std::string_view timePattern,
@@ -643,8 +691,18 @@ DateFormat DateFormat::Iso() {
     return DateFormat("%Y-%m-%d", "%H:%M:%S");
 }
 
-DateFormat DateFormat::FromLocale() {
-    locale_t locale = newlocale(LC_TIME_MASK, "", nullptr);
+DateFormat DateFormat::Stored(const DateFormat& regional) {
+    DateFormat stored = Iso();
+    auto data = std::make_shared<Data>(*stored.m_data);
+    // Stored(Stored(x)) reads as Stored(x): the regional form stays the one
+    // read after ISO.
+    data->ReadAlso = regional.m_data->ReadAlso ? regional.m_data->ReadAlso : regional.m_data;
+    stored.m_data = std::move(data);
+    return stored;
+}
+
+DateFormat DateFormat::FromLocale(const std::string& localeName) {
+    locale_t locale = newlocale(LC_TIME_MASK, localeName.c_str(), nullptr);
     if (locale == nullptr) {
         locale = newlocale(LC_TIME_MASK, "C", nullptr);
     }
@@ -749,71 +807,50 @@ std::string DateFormat::FormatTime(TDateTime value) const {
 
 bool DateFormat::ParseDateTime(std::string_view text, TDateTime& out) const {
     text = Trim(text);
-    auto finish = [&](const DateTimeParts& parts) {
+    auto take = [&out](const DateTimeParts& parts) {
         const std::optional<TDateTime> value = TDateTime::FromParts(parts);
         if (value) {
             out = *value;
         }
         return value.has_value();
     };
-
+    // ISO 8601 first: it means one moment in every region, while a regional
+    // form may read the same digits another way.
     DateTimeParts parts;
-    std::size_t pos = 0;
-    if (ParseTokens(m_data->Date, m_data->Names, text, pos, parts)) {
-        if (pos == text.size()) {
-            return finish(parts);
-        }
-        const std::size_t dateEnd = pos;
-        while (pos < text.size() && IsBlank(text[pos])) {
-            ++pos;
-        }
-        const bool separated =
-            pos > dateEnd || (!m_data->Date.empty() && m_data->Date.back().Kind == Field::Blank);
-        if (separated && ParseTokens(m_data->Time, m_data->Names, text, pos, parts) &&
-            pos == text.size()) {
-            return finish(parts);
+    if (ParseIsoDateTime(text, parts) && take(parts)) {
+        return true;
+    }
+    for (const Data* data = m_data.get(); data != nullptr; data = data->ReadAlso.get()) {
+        parts = DateTimeParts();
+        if (ParseOwnDateTime(data->Date, data->Time, data->Names, text, parts) && take(parts)) {
+            return true;
         }
     }
-
-    parts = DateTimeParts();
-    pos = 0;
-    if (!ParseIsoDate(text, pos, parts)) {
-        return false;
-    }
-    if (pos == text.size()) {
-        return finish(parts);
-    }
-    if (text[pos] == 'T' || text[pos] == 't') {
-        ++pos;
-    } else if (IsBlank(text[pos])) {
-        while (pos < text.size() && IsBlank(text[pos])) {
-            ++pos;
-        }
-    } else {
-        return false;
-    }
-    return ParseIsoTime(text, pos, parts) && pos == text.size() && finish(parts);
+    return false;
 }
 
 bool DateFormat::ParseTime(std::string_view text, TDateTime& out) const {
     text = Trim(text);
+    auto take = [&out](const DateTimeParts& parts) {
+        const std::optional<TDateTime> value =
+            TDateTime::FromTime(parts.Hour, parts.Minute, parts.Second, parts.Millisecond);
+        if (value) {
+            out = *value;
+        }
+        return value.has_value();
+    };
     DateTimeParts parts;
     std::size_t pos = 0;
-    bool parsed = ParseTokens(m_data->Time, m_data->Names, text, pos, parts) && pos == text.size();
-    if (!parsed) {
+    if (ParseIsoTime(text, pos, parts) && pos == text.size() && take(parts)) {
+        return true;
+    }
+    for (const Data* data = m_data.get(); data != nullptr; data = data->ReadAlso.get()) {
         parts = DateTimeParts();
-        pos = 0;
-        parsed = ParseIsoTime(text, pos, parts) && pos == text.size();
+        if (ParseOwnTime(data->Time, data->Names, text, parts) && take(parts)) {
+            return true;
+        }
     }
-    if (!parsed) {
-        return false;
-    }
-    const std::optional<TDateTime> value =
-        TDateTime::FromTime(parts.Hour, parts.Minute, parts.Second, parts.Millisecond);
-    if (value) {
-        out = *value;
-    }
-    return value.has_value();
+    return false;
 }
 
 }  // namespace kavri

@@ -34,12 +34,18 @@ struct LocaleTimeTexts {
     DateNames Names;
 };
 
-// The forms in which date-times and times are stored and shown: a short-date
+// The forms in which date-times and times are written and shown: a short-date
 // pattern and a long-time pattern in strftime notation. A date-time is the short
-// date, a blank and the long time, the time left out at exactly midnight; a time
-// alone is the long time. Reading accepts the format's own form and ISO 8601
-// ("2026-12-07", "2026-12-07 10:11:12", "2026-12-07T10:11:12", "10:11:12"), so
-// records written under another region still read.
+// date, a blank and the long time, the time left out at midnight; a time alone
+// is the long time. Reading tries ISO 8601 first ("2026-12-07",
+// "2026-12-07 10:11:12", "2026-12-07T10:11:12", "10:11:12") and then the
+// format's own form, so a text in ISO form reads as the same moment whatever
+// the region.
+//
+// Files hold the Stored() form: ISO 8601 whatever the locale, so a cron job, a
+// service and the desktop in different locales read the same moment; reading it
+// also accepts the regional form that earlier versions wrote. Regional forms
+// (FromLocale) are for what people see and type.
 //
 // Patterns know %d %e %m %b %B %h %Y %a %A %H %k %I %l %M %S %p %P %% and the
 // padding flags "-", "_" and "0"; a blank in a pattern matches any run of blanks
@@ -53,15 +59,20 @@ public:
     DateFormat(std::string_view datePattern, std::string_view timePattern,
                DateNames names = DateNames());
 
-    // The short-date and long-time forms of LC_TIME in the user's environment
-    // (LC_ALL, LC_TIME, LANG), with two-digit years widened to four and seconds
-    // added where the locale leaves them out. A locale that cannot be loaded
-    // reads as the C locale.
-    static DateFormat FromLocale();
+    // The short-date and long-time forms of LC_TIME of the named locale
+    // ("en_GB.UTF-8"), or with an empty name of the user's environment (LC_ALL,
+    // LC_TIME, LANG), with two-digit years widened to four and seconds added
+    // where the locale leaves them out. A locale that cannot be loaded reads as
+    // the C locale.
+    static DateFormat FromLocale(const std::string& localeName = {});
     // The same from texts already taken from a locale.
     static DateFormat FromLocaleTexts(const LocaleTimeTexts& texts);
     // "%Y-%m-%d" and "%H:%M:%S".
     static DateFormat Iso();
+    // The form of dates and times in files: writes ISO 8601 (the date alone at
+    // exactly midnight, "HH:MM:SS" for a time of day); reads ISO 8601 and then
+    // regional's own form, the one earlier versions stored in.
+    static DateFormat Stored(const DateFormat& regional);
 
     const std::string& DatePattern() const;
     const std::string& TimePattern() const;
@@ -72,8 +83,8 @@ public:
     std::string FormatDate(TDateTime value) const;
     std::string FormatTime(TDateTime value) const;
 
-    // False, leaving out untouched, for text in neither form or with a field
-    // out of range. Blanks around the text are ignored.
+    // False, leaving out untouched, for text in no form this format reads or
+    // with a field out of range. Blanks around the text are ignored.
     bool ParseDateTime(std::string_view text, TDateTime& out) const;
     bool ParseTime(std::string_view text, TDateTime& out) const;
 

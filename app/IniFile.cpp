@@ -567,7 +567,9 @@ IniFile::IniFile(std::string path, DateFormat format)
 
 IniFile::IniFile(std::string path, DateFormat format, std::shared_ptr<Cache> cache)
     : m_path(std::move(path)),
-      m_format(std::move(format)),
+      // Written in ISO 8601 whatever the locale; format is the regional form
+      // that files of earlier versions may still hold.
+      m_format(DateFormat::Stored(format)),
       m_cache(cache != nullptr ? std::move(cache) : Cache::Process()) {}
 
 IniFile::~IniFile() = default;

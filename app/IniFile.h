@@ -30,7 +30,9 @@ namespace kavri {
 // or the text does not convert; a value comes back cut to 2047 bytes (on a
 // character boundary). Integers are decimal or "0x" hex of up to eight digits
 // (read as 32 bits, so "0xFFFFFFFF" is -1); booleans are stored as "1" and "0"
-// and any non-zero integer reads true; date-times and times use the DateFormat.
+// and any non-zero integer reads true; date-times and times are written in
+// ISO 8601 whatever the locale and read as ISO 8601 or else in the regional
+// form the file was opened with (DateFormat::Stored).
 //
 // Every write goes to disk at once and replaces the whole file atomically: a
 // temporary file in the same folder is written, flushed to disk and renamed
@@ -64,7 +66,8 @@ public:
     // Longest value text a read gives back, in bytes.
     static constexpr std::size_t kMaxValueLength = 2047;
 
-    // Date-times in the user's regional forms (DateFormat::FromLocale).
+    // format is the regional form read after ISO 8601 (DateFormat::FromLocale
+    // when not given): the one files of earlier versions were written in.
     explicit IniFile(std::string path);
     IniFile(std::string path, DateFormat format);
     IniFile(std::string path, DateFormat format, std::shared_ptr<Cache> cache);
@@ -74,6 +77,7 @@ public:
     IniFile& operator=(const IniFile&) = delete;
 
     const std::string& FileName() const { return m_path; }
+    // The stored form: writes ISO 8601, reads it and the regional form.
     const DateFormat& Format() const { return m_format; }
 
     std::string ReadString(std::string_view section, std::string_view key,

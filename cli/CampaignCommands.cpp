@@ -115,16 +115,8 @@ public:
             values.Scheduling = kSchedulingDayOfWeek;
         }
 
-        if (!editing && values.Scheduling == kSchedulingTimeBased && (!o.From || !o.Until)) {
-            error = "a time-based campaign needs --from and --until";
-            return false;
-        }
-        if (!editing && values.Scheduling == kSchedulingDayOfWeek &&
-            (!o.Days || !o.DailyFrom || !o.DailyUntil)) {
-            error = "a day-of-week campaign needs --days, --daily-from and --daily-until";
-            return false;
-        }
-
+        // A value given wrong is named before a value left out, so a bad
+        // --days alone is told what is wrong with it.
         if (!ReadDateTime("--from", o.From, values.StartDateTime, error) ||
             !ReadDateTime("--until", o.Until, values.EndDateTime, error) ||
             !ReadTime("--daily-from", o.DailyFrom, values.StartTime, error) ||
@@ -132,6 +124,16 @@ public:
             return false;
         }
         if (o.Days && !ReadDays(*o.Days, values.Days, error)) {
+            return false;
+        }
+
+        if (!editing && values.Scheduling == kSchedulingTimeBased && (!o.From || !o.Until)) {
+            error = "a time-based campaign needs --from and --until";
+            return false;
+        }
+        if (!editing && values.Scheduling == kSchedulingDayOfWeek &&
+            (!o.Days || !o.DailyFrom || !o.DailyUntil)) {
+            error = "a day-of-week campaign needs --days, --daily-from and --daily-until";
             return false;
         }
 

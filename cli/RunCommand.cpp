@@ -10,6 +10,7 @@
 
 #include "app/AppSettings.h"
 #include "app/BuiltInTexts.h"
+#include "app/CampaignReloader.h"
 #include "app/CampaignStore.h"
 #include "app/CampaignTable.h"
 #include "app/DataFolder.h"
@@ -240,6 +241,15 @@ int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FIL
         AppSettings settings(folder.SettingsFile());
         CampaignTable table(store, environment.Clock, BuiltInText);
         table.RefreshCampaigns();
+        // Campaigns changed by another process count from the next cycle on.
+        CampaignReloader reloader(store, table);
+        table.OnSelecting = [&reloader, &store, err] {
+            if (reloader.Update() && !store.Campaigns().LoadError().empty()) {
+                std::fprintf(err, "kavrictl: %s\n",
+                             EscapeField(store.Campaigns().LoadError()).c_str());
+                std::fflush(err);
+            }
+        };
 
         SenderController controller(environment.Loop, store, table, settings, environment.Clock,
                                     environment.ComputerName);

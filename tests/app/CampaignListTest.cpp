@@ -99,8 +99,59 @@ TEST_F(CampaignListTest, FailedWriteUndoesTheChangeInMemory) {
     CampaignList loaded(m_path);
     std::filesystem::remove(m_path);
     std::filesystem::create_directory(m_path);  // a folder where the file goes
+    // The change reads the file again first, which now fails: the list is
+    // what could be read (nothing), and nothing is written.
     EXPECT_FALSE(loaded.Remove("A", error));
-    EXPECT_EQ(loaded.Names(), (Names{"A", "B"}));
+    EXPECT_NE(error.find("left as it is"), std::string::npos) << error;
+    EXPECT_TRUE(loaded.Names().empty());
+    EXPECT_TRUE(std::filesystem::is_directory(m_path));
+}
+
+TEST_F(CampaignListTest, AByteOrderMarkIsSkipped) {
+    // Situation: a list saved by an editor that puts a UTF-8 byte-order mark
+    // first. Expected: the first name is read without it, and found by name.
+    Spill(m_path, "\xEF\xBB\xBFSUMMER\r\nWINTER\r\n");
+    CampaignList list(m_path);
+    EXPECT_EQ(list.Names(), (Names{"SUMMER", "WINTER"}));
+    EXPECT_EQ(list.IndexOf("summer"), 0);
+    EXPECT_TRUE(list.SkippedLines().empty());
+}
+
+TEST_F(CampaignListTest, LinesThatNameNoCampaignAreKeptByteForByte) {
+    // Situation: a list with a line in an 8-bit code page (not UTF-8) and a
+    // hand-edited "../x" between names; a name is added and one removed.
+    // Expected: both lines reported as skipped and written back exactly in
+    // their places at every rewrite, never dropped.
+    Spill(m_path, "SUMMER\r\nCAF\xC9 \xC0 LA CARTE\r\n../x\nWINTER\r\n");
+    CampaignList list(m_path);
+    EXPECT_EQ(list.Names(), (Names{"SUMMER", "WINTER"}));
+    EXPECT_EQ(list.SkippedLines(), (Names{"CAF\xC9 \xC0 LA CARTE", "../x"}));
+    std::string error;
+    ASSERT_TRUE(list.Add("SPRING", error)) << error;
+    EXPECT_EQ(Slurp(m_path), "SUMMER\r\nCAF\xC9 \xC0 LA CARTE\r\n../x\r\nWINTER\r\nSPRING\r\n");
+    ASSERT_TRUE(list.Remove("summer", error)) << error;
+    ASSERT_TRUE(list.Remove("WINTER", error)) << error;
+    EXPECT_EQ(Slurp(m_path), "CAF\xC9 \xC0 LA CARTE\r\n../x\r\nSPRING\r\n");
+    EXPECT_EQ(CampaignList(m_path).SkippedLines(), (Names{"CAF\xC9 \xC0 LA CARTE", "../x"}));
+}
+
+TEST_F(CampaignListTest, AChangeKeepsWhatAnotherProcessChangedMeanwhile) {
+    // Situation: two lists over one file, as a running sender's window and a
+    // kavrictl beside it; each adds and removes in turn.
+    // Expected: no change of the one is lost by a change of the other.
+    CampaignList window(m_path);
+    CampaignList tool(m_path);
+    std::string error;
+    ASSERT_TRUE(window.Add("A", error)) << error;
+    ASSERT_TRUE(tool.Add("B", error)) << error;
+    ASSERT_TRUE(window.Add("C", error)) << error;
+    EXPECT_EQ(window.Names(), (Names{"A", "B", "C"}));
+    EXPECT_FALSE(window.Add("b", error)) << "B came from the other list";
+    ASSERT_TRUE(tool.Remove("A", error)) << error;
+    ASSERT_TRUE(window.Remove("C", error)) << error;
+    EXPECT_EQ(Slurp(m_path), "B\r\n");
+    window.Reload();
+    EXPECT_EQ(window.Names(), (Names{"B"}));
 }
 
 }  // namespace

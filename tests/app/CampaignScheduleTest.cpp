@@ -43,16 +43,18 @@ struct Case {
     bool Active;
 };
 
-TEST(CampaignScheduleTest, TimeBasedWindowIncludesBothEndsToTheMillisecond) {
+TEST(CampaignScheduleTest, TimeBasedWindowIncludesItsStartAndTheWholeEndSecond) {
     // Situation: a window from 7 Dec 2026 10:00:00 to 18:00:00, asked at and
-    // around its ends. Expected: both ends count, a millisecond outside does not.
+    // around its ends. Expected: the start counts from its first millisecond,
+    // the end second to its last; the next second is outside.
     const CampaignRecord r = TimeBased(At(2026, 12, 7, 10), At(2026, 12, 7, 18));
     const Case cases[] = {
         {"at the start", At(2026, 12, 7, 10), true},
         {"just before the start", At(2026, 12, 7, 9, 59, 59, 999), false},
         {"inside", At(2026, 12, 7, 14, 30), true},
         {"at the end", At(2026, 12, 7, 18), true},
-        {"a millisecond after the end", At(2026, 12, 7, 18, 0, 0, 1), false},
+        {"within the end second", At(2026, 12, 7, 18, 0, 0, 480), true},
+        {"the last millisecond of the end second", At(2026, 12, 7, 18, 0, 0, 999), true},
         {"a second after the end", At(2026, 12, 7, 18, 0, 1), false},
         {"the next day", At(2026, 12, 8, 12), false},
     };
@@ -75,7 +77,8 @@ TEST(CampaignScheduleTest, WindowReadFromItsStoredTextMatchesTheClockInstant) {
     const CampaignRecord r = CampaignRecord::Read(file);
     EXPECT_TRUE(IsScheduledAt(r, At(2026, 12, 7)));
     EXPECT_TRUE(IsScheduledAt(r, At(2026, 12, 9, 18)));
-    EXPECT_FALSE(IsScheduledAt(r, At(2026, 12, 9, 18, 0, 0, 1)));
+    EXPECT_TRUE(IsScheduledAt(r, At(2026, 12, 9, 18, 0, 0, 999)));
+    EXPECT_FALSE(IsScheduledAt(r, At(2026, 12, 9, 18, 0, 1)));
     EXPECT_FALSE(IsScheduledAt(r, At(2026, 12, 6, 23, 59, 59, 999)));
 }
 
@@ -109,7 +112,8 @@ TEST(CampaignScheduleTest, DailyWindowIncludesBothEndsOnItsDaysOnly) {
         {"Wednesday at the start", At(2026, 12, 9, 8), true},
         {"Wednesday just before the start", At(2026, 12, 9, 7, 59, 59, 999), false},
         {"Wednesday at the end", At(2026, 12, 9, 17), true},
-        {"Wednesday just after the end", At(2026, 12, 9, 17, 0, 0, 1), false},
+        {"Wednesday late in the end second", At(2026, 12, 9, 17, 0, 0, 999), true},
+        {"Wednesday a second after the end", At(2026, 12, 9, 17, 0, 1), false},
         {"Monday noon", At(2026, 12, 7, 12), true},
         {"Tuesday noon", At(2026, 12, 8, 12), false},
         {"Sunday noon", At(2026, 12, 6, 12), false},
@@ -152,17 +156,34 @@ TEST(CampaignScheduleTest, DailyWindowNeverWrapsOverMidnight) {
 }
 
 TEST(CampaignScheduleTest, DailyWindowAtMidnightAndAtTheLastSecond) {
-    // Situation: a window of midnight only, and one to 23:59:59.
-    // Expected: midnight exactly matches the first, a millisecond later does
-    // not; 23:59:59 matches the second, its half second does not.
+    // Situation: a window of midnight only, one to 23:59:59, and one ending at
+    // 04:09:01 asked at 04:09:01.48.
+    // Expected: the first holds the whole second after midnight and no more;
+    // the second reaches the day's last millisecond; the third is still on.
     std::array<bool, 7> all{};
     all.fill(true);
     const CampaignRecord midnight = DayOfWeek(all, TDateTime(), TDateTime());
     EXPECT_TRUE(IsScheduledAt(midnight, At(2026, 12, 9)));
-    EXPECT_FALSE(IsScheduledAt(midnight, At(2026, 12, 9, 0, 0, 0, 1)));
+    EXPECT_TRUE(IsScheduledAt(midnight, At(2026, 12, 9, 0, 0, 0, 999)));
+    EXPECT_FALSE(IsScheduledAt(midnight, At(2026, 12, 9, 0, 0, 1)));
     const CampaignRecord wholeDay = DayOfWeek(all, TDateTime(), TimeOfDay(23, 59, 59));
     EXPECT_TRUE(IsScheduledAt(wholeDay, At(2026, 12, 9, 23, 59, 59)));
-    EXPECT_FALSE(IsScheduledAt(wholeDay, At(2026, 12, 9, 23, 59, 59, 500)));
+    EXPECT_TRUE(IsScheduledAt(wholeDay, At(2026, 12, 9, 23, 59, 59, 999)));
+    const CampaignRecord early = DayOfWeek(all, TimeOfDay(4, 0, 0), TimeOfDay(4, 9, 1));
+    EXPECT_TRUE(IsScheduledAt(early, At(2026, 12, 9, 4, 9, 1, 480)));
+    EXPECT_FALSE(IsScheduledAt(early, At(2026, 12, 9, 4, 9, 2)));
+}
+
+TEST(CampaignScheduleTest, EndSecondCountsWholeAlsoBefore1899AndAtAFractionalEnd) {
+    // Situation: a window ending on 29 Dec 1899 at 18:00:05 (a negative
+    // value), and one whose end was set in memory at 04:09:01.300.
+    // Expected: both hold to the end of their second and not beyond.
+    const CampaignRecord old = TimeBased(At(1899, 12, 29, 6), At(1899, 12, 29, 18, 0, 5));
+    EXPECT_TRUE(IsScheduledAt(old, At(1899, 12, 29, 18, 0, 5, 999)));
+    EXPECT_FALSE(IsScheduledAt(old, At(1899, 12, 29, 18, 0, 6)));
+    const CampaignRecord fraction = TimeBased(At(2026, 12, 9, 4), At(2026, 12, 9, 4, 9, 1, 300));
+    EXPECT_TRUE(IsScheduledAt(fraction, At(2026, 12, 9, 4, 9, 1, 480)));
+    EXPECT_FALSE(IsScheduledAt(fraction, At(2026, 12, 9, 4, 9, 2)));
 }
 
 TEST(CampaignScheduleTest, DailyTimesThatCarryADateCountForTheirTimeAlone) {

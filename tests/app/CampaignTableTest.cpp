@@ -144,6 +144,8 @@ TEST_F(CampaignTableTest, NothingActiveLeavesTheActiveCampaignEmpty) {
     Add("Disabled", false, 0);
     m_table.RefreshCampaigns();
     EXPECT_EQ(m_table.SelectActiveCampaign(), "Expired") << "its end is this very instant";
+    m_clock.Advance(std::chrono::milliseconds(999));
+    EXPECT_EQ(m_table.SelectActiveCampaign(), "Expired") << "its end second is not over";
     m_clock.Advance(std::chrono::milliseconds(1));
     EXPECT_EQ(m_table.SelectActiveCampaign(), "");
     EXPECT_EQ(m_table.ActiveCampaignFolder(), "");

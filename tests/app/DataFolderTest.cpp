@@ -83,16 +83,62 @@ TEST(DataFolderTest, OpenMakesARelativeFolderAbsoluteAndRefusesAFile) {
     }
 }
 
-TEST(DataFolderTest, CampaignFolderNamesUpperCaseAsciiOnly) {
-    // Situation: names with ASCII and other letters.
-    // Expected: a-z upper-cased, every other byte kept, so the length in bytes
-    // and the UTF-8 stay; comparison ignores ASCII case only.
-    EXPECT_EQ(DataFolder::CampaignFolderName("Summer sale 2026!"), "SUMMER SALE 2026!");
-    EXPECT_EQ(DataFolder::CampaignFolderName("\xC3\xA9t\xC3\xA9 \xC3\x9C"),
-              "\xC3\xA9T\xC3\xA9 \xC3\x9C");
+TEST(DataFolderTest, CampaignFolderNamesUpperCaseTheWholeNameInUnicode) {
+    // Situation: names with ASCII letters, accented, German, Greek and
+    // Cyrillic letters, and a name that is not UTF-8.
+    // Expected: every letter upper-cased by Unicode's full mappings, blanks
+    // and punctuation kept; the bytes that are not UTF-8 kept as they are.
+    const std::pair<const char*, const char*> cases[] = {
+        {"Summer sale 2026!", "SUMMER SALE 2026!"},
+        {"café", "CAFÉ"},
+        {"été über", "ÉTÉ ÜBER"},
+        {"Straße", "STRASSE"},
+        {"σοφία", "ΣΟΦΊΑ"},
+        {"распродажа", "РАСПРОДАЖА"},
+        {"istanbul", "ISTANBUL"},
+        {"caf\xE9 d\xE9j\xE0", "CAF\xE9 D\xE9J\xE0"},
+    };
+    for (const auto& [name, folder] : cases) {
+        EXPECT_EQ(DataFolder::CampaignFolderName(name), folder) << name;
+    }
+}
+
+TEST(DataFolderTest, CampaignNamesMatchInAnyUnicodeLetterCase) {
+    // Situation: pairs of names that differ in letter case inside and outside
+    // ASCII, an earlier version's ASCII-only folder name, and different names.
+    // Expected: the same campaign exactly when they upper-case alike.
     EXPECT_TRUE(DataFolder::SameCampaignName("Summer SALE", "SUMMER sale"));
-    EXPECT_FALSE(DataFolder::SameCampaignName("\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89"));
+    EXPECT_TRUE(DataFolder::SameCampaignName("café", "CAFÉ"));
+    EXPECT_TRUE(DataFolder::SameCampaignName("CAFé", "Café"));
+    EXPECT_TRUE(DataFolder::SameCampaignName("Straße", "STRASSE"));
+    EXPECT_TRUE(DataFolder::SameCampaignName("caf\xE9", "CAF\xE9"));
+    EXPECT_FALSE(DataFolder::SameCampaignName("café", "cafe"));
     EXPECT_FALSE(DataFolder::SameCampaignName("A", "AB"));
+    EXPECT_FALSE(DataFolder::SameCampaignName("caf\xE9", "CAF\xC9"));
+}
+
+TEST(DataFolderTest, AnEarlierVersionsAsciiOnlyFolderIsStillFound) {
+    // Situation: a data folder holding "CAFé", the folder an earlier version
+    // made for "café"; later a folder "CAFÉ" appears beside it.
+    // Expected: "café" finds "CAFé" while it is the only one (and so does
+    // "CAFÉ" given the list's line "CAFé"), then "CAFÉ"; a name without such a
+    // folder, or with a list line of another campaign, gets the Unicode name.
+    test::TempFolder temp;
+    const DataFolder data = DataFolder::Open(temp.Path() + "data");
+    EXPECT_EQ(data.ExistingCampaignFolderName("café"), "CAFÉ");
+    std::filesystem::create_directory(data.Path() + "CAFé");
+    EXPECT_EQ(data.ExistingCampaignFolderName("café"), "CAFé");
+    EXPECT_EQ(data.CampaignFolder("Café"), data.Path() + "CAFé/");
+    EXPECT_EQ(data.ExistingCampaignFolderName("CAFé"), "CAFé");
+    EXPECT_EQ(data.ExistingCampaignFolderName("thé"), "THÉ");
+    // Typed in upper case, the old folder is found through the list's line.
+    EXPECT_EQ(data.ExistingCampaignFolderName("CAFÉ"), "CAFÉ");
+    EXPECT_EQ(data.ExistingCampaignFolderName("CAFÉ", "CAFé"), "CAFé");
+    std::filesystem::create_directory(data.Path() + "OTHER");
+    EXPECT_EQ(data.ExistingCampaignFolderName("CAFÉ", "OTHER"), "CAFÉ");
+    std::filesystem::create_directory(data.Path() + "CAFÉ");
+    EXPECT_EQ(data.ExistingCampaignFolderName("CAFÉ", "CAFé"), "CAFÉ");
+    EXPECT_EQ(data.CampaignFolder("café"), data.Path() + "CAFÉ/");
 }
 
 TEST(DataFolderTest, NameRefusalKeepsNamesToOneEntryOfAFolder) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <locale.h>
+
 namespace kavri {
 namespace {
 
@@ -261,6 +263,127 @@ TEST(DateFormatTest, LocaleNamesInAnotherCharacterSetAreNotUsed) {
               "06:00:00 PM");
 }
 
+// The LC_TIME texts of three glibc locales, as `locale -k` gives them, so the
+// tests below do not depend on which locales a machine has installed.
+LocaleTimeTexts UsTexts() {
+    LocaleTimeTexts texts;
+    texts.DateFormat = "%m/%d/%Y";
+    texts.TimeFormat = "%r";
+    texts.TimeFormatAmPm = "%I:%M:%S %p";
+    return texts;
+}
+
+LocaleTimeTexts BritishTexts() {
+    LocaleTimeTexts texts;
+    texts.DateFormat = "%d/%m/%y";
+    texts.TimeFormat = "%T";
+    texts.TimeFormatAmPm = "%l:%M:%S %P %Z";
+    texts.Names.Am = "am";
+    texts.Names.Pm = "pm";
+    return texts;
+}
+
+LocaleTimeTexts CTexts() {
+    LocaleTimeTexts texts;
+    texts.DateFormat = "%m/%d/%y";
+    texts.TimeFormat = "%H:%M:%S";
+    texts.TimeFormatAmPm = "%I:%M:%S %p";
+    return texts;
+}
+
+TEST(DateFormatTest, StoredFormIsIsoWhateverTheRegion) {
+    // Situation: the stored form built on the US, British, C and a German
+    // regional form writes a date-time, a midnight and a time of day.
+    // Expected: the same ISO 8601 texts from all four; the date alone at
+    // midnight; the time as HH:MM:SS, also in the afternoon.
+    const DateFormat regions[] = {DateFormat::FromLocaleTexts(UsTexts()),
+                                  DateFormat::FromLocaleTexts(BritishTexts()),
+                                  DateFormat::FromLocaleTexts(CTexts()), German()};
+    for (const DateFormat& region : regions) {
+        const DateFormat stored = DateFormat::Stored(region);
+        EXPECT_EQ(stored.FormatDateTime(Make(2026, 12, 1, 9)), "2026-12-01 09:00:00")
+            << region.DatePattern();
+        EXPECT_EQ(stored.FormatDateTime(Make(2026, 12, 1)), "2026-12-01") << region.DatePattern();
+        EXPECT_EQ(stored.FormatTime(*TDateTime::FromTime(21, 5, 9)), "21:05:09")
+            << region.TimePattern();
+        EXPECT_EQ(stored.DatePattern(), "%Y-%m-%d");
+        EXPECT_EQ(stored.TimePattern(), "%H:%M:%S");
+    }
+}
+
+TEST(DateFormatTest, WrittenUnderOneRegionReadUnderAnotherIsTheSameMoment) {
+    // Situation: a date-time and a time stored by a process in each of the US,
+    // British and C regions, read by a process in each of them.
+    // Expected: every reader gets the moment the writer stored (an American
+    // 12/01/2026 09:00:00 AM once read as 30 December 1899 under C, and a C
+    // 12/01/2026 as 12 January under en_GB).
+    const LocaleTimeTexts regions[] = {UsTexts(), BritishTexts(), CTexts()};
+    const TDateTime moment = Make(2026, 12, 1, 21, 30, 5);
+    for (const LocaleTimeTexts& writer : regions) {
+        const DateFormat written = DateFormat::Stored(DateFormat::FromLocaleTexts(writer));
+        const std::string text = written.FormatDateTime(moment);
+        const std::string time = written.FormatTime(moment.TimePart());
+        for (const LocaleTimeTexts& reader : regions) {
+            const DateFormat read = DateFormat::Stored(DateFormat::FromLocaleTexts(reader));
+            TDateTime back;
+            EXPECT_TRUE(read.ParseDateTime(text, back)) << writer.DateFormat << " " << text;
+            EXPECT_EQ(back, moment) << writer.DateFormat << " -> " << reader.DateFormat;
+            EXPECT_TRUE(read.ParseTime(time, back)) << time;
+            EXPECT_EQ(back, moment.TimePart()) << writer.DateFormat << " -> " << reader.DateFormat;
+        }
+    }
+}
+
+TEST(DateFormatTest, StoredFormStillReadsTheRegionalFormOfEarlierVersions) {
+    // Situation: texts that an earlier version wrote in the reader's own
+    // region (US, 12-hour), ISO texts, and texts in neither form.
+    // Expected: both forms read; ISO wins where the two could differ; the
+    // rest is refused.
+    const DateFormat stored = DateFormat::Stored(DateFormat::FromLocaleTexts(UsTexts()));
+    const ParseCase dateTimes[] = {
+        {"12/01/2026 09:00:00 AM", Make(2026, 12, 1, 9)},
+        {"12/01/2026 09:00:00 PM", Make(2026, 12, 1, 21)},
+        {"12/01/2026", Make(2026, 12, 1)},
+        {"2026-12-01 09:00:00", Make(2026, 12, 1, 9)},
+        {"2026-12-01", Make(2026, 12, 1)},
+        {"01.12.2026", std::nullopt},
+        {"13/01/2026", std::nullopt},
+    };
+    for (const ParseCase& c : dateTimes) {
+        TDateTime out(-7.0);
+        EXPECT_EQ(stored.ParseDateTime(c.Text, out), c.Expected.has_value()) << c.Text;
+        EXPECT_EQ(out, c.Expected.value_or(TDateTime(-7.0))) << c.Text;
+    }
+    const ParseCase times[] = {
+        {"09:00:00 PM", *TDateTime::FromTime(21, 0, 0)},
+        {"21:00:00", *TDateTime::FromTime(21, 0, 0)},
+        {"12:30:00 AM", *TDateTime::FromTime(0, 30, 0)},
+        {"9 PM", std::nullopt},
+    };
+    for (const ParseCase& c : times) {
+        TDateTime out(-7.0);
+        EXPECT_EQ(stored.ParseTime(c.Text, out), c.Expected.has_value()) << c.Text;
+        EXPECT_EQ(out, c.Expected.value_or(TDateTime(-7.0))) << c.Text;
+    }
+    // The stored form of a stored form reads the same regional form.
+    TDateTime out;
+    EXPECT_TRUE(DateFormat::Stored(stored).ParseDateTime("12/01/2026 09:00:00 PM", out));
+    EXPECT_EQ(out, Make(2026, 12, 1, 21));
+}
+
+TEST(DateFormatTest, IsoReadsFirstEvenWhereARegionalPatternWouldTakeIt) {
+    // Situation: a regional pattern "%Y-%d-%m" (day before month) that reads
+    // the digits of an ISO date another way.
+    // Expected: an ISO text is the ISO moment; the regional text still reads
+    // where ISO cannot.
+    const DateFormat odd("%Y-%d-%m", "%H:%M:%S");
+    TDateTime out;
+    ASSERT_TRUE(odd.ParseDateTime("2026-01-12", out));
+    EXPECT_EQ(out, Make(2026, 1, 12));
+    ASSERT_TRUE(odd.ParseDateTime("2026-31-12", out));
+    EXPECT_EQ(out, Make(2026, 12, 31));
+}
+
 // Sets locale variables for one test and puts the old values back.
 class ScopedEnvironment {
 public:
@@ -304,6 +427,43 @@ TEST(DateFormatTest, LocaleFormsHaveFourDigitYearsAndSeconds) {
         TDateTime back;
         EXPECT_TRUE(format.ParseDateTime("2026-12-07 10:11:12", back)) << name;
         EXPECT_EQ(back, Make(2026, 12, 7, 10, 11, 12)) << name;
+    }
+}
+
+bool LocaleInstalled(const char* name) {
+    locale_t locale = newlocale(LC_TIME_MASK, name, nullptr);
+    if (locale == nullptr) {
+        return false;
+    }
+    freelocale(locale);
+    return true;
+}
+
+TEST(DateFormatTest, InstalledLocalesReadWhatEachOtherStored) {
+    // Situation: the machine's en_US, en_GB and C locales (package
+    // locales-all); each stores a refusal time and a window end, each reads.
+    // Expected: the regional forms are those of the locale (so the test sees
+    // real locales), and every reader gets the stored moment.
+    const char* const names[] = {"en_US.UTF-8", "en_GB.UTF-8", "C"};
+    for (const char* name : names) {
+        if (!LocaleInstalled(name)) {
+            GTEST_SKIP() << name << " is not installed (Debian package locales-all)";
+        }
+    }
+    EXPECT_EQ(DateFormat::FromLocale("en_US.UTF-8").FormatDateTime(Make(2026, 12, 1, 9)),
+              "12/01/2026 09:00:00 AM");
+    EXPECT_EQ(DateFormat::FromLocale("en_GB.UTF-8").FormatDate(Make(2026, 12, 1)), "01/12/2026");
+    const TDateTime moment = Make(2026, 12, 1, 9, 0, 0);
+    for (const char* writer : names) {
+        const std::string text =
+            DateFormat::Stored(DateFormat::FromLocale(writer)).FormatDateTime(moment);
+        EXPECT_EQ(text, "2026-12-01 09:00:00") << writer;
+        for (const char* reader : names) {
+            TDateTime back;
+            EXPECT_TRUE(
+                DateFormat::Stored(DateFormat::FromLocale(reader)).ParseDateTime(text, back));
+            EXPECT_EQ(back, moment) << writer << " -> " << reader;
+        }
     }
 }
 

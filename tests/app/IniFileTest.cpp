@@ -148,7 +148,7 @@ TEST_F(IniFileTest, WritesCrLfLinesByteExact) {
     ASSERT_TRUE(ini.WriteBool("SETTINGS", "Enabled", false));
     EXPECT_EQ(Slurp(m_path),
               "[(00:11:22:33:44:55)]\r\nname=Other\r\nCOD=5898764\r\n"
-              "DateTime=07.12.2026 10:11:12\r\n[SETTINGS]\r\nEnabled=0\r\n");
+              "DateTime=2026-12-07 10:11:12\r\n[SETTINGS]\r\nEnabled=0\r\n");
     EXPECT_TRUE(ini.LastError().empty());
 }
 
@@ -268,10 +268,10 @@ TEST_F(IniFileTest, ReadsBooleansAsIntegers) {
 }
 
 TEST_F(IniFileTest, ReadsDateTimesInRegionalAndIsoFormAndGarbageAsDefault) {
-    // Situation: date-times and times stored by this region, by ISO 8601 and
-    // broken.
-    // Expected: the values for both forms, the default otherwise; a date-time
-    // at midnight is stored as the date alone.
+    // Situation: date-times and times stored by this region (as earlier
+    // versions did), by ISO 8601 and broken; then values written.
+    // Expected: the values for both forms, the default otherwise; written in
+    // ISO 8601 whatever the region, a date-time at midnight as the date alone.
     Spill(m_path,
           "[R]\r\nRegional=07.12.2026 10:11:12\r\nIso=2026-12-07T10:11:12\r\n"
           "DateOnly=29.02.2024\r\nBad=31.02.2026\r\nWords=yesterday\r\n"
@@ -292,13 +292,44 @@ TEST_F(IniFileTest, ReadsDateTimesInRegionalAndIsoFormAndGarbageAsDefault) {
     ASSERT_TRUE(
         ini.WriteDateTime("W", "Last", *TDateTime::FromParts({2024, 2, 29, 23, 59, 59, 0})));
     ASSERT_TRUE(ini.WriteTime("W", "Noon", TDateTime(0.5)));
-    EXPECT_EQ(ini.ReadString("W", "Midnight", ""), "01.03.1900");
-    EXPECT_EQ(ini.ReadString("W", "Last", ""), "29.02.2024 23:59:59");
+    EXPECT_EQ(ini.ReadString("W", "Midnight", ""), "1900-03-01");
+    EXPECT_EQ(ini.ReadString("W", "Last", ""), "2024-02-29 23:59:59");
     EXPECT_EQ(ini.ReadString("W", "Noon", ""), "12:00:00");
     EXPECT_EQ(ini.ReadDateTime("W", "Last", fallback),
               *TDateTime::FromParts({2024, 2, 29, 23, 59, 59, 0}));
     EXPECT_FALSE(ini.WriteDateTime("W", "Nan", TDateTime(1e12)));
     EXPECT_FALSE(ini.ValueExists("W", "Nan"));
+}
+
+TEST_F(IniFileTest, DatesWrittenInOneRegionReadTheSameInAnother) {
+    // Situation: a window and a refusal time written by processes in the US
+    // (12-hour), British and C regions, through the write functions and
+    // through Format() as the record writers use it; each read in the others.
+    // Expected: ISO 8601 on disk every time; each reader the same moments.
+    const DateFormat regions[] = {DateFormat("%m/%d/%Y", "%I:%M:%S %p"),
+                                  DateFormat("%d/%m/%Y", "%H:%M:%S"),
+                                  DateFormat("%m/%d/%Y", "%H:%M:%S")};
+    const TDateTime start = *TDateTime::FromParts({2026, 12, 1, 9, 0, 0, 0});
+    const TDateTime refused = *TDateTime::FromParts({2026, 1, 12, 21, 15, 0, 0});
+    for (const DateFormat& writer : regions) {
+        std::filesystem::remove(m_path);
+        IniFile written(m_path, writer);
+        ASSERT_TRUE(written.WriteDateTime("SETTINGS", "StartDateTime", start));
+        ASSERT_TRUE(written.WriteTime("SETTINGS", "EndTime", refused.TimePart()));
+        ASSERT_TRUE(written.WriteString("(00:11:22:33:44:55)", "DateTime",
+                                        written.Format().FormatDateTime(refused)));
+        EXPECT_EQ(Slurp(m_path),
+                  "[SETTINGS]\r\nStartDateTime=2026-12-01 09:00:00\r\nEndTime=21:15:00\r\n"
+                  "[(00:11:22:33:44:55)]\r\nDateTime=2026-01-12 21:15:00\r\n")
+            << writer.DatePattern();
+        for (const DateFormat& reader : regions) {
+            const IniFile read(m_path, reader);
+            EXPECT_EQ(read.ReadDateTime("SETTINGS", "StartDateTime", TDateTime()), start);
+            EXPECT_EQ(read.ReadTime("SETTINGS", "EndTime", TDateTime()), refused.TimePart());
+            EXPECT_EQ(read.ReadDateTime("(00:11:22:33:44:55)", "DateTime", TDateTime()), refused)
+                << writer.DatePattern() << " -> " << reader.DatePattern();
+        }
+    }
 }
 
 TEST_F(IniFileTest, HostileValueStaysOneValueOfItsSection) {

@@ -86,8 +86,8 @@ TEST_F(CampaignCommandsTest, EveryScheduleModeRoundTripsThroughAddListAndShow) {
     // Situation: one campaign per mode, the time window once in ISO and once
     // in the regional day-first form, times with and without seconds.
     // Expected: list shows them in creation order with the main window's
-    // texts; show gives back every value typed; the record stores the regional
-    // forms.
+    // texts; show gives back every value typed; the record stores ISO 8601
+    // whatever form was typed.
     CampaignOptions continuous = WithFile();
     AddOk("Summer sale", continuous);
 
@@ -150,8 +150,9 @@ TEST_F(CampaignCommandsTest, EveryScheduleModeRoundTripsThroughAddListAndShow) {
     EXPECT_EQ(shown["Mon"], "0");
 
     const std::string record = Slurp(m_data + "REGIONAL WINDOW/settings.dat");
-    EXPECT_NE(record.find("StartDateTime=01.07.2026\r\n"), std::string::npos) << record;
-    EXPECT_NE(record.find("EndDateTime=31.07.2026 23:59:59\r\n"), std::string::npos) << record;
+    // Typed in the regional form, stored in ISO 8601 for every locale.
+    EXPECT_NE(record.find("StartDateTime=2026-07-01\r\n"), std::string::npos) << record;
+    EXPECT_NE(record.find("EndDateTime=2026-07-31 23:59:59\r\n"), std::string::npos) << record;
     EXPECT_EQ(Slurp(m_data + "SUMMER SALE/promo.mp3"), Slurp(m_source));
 }
 
@@ -252,6 +253,12 @@ TEST_F(CampaignCommandsTest, ScheduleMistakesAreRefusedBeforeAnythingIsWritten) 
         {[](CampaignOptions& o) { o.Scheduling = "weekly"; },
          "kavrictl: --scheduling: \"weekly\" is not a mode (continuous, time-based, "
          "day-of-week)\n"},
+        // A wrong value given alone is named before the values left out.
+        {[](CampaignOptions& o) { o.Days = "monday"; },
+         "kavrictl: --days: \"monday\" is not a day (mon, tue, wed, thu, fri, sat, sun)\n"},
+        {[](CampaignOptions& o) { o.Until = "tomorrow"; },
+         "kavrictl: --until: \"tomorrow\" is not a date and time (like 2026-12-09 14:15:16 or "
+         "09.12.2026 14:15:16)\n"},
     };
     for (const Case& c : cases) {
         CampaignOptions options = WithFile();
@@ -493,6 +500,71 @@ TEST_F(CampaignCommandsTest, ListAndRefusalsSpeakTheDataFoldersLanguage) {
     const Outcome again = Add("shop", options);
     EXPECT_EQ(again.Status, 1);
     EXPECT_EQ(again.Err, "kavrictl: Eine Kampagne mit diesem Namen existiert bereits.\n");
+}
+
+TEST_F(CampaignCommandsTest, NamesOutsideAsciiAreUpperCasedAndClashInAnyCase) {
+    // Situation: a campaign "café", then "CAFÉ" and "Café" added, and the
+    // first shown, edited and removed under other letter cases.
+    // Expected: one folder "CAFÉ"; both others refused as existing; every
+    // command finds it; removal takes its folder and line.
+    AddOk("café", WithFile());
+    EXPECT_TRUE(std::filesystem::is_directory(m_data + "CAFÉ"));
+    EXPECT_EQ(Slurp(m_data + "campaigns.dat"), "CAFÉ\r\n");
+    ExpectRefused(Add("CAFÉ", WithFile()), "kavrictl: A campaign with this name already exists.\n");
+    ExpectRefused(Add("Café", WithFile()), "kavrictl: A campaign with this name already exists.\n");
+    EXPECT_EQ(test::KeyValueLines(Show("CAFÉ").Out)["Name"], "café");
+    CampaignOptions off;
+    off.Enabled = false;
+    ASSERT_EQ(Edit("Café", off).Status, 0);
+    EXPECT_EQ(List().Out, "café\tFile based\tdisabled\tContinuous\n");
+    ASSERT_EQ(Run([](CampaignCommands& c) { return c.Remove("CAFÉ"); }).Status, 0);
+    EXPECT_FALSE(std::filesystem::exists(m_data + "CAFÉ"));
+    EXPECT_EQ(Slurp(m_data + "campaigns.dat"), "");
+}
+
+TEST_F(CampaignCommandsTest, AnEarlierVersionsAsciiOnlyFolderIsStillUsed) {
+    // Situation: a data folder of an earlier version, which upper-cased ASCII
+    // letters only: the line "CAFé" and the folder "CAFé".
+    // Expected: the campaign lists, shows and edits in its old folder; a new
+    // "CAFÉ" is refused as existing; removal deletes the old folder.
+    std::filesystem::create_directories(m_data + "CAFé");
+    Spill(m_data + "campaigns.dat", "CAFé\r\n");
+    Spill(m_data + "CAFé/settings.dat",
+          "[SETTINGS]\r\nName=café\r\nType=0\r\nScheduling=0\r\nEnabled=1\r\n"
+          "FileName=promo.mp3\r\n");
+    Spill(m_data + "CAFé/promo.mp3", "old");
+    EXPECT_EQ(List().Out, "café\tFile based\tenabled\tContinuous\n");
+    EXPECT_EQ(test::KeyValueLines(Show("Café").Out)["FileName"], "promo.mp3");
+    ExpectRefused(Add("CAFÉ", WithFile()), "kavrictl: A campaign with this name already exists.\n");
+    CampaignOptions off;
+    off.Enabled = false;
+    const Outcome edited = Edit("CAFÉ", off);
+    ASSERT_EQ(edited.Status, 0) << edited.Err;
+    EXPECT_NE(Slurp(m_data + "CAFé/settings.dat").find("Enabled=0"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(m_data + "CAFÉ"));
+    ASSERT_EQ(Run([](CampaignCommands& c) { return c.Remove("café"); }).Status, 0);
+    EXPECT_FALSE(std::filesystem::exists(m_data + "CAFé"));
+    EXPECT_EQ(Slurp(m_data + "campaigns.dat"), "");
+}
+
+TEST_F(CampaignCommandsTest, CampaignListLinesSurviveAByteOrderMarkAndAnotherCodePage) {
+    // Situation: campaigns.dat starts with a byte-order mark and holds a line
+    // in an 8-bit code page; a campaign is then added and another removed.
+    // Expected: the first campaign lists by its name (not UNDEFINED); the
+    // 8-bit line is reported escaped on standard error and stays in the file
+    // byte for byte.
+    AddOk("Summer", WithFile());
+    AddOk("Winter", WithFile());
+    Spill(m_data + "campaigns.dat", "\xEF\xBB\xBFSUMMER\r\nCAF\xC9\r\nWINTER\r\n");
+    const Outcome list = List();
+    EXPECT_EQ(list.Status, 0);
+    EXPECT_EQ(list.Out,
+              "Summer\tFile based\tenabled\tContinuous\n"
+              "Winter\tFile based\tenabled\tContinuous\n");
+    EXPECT_EQ(list.Err, "kavrictl: warning: the campaign list line \"CAF\\xC9\" is skipped\n");
+    AddOk("Spring", WithFile());
+    ASSERT_EQ(Run([](CampaignCommands& c) { return c.Remove("Summer"); }).Status, 0);
+    EXPECT_EQ(Slurp(m_data + "campaigns.dat"), "CAF\xC9\r\nWINTER\r\nSPRING\r\n");
 }
 
 TEST_F(CampaignCommandsTest, UnreadableCampaignListFailsInsteadOfListingNothing) {

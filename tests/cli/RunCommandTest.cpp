@@ -8,8 +8,10 @@
 #include "cli/RunCommand.h"
 
 #include <gtest/gtest.h>
+#include <CLI/CLI.hpp>
 
 #include "CliTestSupport.h"
+#include "cli/Commands.h"
 
 #include <algorithm>
 #include <chrono>
@@ -422,6 +424,109 @@ TEST(RunCommand, OneCycleOnTheRealClocks) {
     EXPECT_EQ(content.str(), "Open today") << inbox;
     const IniFile accepted(folder.Campaign("SUMMER") + "accepted.dat");
     EXPECT_EQ(accepted.ReadSections(), std::vector<std::string>{kAnna});
+}
+
+// The lines of out so far, without disturbing the writer.
+std::vector<std::string> LinesSoFar(std::FILE* out) {
+    std::string text;
+    char buffer[4096];
+    off_t at = 0;
+    for (ssize_t n = 0; (n = ::pread(fileno(out), buffer, sizeof buffer, at)) > 0; at += n) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return Lines(text);
+}
+
+TEST(RunCommand, CampaignChangesFromAnotherProcessCountFromTheNextCycle) {
+    // Situation: the run sends "Spring" to a phone; after the first cycle
+    // another process disables "Spring" and adds "Summer"; after the second it
+    // takes "Summer" off the campaign list again.
+    // Expected: cycle 2 sends "Summer" (the disabled campaign is not sent to
+    // anyone), cycle 3 has no campaign and refuses the phone for that reason.
+    Folder folder;
+    folder.AddCampaign("Spring", "spring offer");
+    {
+        AppSettings settings = folder.Settings();
+        ASSERT_TRUE(settings.SetMaxConnections(1));
+        ASSERT_TRUE(settings.SetIdleTimeout(1));
+    }
+    ManualSession session(
+        "stacks microsoft\n"
+        "radio (00:1A:7D:DA:71:13) \"Shop Radio\"\n"
+        "device (00:17:E5:3A:91:02) \"Anna's Phone\" class 0x5A020C\n"
+        "  service 9 \"OBEX Object Push\" 0x1105\n",
+        folder.Root() / "inboxes");
+    const ManualDateTimeClock clock(Morning());
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    int stage = 0;
+    RunEnvironment environment = session.Environment(clock, [&] {
+        const std::vector<std::string> lines = LinesSoFar(out);
+        const auto disconnects = std::count_if(lines.begin(), lines.end(), [](const auto& line) {
+            return line.find("\tdisconnected\t") != std::string::npos;
+        });
+        if (stage == 0 && disconnects == 1) {
+            stage = 1;
+            IniFile record(folder.Campaign("SPRING") + "settings.dat", DateFormat::Iso());
+            ASSERT_TRUE(record.WriteString("SETTINGS", "Enabled", "0"));
+            folder.AddCampaign("Summer", "summer offer");
+        } else if (stage == 1 && disconnects == 2) {
+            stage = 2;
+            std::ofstream(DataFolder::Open(folder.Data()).CampaignsFile(),
+                          std::ios::binary | std::ios::trunc)
+                << "SPRING\r\n";
+        }
+    });
+    RunOptions options;
+    options.DataFolder = folder.Data();
+    options.Cycles = 3;
+    const int status = RunSenderIn(environment, options, out, err);
+    EXPECT_EQ(status, 0) << Drain(err);
+    std::vector<std::string> decisions;
+    for (const std::string& line : Lines(Drain(out))) {
+        for (const char* event :
+             {"\tdiscovery-complete\t", "\taccept\t", "\trefuse\t", "\tsend-complete\t"}) {
+            if (line.find(event) != std::string::npos) {
+                decisions.push_back(line);
+            }
+        }
+    }
+    const std::string anna = "Anna's Phone";
+    EXPECT_EQ(decisions, (std::vector<std::string>{
+                             Line("discovery-complete", "-", "-", "Spring", "-"),
+                             Line("accept", kAnna, anna, "Spring", "-"),
+                             Line("send-complete", kAnna, anna, "Spring", "0x00000000"),
+                             Line("discovery-complete", "-", "-", "Summer", "-"),
+                             Line("accept", kAnna, anna, "Summer", "-"),
+                             Line("send-complete", kAnna, anna, "Summer", "0x00000000"),
+                             Line("discovery-complete", "-", "-", "-", "-"),
+                             Line("refuse", kAnna, anna, "-", "no-campaign"),
+                         }));
+    EXPECT_EQ(stage, 2);
+}
+
+TEST(RunRegistration, ACycleCountThatIsNoWholeNumberIsAPlainUsageError) {
+    // Situation: --cycles -1, --cycles 2.5 and --cycles 3 on the command line.
+    // Expected: the first two are refused by the parser with one short
+    // message naming the value; the third parses.
+    for (const std::string value : {"-1", "2.5"}) {
+        CLI::App app;
+        const GlobalOptions global;
+        RegisterRunCommand(app, global);
+        std::string message;
+        try {
+            app.parse("run --cycles " + value, false);
+        } catch (const CLI::ParseError& e) {
+            message = e.what();
+        }
+        EXPECT_NE(message.find("\"" + value + "\" is not a number of cycles"), std::string::npos)
+            << message;
+        EXPECT_LT(message.size(), 120u) << message;
+    }
+    CLI::App app;
+    const GlobalOptions global;
+    RegisterRunCommand(app, global);
+    EXPECT_NO_THROW(app.parse("run --cycles 3", false));
 }
 
 TEST(StopSignals, ASignalOnlyMarksThePipeAndHandlersComeBack) {

@@ -4,7 +4,8 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev qt6-base-dev libjpeg62-turbo-dev clang-format
-          libcli11-dev libopenobex2-dev obexftp fonts-dejavu-core)
+          libcli11-dev libopenobex2-dev obexftp fonts-dejavu-core
+          libicu-dev locales-all)
 
 missing=()
 for p in "${packages[@]}"; do

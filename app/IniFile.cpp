@@ -1,5 +1,8 @@
 #include "app/IniFile.h"
 
+#include "app/FileLock.h"
+#include "app/TemporaryFiles.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -618,30 +621,58 @@ bool WriteAll(int fd, std::string_view text) {
 
 }  // namespace
 
-std::shared_ptr<const IniFile::Document> IniFile::Load(Loaded* loaded) const {
+std::shared_ptr<const IniFile::Document> IniFile::Load(Loaded* loaded, std::string* error,
+                                                       bool fresh) const {
+    const auto unreadable = [&](const std::string& why) -> std::shared_ptr<const Document> {
+        if (error != nullptr) {
+            *error = "cannot read " + m_path + ": " + why;
+        }
+        return nullptr;
+    };
     // One stat per read: an unchanged file is served from the cache.
     struct stat st {};
-    if (::stat(m_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
-        return nullptr;
+    if (::stat(m_path.c_str(), &st) != 0) {
+        // Only a file that is not there is empty; anything else that stops
+        // the read is an error the caller must not take for an empty file.
+        return errno == ENOENT ? nullptr : unreadable(ErrorText(errno));
     }
-    std::shared_ptr<const Document> doc = m_cache->m_impl->Find(FileStamp::Of(st));
+    if (!S_ISREG(st.st_mode)) {
+        return unreadable("not a regular file");
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
+        return unreadable("larger than " + std::to_string(kMaxFileSize) + " bytes");
+    }
+    std::shared_ptr<const Document> doc =
+        fresh ? nullptr : m_cache->m_impl->Find(FileStamp::Of(st));
     if (doc == nullptr) {
         const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            return nullptr;
+            // Replaced by a rename in between cannot make it vanish; removed
+            // with its campaign folder can.
+            return errno == ENOENT ? nullptr : unreadable(ErrorText(errno));
         }
         std::string text;
         // The stamp is taken from the open file, so it belongs to what is read
         // even if the file was replaced since the stat above.
+        errno = 0;
         const bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                           ReadAll(fd, static_cast<std::size_t>(st.st_size), text);
+        const int readError = errno;
         ::close(fd);
         if (!read) {
-            return nullptr;
+            return unreadable(readError != 0 ? ErrorText(readError) : "larger than the size limit");
         }
-        doc = Document::Parse(std::move(text));
-        m_cache->m_impl->Store(FileStamp::Of(st), doc);
+        if (fresh) {
+            // The same bytes as the parse in the cache: no need to parse again.
+            std::shared_ptr<const Document> cached = m_cache->m_impl->Find(FileStamp::Of(st));
+            if (cached != nullptr && cached->Text == text) {
+                doc = std::move(cached);
+            }
+        }
+        if (doc == nullptr) {
+            doc = Document::Parse(std::move(text));
+            m_cache->m_impl->Store(FileStamp::Of(st), doc);
+        }
     }
     if (loaded != nullptr) {
         loaded->Stamp = FileStamp::Of(st);
@@ -651,7 +682,9 @@ std::shared_ptr<const IniFile::Document> IniFile::Load(Loaded* loaded) const {
 }
 
 IniFile::Snapshot IniFile::ReadSnapshot() const {
-    return Snapshot(Load(), m_format);
+    std::string error;
+    std::shared_ptr<const Document> doc = Load(nullptr, &error, false);
+    return Snapshot(std::move(doc), m_format, std::move(error));
 }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
@@ -695,8 +728,9 @@ std::vector<std::pair<std::string, std::string>> IniFile::ReadSectionValues(
     return ReadSnapshot().ReadSectionValues(section);
 }
 
-IniFile::Snapshot::Snapshot(std::shared_ptr<const Document> document, DateFormat format)
-    : m_document(std::move(document)), m_format(std::move(format)) {}
+IniFile::Snapshot::Snapshot(std::shared_ptr<const Document> document, DateFormat format,
+                            std::string error)
+    : m_document(std::move(document)), m_format(std::move(format)), m_error(std::move(error)) {}
 
 std::string IniFile::Snapshot::ReadString(std::string_view section, std::string_view key,
                                           std::string_view defaultValue) const {
@@ -839,23 +873,30 @@ bool IniFile::Fail(std::string message) {
 }
 
 bool IniFile::LoadForWrite(Loaded& loaded) {
-    struct stat st {};
-    if (::stat(m_path.c_str(), &st) != 0) {
-        if (errno == ENOENT) {
-            return true;  // a new file
-        }
-        return Fail("cannot examine " + m_path + ": " + ErrorText(errno));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return Fail(m_path + " is not a regular file");
-    }
-    // A file that exists but cannot be read must not be replaced by one that
+    // Called under the file's lock: the bytes are read anew, so a change that
+    // another process made a moment ago is part of what is written back. A
+    // file that exists but cannot be read must not be replaced by one that
     // holds only the new entry.
-    loaded.Doc = Load(&loaded);
-    if (loaded.Doc == nullptr) {
-        return Fail("cannot read " + m_path);
+    std::string error;
+    loaded.Doc = Load(&loaded, &error, true);
+    if (!error.empty()) {
+        return Fail(std::move(error));
     }
     return true;
+}
+
+std::string IniFile::WriteTarget() const {
+    // A file reached through a symbolic link is replaced where it lives, so
+    // the link stays a link.
+    struct stat link {};
+    if (::lstat(m_path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* resolved = ::realpath(m_path.c_str(), nullptr)) {
+            std::string target = resolved;
+            std::free(resolved);
+            return target;
+        }
+    }
+    return m_path;
 }
 
 bool IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& edit) {
@@ -864,6 +905,10 @@ bool IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& ed
         return Fail(why);
     }
     std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
+    const FileLock fileLock(WriteTarget());
+    if (!fileLock.Locked()) {
+        return Fail(fileLock.Error());
+    }
     Loaded loaded;
     if (!LoadForWrite(loaded)) {
         return false;
@@ -979,21 +1024,14 @@ bool IniFile::Commit(const Loaded& loaded, std::shared_ptr<Document> next) {
     if (next->Text.size() > kMaxFileSize) {
         return Fail(m_path + " would grow past the size limit");
     }
-    // A file reached through a symbolic link is replaced where it lives, so
-    // the link stays a link.
-    std::string target = m_path;
-    struct stat link {};
-    if (::lstat(m_path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        if (char* resolved = ::realpath(m_path.c_str(), nullptr)) {
-            target = resolved;
-            std::free(resolved);
-        }
-    }
+    const std::string target = WriteTarget();
     const std::size_t slash = target.rfind('/');
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     if (base.empty()) {
         return Fail(m_path + " names no file");
     }
+    // What an interrupted write of an earlier process left here goes first.
+    RemoveStaleTemporaryFiles(FolderOf(target));
     static std::atomic<std::uint64_t> counter{0};
     const std::string temporary = FolderOf(target) + "/." + base + ".tmp-" +
                                   std::to_string(::getpid()) + "-" + std::to_string(++counter);
@@ -1116,6 +1154,10 @@ bool IniFile::EraseSection(std::string_view section) {
         return true;
     }
     std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
+    const FileLock fileLock(WriteTarget());
+    if (!fileLock.Locked()) {
+        return Fail(fileLock.Error());
+    }
     Loaded loaded;
     if (!LoadForWrite(loaded)) {
         return false;
@@ -1136,6 +1178,23 @@ bool IniFile::EraseSection(std::string_view section) {
     }
     text.append(doc.Text, copied);
     return Commit(loaded, Document::Parse(std::move(text)));
+}
+
+bool IniFile::Clear() {
+    std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
+    const FileLock fileLock(WriteTarget());
+    if (!fileLock.Locked()) {
+        return Fail(fileLock.Error());
+    }
+    Loaded loaded;
+    if (!LoadForWrite(loaded)) {
+        return false;
+    }
+    if (loaded.Doc == nullptr || loaded.Doc->Text.empty()) {
+        m_lastError.clear();
+        return true;
+    }
+    return Commit(loaded, Document::Parse(std::string()));
 }
 
 }  // namespace kavri

@@ -41,7 +41,17 @@ namespace kavri {
 // ("]", "=", control characters, empty, or starting with "[" or ";") is
 // refused, so text from the air cannot add sections or entries. A path that is
 // a symbolic link has the file it points to replaced. Writes through objects
-// sharing a Cache take turns; writes by other processes are not locked out.
+// sharing a Cache take turns, and so do writes by other processes: each write
+// holds an advisory lock on the file's companion lock file (FileLock) and
+// re-reads the file under it, so no process replaces the file from a copy that
+// misses another's change. Before a write creates its temporary file, the
+// temporary files that interrupted writes of dead processes left in the
+// folder are removed (TemporaryFiles).
+//
+// A missing file reads as empty. A file that exists but cannot be read (no
+// permission, not a regular file, too large, a read error) also reads as
+// empty through the single reads below, but a Snapshot tells it apart
+// (Snapshot::Error), and is never written over.
 //
 // Parsed files live in a Cache shared by default across the process and
 // checked on each read against the file's identity, size, and modification and
@@ -118,6 +128,10 @@ public:
         std::string_view section,
         const std::vector<std::pair<std::string_view, std::string_view>>& entries);
 
+    // Removes every section at once: the file is replaced by an empty one. True
+    // (and nothing created) when the file does not exist.
+    [[nodiscard]] bool Clear();
+
     // Removes every section of that name with all its entries, so no shadowed
     // duplicate comes to light afterwards. True (and the file untouched) when
     // there is no such section.
@@ -140,9 +154,16 @@ private:
     struct Loaded;
     struct SectionEdit;
 
-    std::shared_ptr<const Document> Load(Loaded* loaded = nullptr) const;
+    // The parsed file; null when it is missing, or when it cannot be read and
+    // then error (if given) says why. fresh reads the bytes even when the
+    // cache holds a parse of a file with the same stamp (writes, under the
+    // lock, must see exactly what is on disk).
+    std::shared_ptr<const Document> Load(Loaded* loaded, std::string* error, bool fresh) const;
     bool LoadForWrite(Loaded& loaded);
     bool Commit(const Loaded& loaded, std::shared_ptr<Document> next);
+    // The file whose bytes a write replaces: m_path, or where it leads when it
+    // is a symbolic link.
+    std::string WriteTarget() const;
     bool ApplyToSection(std::string_view section, const SectionEdit& edit);
     bool Fail(std::string message);
 
@@ -153,10 +174,16 @@ private:
 };
 
 // One parsed state of a file, unchanged by later writes. Reads behave as the
-// IniFile's reads; a missing or unreadable file reads as empty. A plain value:
-// copies share the parse; any thread. Nothing throws except std::bad_alloc.
+// IniFile's reads; a missing or unreadable file reads as empty, and Error()
+// tells the two apart. A plain value: copies share the parse; any thread.
+// Nothing throws except std::bad_alloc.
 class IniFile::Snapshot {
 public:
+    // Empty when the file was read or does not exist; otherwise one line with
+    // the path and the system's reason why it could not be read. A caller that
+    // decides from the file must not take such a snapshot for an empty file.
+    const std::string& Error() const { return m_error; }
+
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view defaultValue) const;
     std::int32_t ReadInteger(std::string_view section, std::string_view key,
@@ -177,10 +204,11 @@ public:
 
 private:
     friend class IniFile;
-    Snapshot(std::shared_ptr<const Document> document, DateFormat format);
+    Snapshot(std::shared_ptr<const Document> document, DateFormat format, std::string error);
 
     std::shared_ptr<const Document> m_document;
     DateFormat m_format;
+    std::string m_error;
 };
 
 // One section of a Snapshot, valid during the ForEachSection call that hands

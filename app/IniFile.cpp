@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -204,6 +205,20 @@ std::string FolderOf(const std::string& path) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Whether the file last changed (contents or metadata) at least a second ago.
+// Only such a file is trusted for a moment without a new look: a file that
+// changed just now is likely to change again at once, and may even change
+// within one timestamp tick without its stamp showing it.
+bool Settled(const struct stat& st) {
+    timespec now{};
+    if (::clock_gettime(CLOCK_REALTIME, &now) != 0) {
+        return false;
+    }
+    const timespec& changed = st.st_ctim.tv_sec >= st.st_mtim.tv_sec ? st.st_ctim : st.st_mtim;
+    return now.tv_sec - changed.tv_sec >= 2 ||
+           (now.tv_sec - changed.tv_sec == 1 && now.tv_nsec >= changed.tv_nsec);
 }
 
 // What identifies one version of a file on disk.
@@ -482,7 +497,64 @@ struct IniFile::Cache::Impl {
         std::uint64_t LastUse;
     };
 
-    explicit Impl(std::size_t budget) : Budget(budget) {}
+    Impl(std::size_t budget, std::chrono::nanoseconds recheckAfter)
+        : Budget(budget), RecheckAfter(recheckAfter) {}
+
+    // What a read of a path found a moment ago: the parse (null for a missing
+    // file) and when the file was last looked at.
+    struct Recent {
+        std::shared_ptr<const Document> Doc;
+        std::chrono::steady_clock::time_point Checked;
+        std::uint64_t Generation;
+    };
+    static constexpr std::size_t kMaxRecent = 1024;
+
+    std::uint64_t CurrentGeneration() {
+        std::lock_guard lock(Mutex);
+        return Generation;
+    }
+
+    // True, with doc set, when path was looked at less than RecheckAfter ago
+    // and nothing was stored or forgotten in this cache since.
+    bool FindRecent(const std::string& path, std::shared_ptr<const Document>& doc) {
+        if (RecheckAfter.count() <= 0) {
+            return false;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard lock(Mutex);
+        const auto it = RecentReads.find(path);
+        if (it == RecentReads.end() || it->second.Generation != Generation ||
+            now - it->second.Checked >= RecheckAfter) {
+            return false;
+        }
+        doc = it->second.Doc;
+        return true;
+    }
+
+    // Remembers what a read found, unless the cache changed since the read
+    // began (generation), so a parse older than a write is never remembered.
+    void RememberRecent(const std::string& path, std::shared_ptr<const Document> doc,
+                        std::uint64_t generation) {
+        if (RecheckAfter.count() <= 0) {
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard lock(Mutex);
+        if (generation != Generation) {
+            return;
+        }
+        if (RecentReads.size() >= kMaxRecent) {
+            RecentReads.clear();
+        }
+        RecentReads[path] = Recent{std::move(doc), now, generation};
+    }
+
+    // Any change of the parses makes every recent read look at its file again;
+    // the recent reads also let go of parses the budget evicts.
+    void ChangedLocked() {
+        ++Generation;
+        RecentReads.clear();
+    }
 
     std::shared_ptr<const Document> Find(const FileStamp& stamp) {
         std::lock_guard lock(Mutex);
@@ -496,6 +568,7 @@ struct IniFile::Cache::Impl {
 
     void Store(const FileStamp& stamp, std::shared_ptr<const Document> doc) {
         std::lock_guard lock(Mutex);
+        ChangedLocked();
         const Key key{stamp.Device, stamp.Inode};
         EraseLocked(key);
         const std::size_t bytes = doc->Bytes();
@@ -522,6 +595,7 @@ struct IniFile::Cache::Impl {
 
     void Forget(const FileStamp& stamp) {
         std::lock_guard lock(Mutex);
+        ChangedLocked();
         EraseLocked({stamp.Device, stamp.Inode});
     }
 
@@ -534,16 +608,20 @@ struct IniFile::Cache::Impl {
     }
 
     std::mutex Mutex;
+    std::unordered_map<std::string, Recent> RecentReads;
+    std::uint64_t Generation = 0;
     // Makes the read-modify-replace of writes in this process one at a time,
     // so two writers never lose each other's entries.
     std::mutex WriteMutex;
     std::unordered_map<Key, Entry, KeyHash> Entries;
     std::size_t Budget;
+    std::chrono::nanoseconds RecheckAfter;
     std::size_t Bytes = 0;
     std::uint64_t Tick = 0;
 };
 
-IniFile::Cache::Cache(std::size_t byteBudget) : m_impl(std::make_unique<Impl>(byteBudget)) {}
+IniFile::Cache::Cache(std::size_t byteBudget, std::chrono::nanoseconds recheckAfter)
+    : m_impl(std::make_unique<Impl>(byteBudget, recheckAfter)) {}
 
 IniFile::Cache::~Cache() = default;
 
@@ -554,6 +632,7 @@ std::shared_ptr<IniFile::Cache> IniFile::Cache::Process() {
 
 void IniFile::Cache::Clear() {
     std::lock_guard lock(m_impl->Mutex);
+    m_impl->ChangedLocked();
     m_impl->Entries.clear();
     m_impl->Bytes = 0;
 }
@@ -629,12 +708,25 @@ std::shared_ptr<const IniFile::Document> IniFile::Load(Loaded* loaded, std::stri
         }
         return nullptr;
     };
-    // One stat per read: an unchanged file is served from the cache.
+    Cache::Impl& cache = *m_cache->m_impl;
+    // A settled file looked at a moment ago is not looked at again: a stat
+    // costs more than the lookup it guards. Writes (fresh) always look.
+    if (!fresh && loaded == nullptr) {
+        std::shared_ptr<const Document> recent;
+        if (cache.FindRecent(m_path, recent)) {
+            return recent;
+        }
+    }
+    const std::uint64_t generation = cache.CurrentGeneration();
+    // One stat per read otherwise: an unchanged file is served from the cache.
     struct stat st {};
     if (::stat(m_path.c_str(), &st) != 0) {
         // Only a file that is not there is empty; anything else that stops
         // the read is an error the caller must not take for an empty file.
-        return errno == ENOENT ? nullptr : unreadable(ErrorText(errno));
+        if (errno == ENOENT) {
+            return nullptr;
+        }
+        return unreadable(ErrorText(errno));
     }
     if (!S_ISREG(st.st_mode)) {
         return unreadable("not a regular file");
@@ -642,8 +734,7 @@ std::shared_ptr<const IniFile::Document> IniFile::Load(Loaded* loaded, std::stri
     if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
         return unreadable("larger than " + std::to_string(kMaxFileSize) + " bytes");
     }
-    std::shared_ptr<const Document> doc =
-        fresh ? nullptr : m_cache->m_impl->Find(FileStamp::Of(st));
+    std::shared_ptr<const Document> doc = fresh ? nullptr : cache.Find(FileStamp::Of(st));
     if (doc == nullptr) {
         const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
@@ -664,19 +755,21 @@ std::shared_ptr<const IniFile::Document> IniFile::Load(Loaded* loaded, std::stri
         }
         if (fresh) {
             // The same bytes as the parse in the cache: no need to parse again.
-            std::shared_ptr<const Document> cached = m_cache->m_impl->Find(FileStamp::Of(st));
+            std::shared_ptr<const Document> cached = cache.Find(FileStamp::Of(st));
             if (cached != nullptr && cached->Text == text) {
                 doc = std::move(cached);
             }
         }
         if (doc == nullptr) {
             doc = Document::Parse(std::move(text));
-            m_cache->m_impl->Store(FileStamp::Of(st), doc);
+            cache.Store(FileStamp::Of(st), doc);
         }
     }
     if (loaded != nullptr) {
         loaded->Stamp = FileStamp::Of(st);
         loaded->Mode = st.st_mode;
+    } else if (!fresh && Settled(st)) {
+        cache.RememberRecent(m_path, doc, generation);
     }
     return doc;
 }
@@ -712,7 +805,11 @@ TDateTime IniFile::ReadTime(std::string_view section, std::string_view key,
 }
 
 bool IniFile::SectionExists(std::string_view section) const {
-    return ReadSnapshot().SectionExists(section);
+    // The accept decision's question: answered from the parse without making
+    // a snapshot of it.
+    const std::shared_ptr<const Document> doc = Load(nullptr, nullptr, false);
+    const Document::Slot* slot = doc != nullptr ? doc->FindSlot(Trim(section)) : nullptr;
+    return slot != nullptr && slot->HasKey != 0;
 }
 
 bool IniFile::ValueExists(std::string_view section, std::string_view key) const {

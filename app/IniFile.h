@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -54,12 +55,18 @@ namespace kavri {
 // (Snapshot::Error), and is never written over.
 //
 // Parsed files live in a Cache shared by default across the process and
-// checked on each read against the file's identity, size, and modification and
-// change times, so the many short-lived IniFile objects that open the same file
-// parse it once, a write through any of them is seen by all, and a change by
-// another program is read anew. A change by another program that keeps inode,
-// size and both times (within the file system's timestamp granularity) goes
-// unseen.
+// checked against the file's identity, size, and modification and change
+// times, so the many short-lived IniFile objects that open the same file parse
+// it once, a write through any of them is seen by all at once, and a change by
+// another program is read anew. The check is a stat, dearer than the lookup it
+// guards, so for a file that had not changed for a second when last looked at
+// it is made at most once per Cache::kDefaultRecheck (200 microseconds) while
+// nothing changes in the cache: a change by another process to such a file may
+// go unseen for that long. A file that changed within the last second, and a
+// missing file, are looked at on every read; writes always read the file
+// itself. A change by
+// another program that keeps inode, size and both times (within the file
+// system's timestamp granularity) goes unseen.
 //
 // An IniFile object belongs to one thread at a time; several objects on
 // several threads may share a Cache. Nothing throws except std::bad_alloc.
@@ -234,8 +241,12 @@ private:
 class IniFile::Cache {
 public:
     static constexpr std::size_t kDefaultBudget = std::size_t{128} << 20;
+    // How long a read trusts what it found without looking at the file again.
+    static constexpr std::chrono::nanoseconds kDefaultRecheck = std::chrono::microseconds(200);
 
-    explicit Cache(std::size_t byteBudget = kDefaultBudget);
+    // recheckAfter 0: every read looks at the file.
+    explicit Cache(std::size_t byteBudget = kDefaultBudget,
+                   std::chrono::nanoseconds recheckAfter = kDefaultRecheck);
     ~Cache();
     Cache(const Cache&) = delete;
     Cache& operator=(const Cache&) = delete;

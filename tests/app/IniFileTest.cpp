@@ -544,10 +544,13 @@ TEST_F(IniFileTest, SeesEditsByOtherProgramsAndOtherObjects) {
     // Situation: a file read (and cached), then changed in place by another
     // program to the same size, then replaced through an IniFile with its own
     // cache, then through one sharing the cache.
-    // Expected: each read after a change sees the change.
+    // Expected: each read after a change sees the change (with a cache that
+    // looks at the file on every read).
+    const auto cache = std::make_shared<IniFile::Cache>(IniFile::Cache::kDefaultBudget,
+                                                        std::chrono::nanoseconds(0));
     Spill(m_path, "[S]\r\nK=aaa\r\n");
     Touch(m_path, 1'000'000'000);
-    const IniFile reader(m_path, German());
+    const IniFile reader(m_path, German(), cache);
     EXPECT_EQ(reader.ReadString("S", "K", ""), "aaa");
 
     Spill(m_path, "[S]\r\nK=bbb\r\n");
@@ -564,7 +567,7 @@ TEST_F(IniFileTest, SeesEditsByOtherProgramsAndOtherObjects) {
     ASSERT_TRUE(separate.WriteString("S", "K", "eee"));  // same size, same second
     EXPECT_EQ(reader.ReadString("S", "K", ""), "eee");
 
-    IniFile sharing(m_path, German());
+    IniFile sharing(m_path, German(), cache);
     ASSERT_TRUE(sharing.EraseSection("T"));
     EXPECT_FALSE(reader.SectionExists("T"));
     EXPECT_EQ(separate.ReadString("S", "K", ""), "eee");
@@ -640,6 +643,28 @@ TEST_F(IniFileTest, CacheKeepsToItsBudget) {
     }
     cache->Clear();
     EXPECT_EQ(cache->Bytes(), 0u);
+}
+
+TEST_F(IniFileTest, AFileThatJustChangedIsLookedAtOnEveryRead) {
+    // Situation: with the default recheck time, a file written a moment ago is
+    // read, changed in place by another program, read at once; then changed
+    // through another object sharing the cache; then removed.
+    // Expected: every read sees the change at once: only a file unchanged for
+    // a second is trusted without a new look.
+    const auto cache = std::make_shared<IniFile::Cache>();
+    Spill(m_path, "[S]\r\nK=aaa\r\n");
+    const IniFile reader(m_path, German(), cache);
+    EXPECT_EQ(reader.ReadString("S", "K", ""), "aaa");
+    EXPECT_TRUE(reader.SectionExists("S"));
+    Spill(m_path, "[S]\r\nK=bbbb\r\n");
+    EXPECT_EQ(reader.ReadString("S", "K", ""), "bbbb");
+    IniFile writer(m_path, German(), cache);
+    ASSERT_TRUE(writer.WriteString("S", "K", "c"));
+    EXPECT_EQ(reader.ReadString("S", "K", ""), "c");
+    fs::remove(m_path);
+    EXPECT_FALSE(reader.SectionExists("S"));
+    Spill(m_path, "[T]\r\nK=1\r\n");
+    EXPECT_TRUE(reader.SectionExists("T"));
 }
 
 TEST_F(IniFileTest, AFileThatExistsButCannotBeReadIsAnErrorNotAnEmptyFile) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <cstddef>
 #include <string>
 #include <string_view>
 

@@ -1,5 +1,6 @@
 #include "app/AtomicFile.h"
 
+#include "app/TemporaryFiles.h"
 #include "platform/FileDescriptor.h"
 
 #include <atomic>
@@ -55,6 +56,8 @@ bool ReplaceWith(const std::string& path, Fill&& fill, std::string& error) {
     // The temporary name does not grow with the target's, so a target of the
     // longest name a folder entry may have still gets one.
     static std::atomic<std::uint64_t> counter{0};
+    // What an interrupted write of an earlier process left here goes first.
+    RemoveStaleTemporaryFiles(FolderOf(path));
     const std::string temporary = FolderOf(path) + "/.kavri-tmp-" + std::to_string(::getpid()) +
                                   "-" + std::to_string(++counter);
 

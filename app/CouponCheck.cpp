@@ -17,16 +17,24 @@ std::string AcceptedFile(const CampaignStore& store, std::string_view campaign) 
 
 }  // namespace
 
-std::vector<CouponMatch> FindCoupon(const CampaignStore& store, std::string_view code) {
-    std::vector<CouponMatch> matches;
+bool FindCoupon(const CampaignStore& store, std::string_view code,
+                std::vector<CouponMatch>& matches, std::string& error) {
     if (code.empty()) {
-        return matches;
+        return true;
+    }
+    if (!store.Campaigns().LoadError().empty()) {
+        error = store.Campaigns().LoadError();
+        return false;
     }
     for (const std::string& name : store.Campaigns().Names()) {
         const std::string displayName = store.ReadRecord(name).Name;
         // One snapshot: the file is looked at once, not once per read.
         const IniFile::Snapshot accepted =
             IniFile(AcceptedFile(store, name), store.Format()).ReadSnapshot();
+        if (!accepted.Error().empty()) {
+            error = accepted.Error();
+            return false;
+        }
         accepted.ForEachSection([&](const IniFile::SectionView& device) {
             if (device.ReadString(kCouponKey, "") != code) {
                 return;
@@ -40,7 +48,7 @@ std::vector<CouponMatch> FindCoupon(const CampaignStore& store, std::string_view
             matches.push_back(std::move(match));
         });
     }
-    return matches;
+    return true;
 }
 
 bool CloseCoupon(const CampaignStore& store, std::string_view campaign, std::string_view address,
@@ -50,7 +58,12 @@ bool CloseCoupon(const CampaignStore& store, std::string_view campaign, std::str
         return false;
     }
     IniFile accepted(AcceptedFile(store, campaign), store.Format());
-    if (!accepted.ValueExists(address, kCouponKey)) {
+    const IniFile::Snapshot current = accepted.ReadSnapshot();
+    if (!current.Error().empty()) {
+        error = current.Error();
+        return false;
+    }
+    if (!current.ValueExists(address, kCouponKey)) {
         error = "device " + std::string(address) + " holds no coupon of campaign \"" +
                 std::string(campaign) + "\"";
         return false;

@@ -17,7 +17,9 @@ class CampaignStore;
 // record stays, so the device still counts as having accepted.
 //
 // Free functions and a plain value type: main thread (the store's thread).
-// Throws only std::bad_alloc; failures come back as false with a reason.
+// Throws only std::bad_alloc; failures come back as false with a reason. A
+// missing "accepted.dat" holds no coupon; one that exists but cannot be read
+// is such a failure, never an empty result.
 
 // One device that holds the code.
 struct CouponMatch {
@@ -31,8 +33,10 @@ struct CouponMatch {
 // The devices whose "Coupon" equals code byte for byte (letter case counts,
 // nothing is trimmed), campaigns in list order and devices in file order. An
 // empty code finds nothing, although devices of campaigns without coupons
-// carry an empty "Coupon".
-std::vector<CouponMatch> FindCoupon(const CampaignStore& store, std::string_view code);
+// carry an empty "Coupon". The matches go to matches; false, with error set,
+// when the campaign list or a campaign's "accepted.dat" cannot be read.
+[[nodiscard]] bool FindCoupon(const CampaignStore& store, std::string_view code,
+                              std::vector<CouponMatch>& matches, std::string& error);
 
 // Removes the "Coupon" entry of the device record at address in the
 // "accepted.dat" of the campaign named campaign (display or folder name, any

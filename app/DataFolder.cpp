@@ -79,8 +79,11 @@ std::string DataFolder::DefaultPath(const Environment& environment) {
     return WithSeparator(std::move(*home)) + ".local/share/kavri/";
 }
 
-DataFolder DataFolder::Open(std::string_view folder, const Environment& environment) {
-    std::string path = folder.empty() ? DefaultPath(environment) : std::string(folder);
+namespace {
+
+// The folder's absolute path with a trailing separator.
+std::string AbsoluteFolder(std::string_view folder, const DataFolder::Environment& environment) {
+    std::string path = folder.empty() ? DataFolder::DefaultPath(environment) : std::string(folder);
     if (path.front() != '/') {
         std::error_code error;
         const std::filesystem::path absolute = std::filesystem::absolute(path, error);
@@ -90,8 +93,26 @@ DataFolder DataFolder::Open(std::string_view folder, const Environment& environm
         }
         path = absolute.string();
     }
-    path = WithSeparator(std::move(path));
+    return WithSeparator(std::move(path));
+}
 
+void CheckIsFolder(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) {
+            throw std::runtime_error("the data folder " + path + " does not exist");
+        }
+        throw std::runtime_error("cannot open the data folder " + path + ": " + ErrorText(errno));
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        throw std::runtime_error("the data folder " + path + " is not a folder");
+    }
+}
+
+}  // namespace
+
+DataFolder DataFolder::Open(std::string_view folder, const Environment& environment) {
+    std::string path = AbsoluteFolder(folder, environment);
     // Each missing folder on the way is made private to the user.
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
          slash = path.find('/', slash + 1)) {
@@ -101,17 +122,17 @@ DataFolder DataFolder::Open(std::string_view folder, const Environment& environm
                                      ": " + ErrorText(errno));
         }
     }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        throw std::runtime_error("cannot open the data folder " + path + ": " + ErrorText(errno));
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        throw std::runtime_error("the data folder " + path + " is not a folder");
-    }
+    CheckIsFolder(path);
     if (::access(path.c_str(), W_OK | X_OK) != 0) {
         throw std::runtime_error("cannot write into the data folder " + path + ": " +
                                  ErrorText(errno));
     }
+    return DataFolder(std::move(path));
+}
+
+DataFolder DataFolder::OpenExisting(std::string_view folder, const Environment& environment) {
+    std::string path = AbsoluteFolder(folder, environment);
+    CheckIsFolder(path);
     return DataFolder(std::move(path));
 }
 

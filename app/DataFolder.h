@@ -14,7 +14,10 @@ namespace kavri {
 // Where it is: an explicitly given folder (kavrictl --data DIR); else
 // $KAVRI_DATA_DIR; else $XDG_DATA_HOME/kavri/ (an XDG_DATA_HOME that is not
 // absolute is ignored, as the XDG rules say); else ~/.local/share/kavri/.
-// Missing folders on the way are created with mode 0700.
+// Open is for commands that write: missing folders on the way are created
+// with mode 0700, and the folder must be writable. OpenExisting is for those
+// that only read: it creates nothing, so a mistyped folder is reported rather
+// than made, and a folder the user may only read serves them.
 //
 // Campaign folders are named after the campaign's display name upper-cased as
 // Unicode text (UpperCase: "café" becomes "CAFÉ"), independent of the locale,
@@ -45,6 +48,11 @@ public:
     // relative folder is made absolute against the current working folder.
     static DataFolder Open(std::string_view folder = {},
                            const Environment& environment = SystemEnvironment);
+    // The same folder as Open finds, for reading only: throws when it does not
+    // exist or is not a folder; never creates one and does not ask for write
+    // permission.
+    static DataFolder OpenExisting(std::string_view folder = {},
+                                   const Environment& environment = SystemEnvironment);
 
     // With a trailing separator.
     const std::string& Path() const { return m_path; }

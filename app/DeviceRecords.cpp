@@ -1,11 +1,8 @@
 #include "app/DeviceRecords.h"
 
 #include <cctype>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
-#include "app/AtomicFile.h"
 #include "app/CampaignRecord.h"
 #include "app/CampaignStore.h"
 #include "app/DataFolder.h"
@@ -38,10 +35,15 @@ std::string_view DeviceRecords::FileName(DeviceRecordKind kind) {
                                               : SendingDecisions::kRejectedFile;
 }
 
-void DeviceRecords::ReadFile(const std::string& path, const std::string& campaign, bool withDates,
-                             bool withCoupon, std::vector<DeviceRecordRow>& rows) const {
+bool DeviceRecords::ReadFile(const std::string& path, const std::string& campaign, bool withDates,
+                             bool withCoupon, std::vector<DeviceRecordRow>& rows,
+                             std::string& error) const {
     // One snapshot: the file is looked at once, not once per read.
     const IniFile::Snapshot file = IniFile(path, m_store.Format()).ReadSnapshot();
+    if (!file.Error().empty()) {
+        error = file.Error();
+        return false;
+    }
     file.ForEachSection([&](const IniFile::SectionView& device) {
         DeviceRecordRow row;
         row.Campaign = campaign;
@@ -62,22 +64,28 @@ void DeviceRecords::ReadFile(const std::string& path, const std::string& campaig
         }
         rows.push_back(std::move(row));
     });
+    return true;
 }
 
-std::vector<DeviceRecordRow> DeviceRecords::BlackList() const {
-    std::vector<DeviceRecordRow> rows;
-    ReadFile(m_store.Folder().BlackListFile(), std::string(), false, false, rows);
-    return rows;
+bool DeviceRecords::BlackList(std::vector<DeviceRecordRow>& rows, std::string& error) const {
+    return ReadFile(m_store.Folder().BlackListFile(), std::string(), false, false, rows, error);
 }
 
-std::vector<DeviceRecordRow> DeviceRecords::List(DeviceRecordKind kind) const {
-    std::vector<DeviceRecordRow> rows;
+bool DeviceRecords::List(DeviceRecordKind kind, std::vector<DeviceRecordRow>& rows,
+                         std::string& error) const {
+    // A campaign list that could not be read would list nothing.
+    if (!m_store.Campaigns().LoadError().empty()) {
+        error = m_store.Campaigns().LoadError();
+        return false;
+    }
     const std::string fileName(FileName(kind));
     for (const std::string& name : m_store.Campaigns().Names()) {
-        ReadFile(m_store.CampaignFolder(name) + fileName, m_store.ReadRecord(name).Name, true,
-                 kind == DeviceRecordKind::Accepted, rows);
+        if (!ReadFile(m_store.CampaignFolder(name) + fileName, m_store.ReadRecord(name).Name, true,
+                      kind == DeviceRecordKind::Accepted, rows, error)) {
+            return false;
+        }
     }
-    return rows;
+    return true;
 }
 
 bool DeviceRecords::AddToBlackList(std::string_view address, std::string_view name,
@@ -106,7 +114,12 @@ bool DeviceRecords::RemoveSection(const std::string& path, std::string_view addr
         return false;
     }
     IniFile file(path, m_store.Format());
-    if (!file.SectionExists(address)) {
+    const IniFile::Snapshot current = file.ReadSnapshot();
+    if (!current.Error().empty()) {
+        error = current.Error();
+        return false;
+    }
+    if (!current.SectionExists(address)) {
         error = "no record of " + std::string(address) + " in " + path;
         return false;
     }
@@ -135,17 +148,14 @@ bool DeviceRecords::Remove(DeviceRecordKind kind, std::string_view campaign,
 
 namespace {
 
-// Every section gone in one replacement of the file: erasing them one at a
-// time would rewrite a long file once per record. A missing file is already
-// empty and is not created.
-bool EmptyFile(const std::string& path, std::string& error) {
-    std::error_code ignored;
-    if (!std::filesystem::exists(path, ignored)) {
-        return true;
-    }
-    std::string why;
-    if (!WriteFileAtomically(path, {}, why)) {
-        error = "cannot clear " + path + ": " + why;
+// Every section gone in one replacement of the file, under the file's lock so
+// that a record another process writes at the same moment is either cleared
+// or kept whole: erasing them one at a time would rewrite a long file once per
+// record. A missing file is already empty and is not created.
+bool EmptyFile(const std::string& path, const DateFormat& format, std::string& error) {
+    IniFile file(path, format);
+    if (!file.Clear()) {
+        error = "cannot clear " + path + ": " + file.LastError();
         return false;
     }
     return true;
@@ -154,7 +164,7 @@ bool EmptyFile(const std::string& path, std::string& error) {
 }  // namespace
 
 bool DeviceRecords::ClearBlackList(std::string& error) {
-    return EmptyFile(m_store.Folder().BlackListFile(), error);
+    return EmptyFile(m_store.Folder().BlackListFile(), m_store.Format(), error);
 }
 
 bool DeviceRecords::Clear(DeviceRecordKind kind, std::string& error) {
@@ -166,7 +176,7 @@ bool DeviceRecords::Clear(DeviceRecordKind kind, std::string& error) {
     }
     const std::string fileName(FileName(kind));
     for (const std::string& name : m_store.Campaigns().Names()) {
-        if (!EmptyFile(m_store.CampaignFolder(name) + fileName, error)) {
+        if (!EmptyFile(m_store.CampaignFolder(name) + fileName, m_store.Format(), error)) {
             return false;
         }
     }

@@ -36,7 +36,9 @@ struct DeviceRecordRow {
 // out however long the files are; removes one record, clears a whole list, and
 // puts a device on the black list.
 //
-// A missing file lists as empty; writes create files as needed. Each call
+// A missing file lists as empty; a file that exists but cannot be read makes
+// the listing fail with its path and the system's reason, rather than list as
+// empty. Writes create files as needed. Each call
 // reads the files anew, so a list is a snapshot: the sender may add or erase
 // records between two calls.
 //
@@ -50,11 +52,15 @@ public:
     explicit DeviceRecords(const CampaignStore& store,
                            DateFormat display = DateFormat::FromLocale());
 
-    // One row per black-list section, in file order.
-    std::vector<DeviceRecordRow> BlackList() const;
+    // One row per black-list section, in file order, into rows. False, with
+    // error set and rows as far as they got, when the file cannot be read.
+    [[nodiscard]] bool BlackList(std::vector<DeviceRecordRow>& rows, std::string& error) const;
     // For each campaign of the list in order, one row per section of its file
     // of that kind, in file order. A device recorded by two campaigns has two.
-    std::vector<DeviceRecordRow> List(DeviceRecordKind kind) const;
+    // False, with error set, when the campaign list or one of the files cannot
+    // be read.
+    [[nodiscard]] bool List(DeviceRecordKind kind, std::vector<DeviceRecordRow>& rows,
+                            std::string& error) const;
 
     // Writes "Name" and "COD" under the address in "bl.dat" (overwriting an
     // earlier record of it). The address must be the six-byte text form;
@@ -79,9 +85,10 @@ public:
     static std::string_view FileName(DeviceRecordKind kind);
 
 private:
-    // Appends one row per section of the file at path to rows.
-    void ReadFile(const std::string& path, const std::string& campaign, bool withDates,
-                  bool withCoupon, std::vector<DeviceRecordRow>& rows) const;
+    // Appends one row per section of the file at path to rows; false, with
+    // error set, when it cannot be read.
+    bool ReadFile(const std::string& path, const std::string& campaign, bool withDates,
+                  bool withCoupon, std::vector<DeviceRecordRow>& rows, std::string& error) const;
     bool RemoveSection(const std::string& path, std::string_view address, std::string& error) const;
 
     const CampaignStore& m_store;

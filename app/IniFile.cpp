@@ -1,7 +1,11 @@
 #include "app/IniFile.h"
 
+#include "app/FileLock.h"
+#include "app/TemporaryFiles.h"
+
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -201,6 +205,20 @@ std::string FolderOf(const std::string& path) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Whether the file last changed (contents or metadata) at least a second ago.
+// Only such a file is trusted for a moment without a new look: a file that
+// changed just now is likely to change again at once, and may even change
+// within one timestamp tick without its stamp showing it.
+bool Settled(const struct stat& st) {
+    timespec now{};
+    if (::clock_gettime(CLOCK_REALTIME, &now) != 0) {
+        return false;
+    }
+    const timespec& changed = st.st_ctim.tv_sec >= st.st_mtim.tv_sec ? st.st_ctim : st.st_mtim;
+    return now.tv_sec - changed.tv_sec >= 2 ||
+           (now.tv_sec - changed.tv_sec == 1 && now.tv_nsec >= changed.tv_nsec);
 }
 
 // What identifies one version of a file on disk.
@@ -479,7 +497,64 @@ struct IniFile::Cache::Impl {
         std::uint64_t LastUse;
     };
 
-    explicit Impl(std::size_t budget) : Budget(budget) {}
+    Impl(std::size_t budget, std::chrono::nanoseconds recheckAfter)
+        : Budget(budget), RecheckAfter(recheckAfter) {}
+
+    // What a read of a path found a moment ago: the parse (null for a missing
+    // file) and when the file was last looked at.
+    struct Recent {
+        std::shared_ptr<const Document> Doc;
+        std::chrono::steady_clock::time_point Checked;
+        std::uint64_t Generation;
+    };
+    static constexpr std::size_t kMaxRecent = 1024;
+
+    std::uint64_t CurrentGeneration() {
+        std::lock_guard lock(Mutex);
+        return Generation;
+    }
+
+    // True, with doc set, when path was looked at less than RecheckAfter ago
+    // and nothing was stored or forgotten in this cache since.
+    bool FindRecent(const std::string& path, std::shared_ptr<const Document>& doc) {
+        if (RecheckAfter.count() <= 0) {
+            return false;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard lock(Mutex);
+        const auto it = RecentReads.find(path);
+        if (it == RecentReads.end() || it->second.Generation != Generation ||
+            now - it->second.Checked >= RecheckAfter) {
+            return false;
+        }
+        doc = it->second.Doc;
+        return true;
+    }
+
+    // Remembers what a read found, unless the cache changed since the read
+    // began (generation), so a parse older than a write is never remembered.
+    void RememberRecent(const std::string& path, std::shared_ptr<const Document> doc,
+                        std::uint64_t generation) {
+        if (RecheckAfter.count() <= 0) {
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard lock(Mutex);
+        if (generation != Generation) {
+            return;
+        }
+        if (RecentReads.size() >= kMaxRecent) {
+            RecentReads.clear();
+        }
+        RecentReads[path] = Recent{std::move(doc), now, generation};
+    }
+
+    // Any change of the parses makes every recent read look at its file again;
+    // the recent reads also let go of parses the budget evicts.
+    void ChangedLocked() {
+        ++Generation;
+        RecentReads.clear();
+    }
 
     std::shared_ptr<const Document> Find(const FileStamp& stamp) {
         std::lock_guard lock(Mutex);
@@ -493,6 +568,7 @@ struct IniFile::Cache::Impl {
 
     void Store(const FileStamp& stamp, std::shared_ptr<const Document> doc) {
         std::lock_guard lock(Mutex);
+        ChangedLocked();
         const Key key{stamp.Device, stamp.Inode};
         EraseLocked(key);
         const std::size_t bytes = doc->Bytes();
@@ -519,6 +595,7 @@ struct IniFile::Cache::Impl {
 
     void Forget(const FileStamp& stamp) {
         std::lock_guard lock(Mutex);
+        ChangedLocked();
         EraseLocked({stamp.Device, stamp.Inode});
     }
 
@@ -531,16 +608,20 @@ struct IniFile::Cache::Impl {
     }
 
     std::mutex Mutex;
+    std::unordered_map<std::string, Recent> RecentReads;
+    std::uint64_t Generation = 0;
     // Makes the read-modify-replace of writes in this process one at a time,
     // so two writers never lose each other's entries.
     std::mutex WriteMutex;
     std::unordered_map<Key, Entry, KeyHash> Entries;
     std::size_t Budget;
+    std::chrono::nanoseconds RecheckAfter;
     std::size_t Bytes = 0;
     std::uint64_t Tick = 0;
 };
 
-IniFile::Cache::Cache(std::size_t byteBudget) : m_impl(std::make_unique<Impl>(byteBudget)) {}
+IniFile::Cache::Cache(std::size_t byteBudget, std::chrono::nanoseconds recheckAfter)
+    : m_impl(std::make_unique<Impl>(byteBudget, recheckAfter)) {}
 
 IniFile::Cache::~Cache() = default;
 
@@ -551,6 +632,7 @@ std::shared_ptr<IniFile::Cache> IniFile::Cache::Process() {
 
 void IniFile::Cache::Clear() {
     std::lock_guard lock(m_impl->Mutex);
+    m_impl->ChangedLocked();
     m_impl->Entries.clear();
     m_impl->Bytes = 0;
 }
@@ -620,40 +702,84 @@ bool WriteAll(int fd, std::string_view text) {
 
 }  // namespace
 
-std::shared_ptr<const IniFile::Document> IniFile::Load(Loaded* loaded) const {
-    // One stat per read: an unchanged file is served from the cache.
-    struct stat st {};
-    if (::stat(m_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
+std::shared_ptr<const IniFile::Document> IniFile::Load(Loaded* loaded, std::string* error,
+                                                       bool fresh) const {
+    const auto unreadable = [&](const std::string& why) -> std::shared_ptr<const Document> {
+        if (error != nullptr) {
+            *error = "cannot read " + m_path + ": " + why;
+        }
         return nullptr;
+    };
+    Cache::Impl& cache = *m_cache->m_impl;
+    // A settled file looked at a moment ago is not looked at again: a stat
+    // costs more than the lookup it guards. Writes (fresh) always look.
+    if (!fresh && loaded == nullptr) {
+        std::shared_ptr<const Document> recent;
+        if (cache.FindRecent(m_path, recent)) {
+            return recent;
+        }
     }
-    std::shared_ptr<const Document> doc = m_cache->m_impl->Find(FileStamp::Of(st));
+    const std::uint64_t generation = cache.CurrentGeneration();
+    // One stat per read otherwise: an unchanged file is served from the cache.
+    struct stat st {};
+    if (::stat(m_path.c_str(), &st) != 0) {
+        // Only a file that is not there is empty; anything else that stops
+        // the read is an error the caller must not take for an empty file.
+        if (errno == ENOENT) {
+            return nullptr;
+        }
+        return unreadable(ErrorText(errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return unreadable("not a regular file");
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
+        return unreadable("larger than " + std::to_string(kMaxFileSize) + " bytes");
+    }
+    std::shared_ptr<const Document> doc = fresh ? nullptr : cache.Find(FileStamp::Of(st));
     if (doc == nullptr) {
         const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            return nullptr;
+            // Replaced by a rename in between cannot make it vanish; removed
+            // with its campaign folder can.
+            return errno == ENOENT ? nullptr : unreadable(ErrorText(errno));
         }
         std::string text;
         // The stamp is taken from the open file, so it belongs to what is read
         // even if the file was replaced since the stat above.
+        errno = 0;
         const bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                           ReadAll(fd, static_cast<std::size_t>(st.st_size), text);
+        const int readError = errno;
         ::close(fd);
         if (!read) {
-            return nullptr;
+            return unreadable(readError != 0 ? ErrorText(readError) : "larger than the size limit");
         }
-        doc = Document::Parse(std::move(text));
-        m_cache->m_impl->Store(FileStamp::Of(st), doc);
+        if (fresh) {
+            // The same bytes as the parse in the cache: no need to parse again.
+            std::shared_ptr<const Document> cached = cache.Find(FileStamp::Of(st));
+            if (cached != nullptr && cached->Text == text) {
+                doc = std::move(cached);
+            }
+        }
+        if (doc == nullptr) {
+            doc = Document::Parse(std::move(text));
+            cache.Store(FileStamp::Of(st), doc);
+        }
     }
     if (loaded != nullptr) {
         loaded->Stamp = FileStamp::Of(st);
         loaded->Mode = st.st_mode;
+    } else if (!fresh && Settled(st)) {
+        cache.RememberRecent(m_path, doc, generation);
     }
     return doc;
 }
 
 IniFile::Snapshot IniFile::ReadSnapshot() const {
-    return Snapshot(Load(), m_format);
+    std::string error;
+    std::shared_ptr<const Document> doc = Load(nullptr, &error, false);
+    return Snapshot(std::move(doc), m_format, std::move(error));
 }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
@@ -681,7 +807,11 @@ TDateTime IniFile::ReadTime(std::string_view section, std::string_view key,
 }
 
 bool IniFile::SectionExists(std::string_view section) const {
-    return ReadSnapshot().SectionExists(section);
+    // The accept decision's question: answered from the parse without making
+    // a snapshot of it.
+    const std::shared_ptr<const Document> doc = Load(nullptr, nullptr, false);
+    const Document::Slot* slot = doc != nullptr ? doc->FindSlot(Trim(section)) : nullptr;
+    return slot != nullptr && slot->HasKey != 0;
 }
 
 bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
@@ -697,8 +827,9 @@ std::vector<std::pair<std::string, std::string>> IniFile::ReadSectionValues(
     return ReadSnapshot().ReadSectionValues(section);
 }
 
-IniFile::Snapshot::Snapshot(std::shared_ptr<const Document> document, DateFormat format)
-    : m_document(std::move(document)), m_format(std::move(format)) {}
+IniFile::Snapshot::Snapshot(std::shared_ptr<const Document> document, DateFormat format,
+                            std::string error)
+    : m_document(std::move(document)), m_format(std::move(format)), m_error(std::move(error)) {}
 
 std::string IniFile::Snapshot::ReadString(std::string_view section, std::string_view key,
                                           std::string_view defaultValue) const {
@@ -841,23 +972,30 @@ bool IniFile::Fail(std::string message) {
 }
 
 bool IniFile::LoadForWrite(Loaded& loaded) {
-    struct stat st {};
-    if (::stat(m_path.c_str(), &st) != 0) {
-        if (errno == ENOENT) {
-            return true;  // a new file
-        }
-        return Fail("cannot examine " + m_path + ": " + ErrorText(errno));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return Fail(m_path + " is not a regular file");
-    }
-    // A file that exists but cannot be read must not be replaced by one that
+    // Called under the file's lock: the bytes are read anew, so a change that
+    // another process made a moment ago is part of what is written back. A
+    // file that exists but cannot be read must not be replaced by one that
     // holds only the new entry.
-    loaded.Doc = Load(&loaded);
-    if (loaded.Doc == nullptr) {
-        return Fail("cannot read " + m_path);
+    std::string error;
+    loaded.Doc = Load(&loaded, &error, true);
+    if (!error.empty()) {
+        return Fail(std::move(error));
     }
     return true;
+}
+
+std::string IniFile::WriteTarget() const {
+    // A file reached through a symbolic link is replaced where it lives, so
+    // the link stays a link.
+    struct stat link {};
+    if (::lstat(m_path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* resolved = ::realpath(m_path.c_str(), nullptr)) {
+            std::string target = resolved;
+            std::free(resolved);
+            return target;
+        }
+    }
+    return m_path;
 }
 
 bool IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& edit) {
@@ -866,6 +1004,10 @@ bool IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& ed
         return Fail(why);
     }
     std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
+    const FileLock fileLock(WriteTarget());
+    if (!fileLock.Locked()) {
+        return Fail(fileLock.Error());
+    }
     Loaded loaded;
     if (!LoadForWrite(loaded)) {
         return false;
@@ -981,21 +1123,14 @@ bool IniFile::Commit(const Loaded& loaded, std::shared_ptr<Document> next) {
     if (next->Text.size() > kMaxFileSize) {
         return Fail(m_path + " would grow past the size limit");
     }
-    // A file reached through a symbolic link is replaced where it lives, so
-    // the link stays a link.
-    std::string target = m_path;
-    struct stat link {};
-    if (::lstat(m_path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        if (char* resolved = ::realpath(m_path.c_str(), nullptr)) {
-            target = resolved;
-            std::free(resolved);
-        }
-    }
+    const std::string target = WriteTarget();
     const std::size_t slash = target.rfind('/');
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     if (base.empty()) {
         return Fail(m_path + " names no file");
     }
+    // What an interrupted write of an earlier process left here goes first.
+    RemoveStaleTemporaryFiles(FolderOf(target));
     static std::atomic<std::uint64_t> counter{0};
     const std::string temporary = FolderOf(target) + "/." + base + ".tmp-" +
                                   std::to_string(::getpid()) + "-" + std::to_string(++counter);
@@ -1118,6 +1253,10 @@ bool IniFile::EraseSection(std::string_view section) {
         return true;
     }
     std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
+    const FileLock fileLock(WriteTarget());
+    if (!fileLock.Locked()) {
+        return Fail(fileLock.Error());
+    }
     Loaded loaded;
     if (!LoadForWrite(loaded)) {
         return false;
@@ -1138,6 +1277,23 @@ bool IniFile::EraseSection(std::string_view section) {
     }
     text.append(doc.Text, copied);
     return Commit(loaded, Document::Parse(std::move(text)));
+}
+
+bool IniFile::Clear() {
+    std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
+    const FileLock fileLock(WriteTarget());
+    if (!fileLock.Locked()) {
+        return Fail(fileLock.Error());
+    }
+    Loaded loaded;
+    if (!LoadForWrite(loaded)) {
+        return false;
+    }
+    if (loaded.Doc == nullptr || loaded.Doc->Text.empty()) {
+        m_lastError.clear();
+        return true;
+    }
+    return Commit(loaded, Document::Parse(std::string()));
 }
 
 }  // namespace kavri

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -43,15 +44,31 @@ namespace kavri {
 // ("]", "=", control characters, empty, or starting with "[" or ";") is
 // refused, so text from the air cannot add sections or entries. A path that is
 // a symbolic link has the file it points to replaced. Writes through objects
-// sharing a Cache take turns; writes by other processes are not locked out.
+// sharing a Cache take turns, and so do writes by other processes: each write
+// holds an advisory lock on the file's companion lock file (FileLock) and
+// re-reads the file under it, so no process replaces the file from a copy that
+// misses another's change. Before a write creates its temporary file, the
+// temporary files that interrupted writes of dead processes left in the
+// folder are removed (TemporaryFiles).
+//
+// A missing file reads as empty. A file that exists but cannot be read (no
+// permission, not a regular file, too large, a read error) also reads as
+// empty through the single reads below, but a Snapshot tells it apart
+// (Snapshot::Error), and is never written over.
 //
 // Parsed files live in a Cache shared by default across the process and
-// checked on each read against the file's identity, size, and modification and
-// change times, so the many short-lived IniFile objects that open the same file
-// parse it once, a write through any of them is seen by all, and a change by
-// another program is read anew. A change by another program that keeps inode,
-// size and both times (within the file system's timestamp granularity) goes
-// unseen.
+// checked against the file's identity, size, and modification and change
+// times, so the many short-lived IniFile objects that open the same file parse
+// it once, a write through any of them is seen by all at once, and a change by
+// another program is read anew. The check is a stat, dearer than the lookup it
+// guards, so for a file that had not changed for a second when last looked at
+// it is made at most once per Cache::kDefaultRecheck (200 microseconds) while
+// nothing changes in the cache: a change by another process to such a file may
+// go unseen for that long. A file that changed within the last second, and a
+// missing file, are looked at on every read; writes always read the file
+// itself. A change by
+// another program that keeps inode, size and both times (within the file
+// system's timestamp granularity) goes unseen.
 //
 // An IniFile object belongs to one thread at a time; several objects on
 // several threads may share a Cache. Nothing throws except std::bad_alloc.
@@ -122,6 +139,10 @@ public:
         std::string_view section,
         const std::vector<std::pair<std::string_view, std::string_view>>& entries);
 
+    // Removes every section at once: the file is replaced by an empty one. True
+    // (and nothing created) when the file does not exist.
+    [[nodiscard]] bool Clear();
+
     // Removes every section of that name with all its entries, so no shadowed
     // duplicate comes to light afterwards. True (and the file untouched) when
     // there is no such section.
@@ -144,9 +165,16 @@ private:
     struct Loaded;
     struct SectionEdit;
 
-    std::shared_ptr<const Document> Load(Loaded* loaded = nullptr) const;
+    // The parsed file; null when it is missing, or when it cannot be read and
+    // then error (if given) says why. fresh reads the bytes even when the
+    // cache holds a parse of a file with the same stamp (writes, under the
+    // lock, must see exactly what is on disk).
+    std::shared_ptr<const Document> Load(Loaded* loaded, std::string* error, bool fresh) const;
     bool LoadForWrite(Loaded& loaded);
     bool Commit(const Loaded& loaded, std::shared_ptr<Document> next);
+    // The file whose bytes a write replaces: m_path, or where it leads when it
+    // is a symbolic link.
+    std::string WriteTarget() const;
     bool ApplyToSection(std::string_view section, const SectionEdit& edit);
     bool Fail(std::string message);
 
@@ -157,10 +185,16 @@ private:
 };
 
 // One parsed state of a file, unchanged by later writes. Reads behave as the
-// IniFile's reads; a missing or unreadable file reads as empty. A plain value:
-// copies share the parse; any thread. Nothing throws except std::bad_alloc.
+// IniFile's reads; a missing or unreadable file reads as empty, and Error()
+// tells the two apart. A plain value: copies share the parse; any thread.
+// Nothing throws except std::bad_alloc.
 class IniFile::Snapshot {
 public:
+    // Empty when the file was read or does not exist; otherwise one line with
+    // the path and the system's reason why it could not be read. A caller that
+    // decides from the file must not take such a snapshot for an empty file.
+    const std::string& Error() const { return m_error; }
+
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view defaultValue) const;
     std::int32_t ReadInteger(std::string_view section, std::string_view key,
@@ -181,10 +215,11 @@ public:
 
 private:
     friend class IniFile;
-    Snapshot(std::shared_ptr<const Document> document, DateFormat format);
+    Snapshot(std::shared_ptr<const Document> document, DateFormat format, std::string error);
 
     std::shared_ptr<const Document> m_document;
     DateFormat m_format;
+    std::string m_error;
 };
 
 // One section of a Snapshot, valid during the ForEachSection call that hands
@@ -210,8 +245,12 @@ private:
 class IniFile::Cache {
 public:
     static constexpr std::size_t kDefaultBudget = std::size_t{128} << 20;
+    // How long a read trusts what it found without looking at the file again.
+    static constexpr std::chrono::nanoseconds kDefaultRecheck = std::chrono::microseconds(200);
 
-    explicit Cache(std::size_t byteBudget = kDefaultBudget);
+    // recheckAfter 0: every read looks at the file.
+    explicit Cache(std::size_t byteBudget = kDefaultBudget,
+                   std::chrono::nanoseconds recheckAfter = kDefaultRecheck);
     ~Cache();
     Cache(const Cache&) = delete;
     Cache& operator=(const Cache&) = delete;

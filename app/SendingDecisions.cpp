@@ -178,6 +178,7 @@ void SendingDecisions::wclProximitySenderDiscoveryComplete(
         rows.push_back(DeviceRow{QueryName(address), QueryType(address), address, std::nullopt});
     }
     m_rows = std::move(rows);
+    m_readFailuresReported.clear();
     // The campaign of this cycle; the accept decisions that follow use it.
     m_table.SelectActiveCampaign();
 }
@@ -195,6 +196,20 @@ bool SendingDecisions::RefusalExpired(double refusedAt, unsigned hours) const {
     return *from + static_cast<std::int64_t>(hours) * 3600000 <= *now;
 }
 
+AcceptReason SendingDecisions::RefuseUnreadable(const std::string& address,
+                                                const std::string& error) {
+    SetDeviceStatus(dsFailed, address);
+    bool reported = false;
+    for (const std::string& message : m_readFailuresReported) {
+        reported = reported || message == error;
+    }
+    if (!reported) {
+        m_readFailuresReported.push_back(error);
+        ReportFailure(error + "; refusing the devices it decides for");
+    }
+    return AcceptReason::UnreadableRecords;
+}
+
 AcceptReason SendingDecisions::wclProximitySenderAcceptDevice(const std::string& address,
                                                               bool& accept) {
     accept = false;
@@ -202,20 +217,34 @@ AcceptReason SendingDecisions::wclProximitySenderAcceptDevice(const std::string&
         // Refused silently: the list still shows what is in range.
         return AcceptReason::NoCampaign;
     }
+    // A file that exists but cannot be read is not an empty file: serving the
+    // device then could push to a black-listed phone or push twice.
     const DataFolder& data = m_store.Folder();
-    const IniFile blackList(data.BlackListFile(), m_store.Format());
+    const IniFile::Snapshot blackList =
+        IniFile(data.BlackListFile(), m_store.Format()).ReadSnapshot();
+    if (!blackList.Error().empty()) {
+        return RefuseUnreadable(address, blackList.Error());
+    }
     if (blackList.SectionExists(address)) {
         SetDeviceStatus(dsBlackListed, address);
         return AcceptReason::BlackListed;
     }
     const std::string folder = m_table.ActiveCampaignFolder();
-    const IniFile accepted(folder + std::string(kAcceptedFile), m_store.Format());
+    const IniFile::Snapshot accepted =
+        IniFile(folder + std::string(kAcceptedFile), m_store.Format()).ReadSnapshot();
+    if (!accepted.Error().empty()) {
+        return RefuseUnreadable(address, accepted.Error());
+    }
     if (accepted.SectionExists(address)) {
         SetDeviceStatus(dsAlreadyAccepted, address);
         return AcceptReason::AlreadyAccepted;
     }
     IniFile rejected(folder + std::string(kRejectedFile), m_store.Format());
-    if (!rejected.SectionExists(address)) {
+    const IniFile::Snapshot refusals = rejected.ReadSnapshot();
+    if (!refusals.Error().empty()) {
+        return RefuseUnreadable(address, refusals.Error());
+    }
+    if (!refusals.SectionExists(address)) {
         // Its status follows when the sender reports the accepted devices.
         accept = true;
         return AcceptReason::Accepted;
@@ -226,7 +255,7 @@ AcceptReason SendingDecisions::wclProximitySenderAcceptDevice(const std::string&
         SetDeviceStatus(dsRejected, address);
         return AcceptReason::RecentlyRefused;
     }
-    const TDateTime refusedAt = rejected.ReadDateTime(address, kDateTimeKey, TDateTime());
+    const TDateTime refusedAt = refusals.ReadDateTime(address, kDateTimeKey, TDateTime());
     if (!RefusalExpired(refusedAt.Value(), hours)) {
         SetDeviceStatus(dsRejected, address);
         return AcceptReason::RecentlyRefused;

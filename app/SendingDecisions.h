@@ -43,6 +43,10 @@ enum class AcceptReason {
     BlackListed,      // on the black list
     AlreadyAccepted,  // took this campaign's push before
     RecentlyRefused,  // refused this campaign, and the refusal has not expired
+    // The black list or a device file of the active campaign exists but cannot
+    // be read, so nothing can tell whether the device may be served: refused
+    // rather than served against a black list or an acceptance that is there.
+    UnreadableRecords,
 };
 
 // The device-type text of a class of device (major bits 8-12, minor bits
@@ -77,7 +81,9 @@ struct DeviceQueries {
 // changes and closes the device files for each event and keeps only the
 // device rows; the store, table, settings and clock must outlive it. Throws
 // only std::bad_alloc. A record that cannot be written is reported through
-// OnRecordFailed and the decision goes on.
+// OnRecordFailed and the decision goes on. A device file that cannot be read
+// refuses the device (UnreadableRecords) and is reported through
+// OnRecordFailed too, once per discovery cycle for each distinct reason.
 class SendingDecisions {
 public:
     static constexpr std::string_view kAcceptedFile = "accepted.dat";
@@ -112,7 +118,7 @@ public:
     void ClearRows() { m_rows.clear(); }
 
     // Raised, on the main thread, with a one-line reason when a device
-    // record could not be written or erased.
+    // record could not be written or erased, or a device file not read.
     std::function<void(const std::string& message)> OnRecordFailed;
 
     // Both refusal codes count as a refusal by the device's user.
@@ -125,6 +131,8 @@ private:
                 const std::optional<std::string>& coupon);
     bool RefusalExpired(double refusedAt, unsigned hours) const;
     void ReportFailure(const std::string& message);
+    // Refuses the device because a file it is decided by cannot be read.
+    AcceptReason RefuseUnreadable(const std::string& address, const std::string& error);
 
     const CampaignStore& m_store;
     CampaignTable& m_table;
@@ -132,6 +140,9 @@ private:
     const DateTimeClock& m_clock;
     DeviceQueries m_queries;
     std::vector<DeviceRow> m_rows;
+    // Read failures reported in this discovery cycle, so one unreadable file
+    // gives one line per cycle rather than one per device.
+    std::vector<std::string> m_readFailuresReported;
 };
 
 }  // namespace kavri

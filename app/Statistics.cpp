@@ -11,11 +11,18 @@
 namespace kavri {
 namespace {
 
-std::int64_t CountIn(const CampaignStore& store, const std::string& folder,
-                     std::string_view fileName, const StatisticsRange& range) {
+// The records of the file within the range; nothing, with error set, when the
+// file cannot be read.
+std::optional<std::int64_t> CountIn(const CampaignStore& store, const std::string& folder,
+                                    std::string_view fileName, const StatisticsRange& range,
+                                    std::string& error) {
     // One snapshot: the file is looked at once, not once per record.
     const IniFile::Snapshot file =
         IniFile(folder + std::string(fileName), store.Format()).ReadSnapshot();
+    if (!file.Error().empty()) {
+        error = file.Error();
+        return std::nullopt;
+    }
     std::int64_t count = 0;
     file.ForEachSection([&](const IniFile::SectionView& device) {
         const TDateTime at = device.ReadDateTime("DateTime", TDateTime(0.0));
@@ -40,19 +47,32 @@ StatisticsRange DayRange(TDateTime fromDay, TDateTime toDay) {
     return {from, TDateTime::Combine(to, lastSecond.value_or(TDateTime(0.0)))};
 }
 
-std::vector<CampaignStatistics> CountDecisions(const CampaignStore& store,
-                                               const StatisticsRange& range) {
-    std::vector<CampaignStatistics> rows;
+bool CountDecisions(const CampaignStore& store, const StatisticsRange& range,
+                    std::vector<CampaignStatistics>& rows, std::string& error) {
+    if (!store.Campaigns().LoadError().empty()) {
+        error = store.Campaigns().LoadError();
+        return false;
+    }
     for (const std::string& name : store.Campaigns().Names()) {
         CampaignStatistics row;
         row.Name = store.ReadRecord(name).Name;
         const std::string folder = store.CampaignFolder(name);
-        row.Accepted = CountIn(store, folder, SendingDecisions::kAcceptedFile, range);
-        row.Rejected = CountIn(store, folder, SendingDecisions::kRejectedFile, range);
+        const std::optional<std::int64_t> accepted =
+            CountIn(store, folder, SendingDecisions::kAcceptedFile, range, error);
+        if (!accepted) {
+            return false;
+        }
+        const std::optional<std::int64_t> rejected =
+            CountIn(store, folder, SendingDecisions::kRejectedFile, range, error);
+        if (!rejected) {
+            return false;
+        }
+        row.Accepted = *accepted;
+        row.Rejected = *rejected;
         row.Total = row.Accepted + row.Rejected;
         rows.push_back(std::move(row));
     }
-    return rows;
+    return true;
 }
 
 }  // namespace kavri

@@ -16,7 +16,8 @@ class CampaignStore;
 // record. Reading only; nothing is written.
 //
 // Free functions and a plain value type: main thread (the store's thread).
-// Throws only std::bad_alloc; missing or unreadable device files count 0.
+// Throws only std::bad_alloc. A missing device file counts 0; one that exists
+// but cannot be read fails the count, so no row shows a made-up 0.
 
 // The instants a range of whole days covers: From is 00:00:00 of the first day,
 // Until 23:59:59 of the last, both included.
@@ -40,8 +41,10 @@ struct CampaignStatistics {
 
 // One row per entry of the campaign list, in list order, disabled campaigns
 // included. A record counts when From <= DateTime <= Until ("DateTime" missing
-// or unreadable reads as 0, that is 30 December 1899).
-std::vector<CampaignStatistics> CountDecisions(const CampaignStore& store,
-                                               const StatisticsRange& range);
+// or unreadable reads as 0, that is 30 December 1899). The rows go to rows;
+// false, with error set (the path and the reason), when the campaign list or a
+// device file cannot be read.
+[[nodiscard]] bool CountDecisions(const CampaignStore& store, const StatisticsRange& range,
+                                  std::vector<CampaignStatistics>& rows, std::string& error);
 
 }  // namespace kavri

@@ -3,6 +3,7 @@
 // Targets: first parse <= 50 ms, cached SectionExists >= 1 000 000 per second,
 // one key written <= 30 ms.
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -53,6 +55,11 @@ public:
         }
         std::ofstream(m_path, std::ios::binary) << text;
         m_bytes = text.size();
+        // A record file between two writes, as the sender's lookups meet it:
+        // the store trusts a file unchanged for a second for a moment without
+        // looking at it again, and looks at a file that changed just now on
+        // every read.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     }
     ~RecordFile() {
         std::error_code ignored;

@@ -181,9 +181,9 @@ void RunStatistics(benchmark::State& state, bool cold) {
             kavri::IniFile::Cache::Process()->Clear();
             state.ResumeTiming();
         }
-        const std::vector<kavri::CampaignStatistics> rows =
-            kavri::CountDecisions(bench.Store(), range);
-        if (!CountsAsWritten(rows)) {
+        std::vector<kavri::CampaignStatistics> rows;
+        std::string error;
+        if (!kavri::CountDecisions(bench.Store(), range, rows, error) || !CountsAsWritten(rows)) {
             state.SkipWithError("the counts differ from the records written");
             return;
         }
@@ -200,9 +200,10 @@ void RunListAccepted(benchmark::State& state, bool cold) {
             kavri::IniFile::Cache::Process()->Clear();
             state.ResumeTiming();
         }
-        const std::vector<kavri::DeviceRecordRow> rows =
-            bench.Records().List(kavri::DeviceRecordKind::Accepted);
-        if (rows.size() != static_cast<std::size_t>(kCampaigns) * kRecordsPerFile) {
+        std::vector<kavri::DeviceRecordRow> rows;
+        std::string error;
+        if (!bench.Records().List(kavri::DeviceRecordKind::Accepted, rows, error) ||
+            rows.size() != static_cast<std::size_t>(kCampaigns) * kRecordsPerFile) {
             state.SkipWithError("rows were dropped or invented");
             return;
         }

@@ -272,9 +272,11 @@ int CampaignCommands::Fail(std::string_view message) const {
     return 1;
 }
 
-std::unique_ptr<CampaignStore> CampaignCommands::OpenStore() const {
+std::unique_ptr<CampaignStore> CampaignCommands::OpenStore(bool forWriting) const {
     try {
-        return std::make_unique<CampaignStore>(DataFolder::Open(m_dataFolder), m_format);
+        return std::make_unique<CampaignStore>(
+            forWriting ? DataFolder::Open(m_dataFolder) : DataFolder::OpenExisting(m_dataFolder),
+            m_format);
     } catch (const std::runtime_error& e) {
         Fail(e.what());
         return nullptr;
@@ -371,7 +373,7 @@ int CampaignCommands::Edit(std::string_view name, const CampaignOptions& options
 }
 
 int CampaignCommands::List(const std::vector<std::string>& titles) {
-    const std::unique_ptr<CampaignStore> store = OpenStore();
+    const std::unique_ptr<CampaignStore> store = OpenStore(false);
     if (!store) {
         return 1;
     }
@@ -396,7 +398,7 @@ int CampaignCommands::List(const std::vector<std::string>& titles) {
 }
 
 int CampaignCommands::Show(std::string_view name) {
-    const std::unique_ptr<CampaignStore> store = OpenStore();
+    const std::unique_ptr<CampaignStore> store = OpenStore(false);
     if (!store) {
         return 1;
     }

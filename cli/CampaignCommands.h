@@ -122,7 +122,8 @@ public:
 private:
     int Fail(std::string_view message) const;
     // The store, or nothing after reporting why the data folder cannot be used.
-    std::unique_ptr<CampaignStore> OpenStore() const;
+    // Without forWriting a missing data folder is reported, not created.
+    std::unique_ptr<CampaignStore> OpenStore(bool forWriting = true) const;
     // Empty when name is a listed campaign; else the message.
     std::string FindRefusal(const CampaignStore& store, std::string_view name) const;
     int Save(CampaignStore& store, std::string_view name, const CampaignOptions& options,

@@ -18,6 +18,10 @@ struct GlobalOptions {
     std::string languageFile;
 };
 
+// Adds --data and --language-file to app, filling global. An empty --data is
+// refused while parsing (a usage error), never taken for the per-user folder.
+void AddGlobalOptions(CLI::App& app, GlobalOptions& global);
+
 // Each command adds its subcommand (with its options) to the application and
 // returns the action to run when that subcommand was chosen; the action
 // returns the exit status. One file per command family.

@@ -19,9 +19,14 @@ int Fail(std::FILE* err, std::string_view message) {
     return 1;
 }
 
-std::unique_ptr<AppSettings> OpenSettings(const std::string& dataFolder, std::FILE* err) {
+// Commands that only read neither create a missing data folder nor need write
+// permission on it.
+std::unique_ptr<AppSettings> OpenSettings(const std::string& dataFolder, bool forWriting,
+                                          std::FILE* err) {
     try {
-        return std::make_unique<AppSettings>(DataFolder::Open(dataFolder).SettingsFile());
+        return std::make_unique<AppSettings>(
+            (forWriting ? DataFolder::Open(dataFolder) : DataFolder::OpenExisting(dataFolder))
+                .SettingsFile());
     } catch (const std::runtime_error& e) {
         Fail(err, e.what());
         return nullptr;
@@ -54,7 +59,7 @@ std::unique_ptr<LanguageFile> OpenLanguages(const std::string& languageFile,
 
 int ListLanguagesCommand(const std::string& dataFolder, const std::string& languageFile,
                          std::FILE* out, std::FILE* err) {
-    const std::unique_ptr<AppSettings> settings = OpenSettings(dataFolder, err);
+    const std::unique_ptr<AppSettings> settings = OpenSettings(dataFolder, false, err);
     if (!settings) {
         return 1;
     }
@@ -72,7 +77,7 @@ int ListLanguagesCommand(const std::string& dataFolder, const std::string& langu
 
 int SetLanguageCommand(const std::string& dataFolder, const std::string& languageFile,
                        std::string_view name, std::FILE*, std::FILE* err) {
-    const std::unique_ptr<AppSettings> settings = OpenSettings(dataFolder, err);
+    const std::unique_ptr<AppSettings> settings = OpenSettings(dataFolder, true, err);
     if (!settings) {
         return 1;
     }

@@ -13,7 +13,8 @@ namespace kavri::cli {
 
 OperatorTexts::OperatorTexts(const std::string& dataFolder, const std::string& languageFile) {
     try {
-        m_settings = std::make_unique<AppSettings>(DataFolder::Open(dataFolder).SettingsFile());
+        m_settings =
+            std::make_unique<AppSettings>(DataFolder::OpenExisting(dataFolder).SettingsFile());
     } catch (const std::runtime_error&) {
         // A data folder that cannot be opened is reported by the command
         // itself; the texts then come in the default language.

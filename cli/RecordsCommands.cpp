@@ -25,30 +25,33 @@ int RecordsCommands::Fail(std::string_view message) const {
     return 1;
 }
 
-std::unique_ptr<CampaignStore> RecordsCommands::OpenStore() const {
+std::unique_ptr<CampaignStore> RecordsCommands::OpenStore(bool forWriting) const {
     try {
-        return std::make_unique<CampaignStore>(DataFolder::Open(m_dataFolder), m_format);
+        return std::make_unique<CampaignStore>(
+            forWriting ? DataFolder::Open(m_dataFolder) : DataFolder::OpenExisting(m_dataFolder),
+            m_format);
     } catch (const std::runtime_error& e) {
         Fail(e.what());
         return nullptr;
     }
 }
 
-int RecordsCommands::BlackListAdd(std::string_view address, std::string_view name) {
-    const auto store = OpenStore();
+int RecordsCommands::BlackListAdd(std::string_view address, std::string_view name,
+                                  std::string_view typeText) {
+    const auto store = OpenStore(true);
     if (!store) {
         return 1;
     }
     DeviceRecords records(*store, m_display);
     std::string error;
-    if (!records.AddToBlackList(address, name, kUnknownDeviceText, error)) {
+    if (!records.AddToBlackList(address, name, typeText, error)) {
         return Fail(error);
     }
     return 0;
 }
 
 int RecordsCommands::BlackListRemove(std::string_view address) {
-    const auto store = OpenStore();
+    const auto store = OpenStore(true);
     if (!store) {
         return 1;
     }
@@ -58,15 +61,20 @@ int RecordsCommands::BlackListRemove(std::string_view address) {
 }
 
 int RecordsCommands::BlackListList(const std::vector<std::string>& titles) {
-    const auto store = OpenStore();
+    const auto store = OpenStore(false);
     if (!store) {
         return 1;
     }
     const DeviceRecords records(*store, m_display);
+    std::vector<DeviceRecordRow> rows;
+    std::string error;
+    if (!records.BlackList(rows, error)) {
+        return Fail(error);
+    }
     if (!titles.empty()) {
         std::fputs(TitleLine(titles).c_str(), m_out);
     }
-    for (const DeviceRecordRow& row : records.BlackList()) {
+    for (const DeviceRecordRow& row : rows) {
         std::fprintf(m_out, "%s\t%s\t%s\n", EscapeField(row.Address).c_str(),
                      EscapeField(row.Name).c_str(), EscapeField(row.TypeText).c_str());
     }
@@ -74,7 +82,7 @@ int RecordsCommands::BlackListList(const std::vector<std::string>& titles) {
 }
 
 int RecordsCommands::BlackListClear() {
-    const auto store = OpenStore();
+    const auto store = OpenStore(true);
     if (!store) {
         return 1;
     }
@@ -84,16 +92,21 @@ int RecordsCommands::BlackListClear() {
 }
 
 int RecordsCommands::List(DeviceRecordKind kind, const std::vector<std::string>& titles) {
-    const auto store = OpenStore();
+    const auto store = OpenStore(false);
     if (!store) {
         return 1;
     }
     const DeviceRecords records(*store, m_display);
     const bool withCoupon = kind == DeviceRecordKind::Accepted;
+    std::vector<DeviceRecordRow> rows;
+    std::string error;
+    if (!records.List(kind, rows, error)) {
+        return Fail(error);
+    }
     if (!titles.empty()) {
         std::fputs(TitleLine(titles).c_str(), m_out);
     }
-    for (const DeviceRecordRow& row : records.List(kind)) {
+    for (const DeviceRecordRow& row : rows) {
         std::string line = EscapeField(row.Campaign);
         for (const std::string* field : {&row.Address, &row.Name, &row.TypeText, &row.DateTime}) {
             line += '\t';
@@ -111,7 +124,7 @@ int RecordsCommands::List(DeviceRecordKind kind, const std::vector<std::string>&
 
 int RecordsCommands::Remove(DeviceRecordKind kind, std::string_view campaign,
                             std::string_view address) {
-    const auto store = OpenStore();
+    const auto store = OpenStore(true);
     if (!store) {
         return 1;
     }
@@ -121,7 +134,7 @@ int RecordsCommands::Remove(DeviceRecordKind kind, std::string_view campaign,
 }
 
 int RecordsCommands::Clear(DeviceRecordKind kind) {
-    const auto store = OpenStore();
+    const auto store = OpenStore(true);
     if (!store) {
         return 1;
     }

@@ -19,8 +19,9 @@ namespace kavri::cli {
 // The device-record commands of kavrictl on one data folder: the black list
 // ("bl.dat") and the accepted and rejected devices of every campaign.
 //
-//   blacklist add ADDRESS [NAME]   black-lists a device ("COD" is "<unknown>",
-//                                  as is "Name" when NAME is left out)
+//   blacklist add ADDRESS [NAME] [--type TYPE]
+//                                  black-lists a device ("Name" and "COD" are
+//                                  "<unknown>" when NAME or TYPE is left out)
 //   blacklist remove ADDRESS       takes it off the black list
 //   blacklist list                 ADDRESS <TAB> NAME <TAB> TYPE, in file order
 //   blacklist clear                empties the black list
@@ -35,7 +36,10 @@ namespace kavri::cli {
 //
 // Every command returns the exit status: 0 done, 1 refused or failed with one
 // line "kavrictl: MESSAGE" on err, nothing on disk changed by a refusal (an
-// address that is not "(XX:XX:XX:XX:XX:XX)", a record that does not exist).
+// address that is not "(XX:XX:XX:XX:XX:XX)", a record that does not exist, a
+// file that exists but cannot be read: its path and the system's reason, never
+// an empty list). The listing commands only read: they neither create a
+// missing data folder (it is reported) nor need write permission on it.
 // Fields are escaped with EscapeField, since names come from the air.
 //
 // Lives on the thread that runs the command. Throws only std::bad_alloc.
@@ -46,7 +50,7 @@ public:
     RecordsCommands(std::string dataFolder, DateFormat format, DateFormat display, std::FILE* out,
                     std::FILE* err);
 
-    int BlackListAdd(std::string_view address, std::string_view name);
+    int BlackListAdd(std::string_view address, std::string_view name, std::string_view typeText);
     int BlackListRemove(std::string_view address);
     // titles, when not empty, is printed first as one line of column titles.
     int BlackListList(const std::vector<std::string>& titles = {});
@@ -59,7 +63,8 @@ public:
 private:
     int Fail(std::string_view message) const;
     // The store, or nothing after reporting why the data folder cannot be used.
-    std::unique_ptr<CampaignStore> OpenStore() const;
+    // Without forWriting a missing folder is reported, not created.
+    std::unique_ptr<CampaignStore> OpenStore(bool forWriting) const;
 
     std::string m_dataFolder;
     DateFormat m_format;

@@ -21,6 +21,7 @@ namespace {
 struct RecordsArguments {
     std::string Address;
     std::string Name;
+    std::string Type;
     std::vector<std::string> Remove;  // CAMPAIGN ADDRESS
     bool Clear = false;
     bool Titles = false;
@@ -37,6 +38,8 @@ CommandAction RegisterRecordsCommands(CLI::App& app, const GlobalOptions& global
     blAdd->add_option("ADDRESS", arguments->Address, "device address, e.g. (00:17:E5:3A:91:02)")
         ->required();
     blAdd->add_option("NAME", arguments->Name, "device name (default: <unknown>)");
+    blAdd->add_option("--type", arguments->Type,
+                      "device type as the lists show it, e.g. \"Smartphone\" (default: <unknown>)");
     auto* blRemove = blacklist->add_subcommand("remove", "take a device off the black list");
     blRemove->add_option("ADDRESS", arguments->Address, "device address")->required();
     auto* blList = blacklist->add_subcommand(
@@ -78,9 +81,10 @@ CommandAction RegisterRecordsCommands(CLI::App& app, const GlobalOptions& global
         RecordsCommands commands(options->dataFolder, DateFormat::FromLocale(),
                                  DateFormat::FromLocale(), stdout, stderr);
         if (blAdd->parsed()) {
-            return commands.BlackListAdd(arguments->Address, blAdd->count("NAME") > 0
-                                                                 ? arguments->Name
-                                                                 : std::string(kUnknownDeviceText));
+            return commands.BlackListAdd(
+                arguments->Address,
+                blAdd->count("NAME") > 0 ? arguments->Name : std::string(kUnknownDeviceText),
+                blAdd->count("--type") > 0 ? arguments->Type : std::string(kUnknownDeviceText));
         }
         if (blRemove->parsed()) {
             return commands.BlackListRemove(arguments->Address);

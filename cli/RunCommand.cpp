@@ -109,6 +109,8 @@ const char* ReasonText(AcceptReason reason) {
             return "already-accepted";
         case AcceptReason::RecentlyRefused:
             return "recently-refused";
+        case AcceptReason::UnreadableRecords:
+            return "unreadable-records";
     }
     return "-";
 }

@@ -15,9 +15,14 @@ int Fail(std::FILE* err, std::string_view message) {
     return 1;
 }
 
-std::unique_ptr<AppSettings> OpenSettings(const std::string& dataFolder, std::FILE* err) {
+// Commands that only read neither create a missing data folder nor need write
+// permission on it.
+std::unique_ptr<AppSettings> OpenSettings(const std::string& dataFolder, bool forWriting,
+                                          std::FILE* err) {
     try {
-        return std::make_unique<AppSettings>(DataFolder::Open(dataFolder).SettingsFile());
+        return std::make_unique<AppSettings>(
+            (forWriting ? DataFolder::Open(dataFolder) : DataFolder::OpenExisting(dataFolder))
+                .SettingsFile());
     } catch (const std::runtime_error& e) {
         Fail(err, e.what());
         return nullptr;
@@ -63,7 +68,7 @@ int ShowSettings(const std::string& dataFolder, const std::optional<std::string>
             return UnknownKey(err, *key);
         }
     }
-    const std::unique_ptr<AppSettings> settings = OpenSettings(dataFolder, err);
+    const std::unique_ptr<AppSettings> settings = OpenSettings(dataFolder, false, err);
     if (!settings) {
         return 1;
     }
@@ -85,7 +90,7 @@ int SetSetting(const std::string& dataFolder, std::string_view key, std::string_
     if (FindKey(key) == nullptr) {
         return UnknownKey(err, key);
     }
-    const std::unique_ptr<AppSettings> settings = OpenSettings(dataFolder, err);
+    const std::unique_ptr<AppSettings> settings = OpenSettings(dataFolder, true, err);
     if (!settings) {
         return 1;
     }

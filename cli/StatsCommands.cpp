@@ -22,9 +22,13 @@ int Fail(std::FILE* err, std::string_view message) {
     return 1;
 }
 
-std::optional<CampaignStore> OpenStore(const std::string& dataFolder, std::FILE* err) {
+// Only closing a coupon writes; the other commands read, and so neither
+// create a missing data folder nor need one they may write into.
+std::optional<CampaignStore> OpenStore(const std::string& dataFolder, bool forWriting,
+                                       std::FILE* err) {
     try {
-        return CampaignStore(DataFolder::Open(dataFolder));
+        return CampaignStore(forWriting ? DataFolder::Open(dataFolder)
+                                        : DataFolder::OpenExisting(dataFolder));
     } catch (const std::runtime_error& e) {
         Fail(err, e.what());
         return std::nullopt;
@@ -61,11 +65,15 @@ int ShowStatistics(const std::string& dataFolder, std::string_view from, std::st
     if (!format.ParseDateTime(to, toDay)) {
         return Fail(err, "cannot read the date \"" + std::string(to) + "\" (e.g. 2026-12-07)");
     }
-    const std::optional<CampaignStore> store = OpenStore(dataFolder, err);
+    const std::optional<CampaignStore> store = OpenStore(dataFolder, false, err);
     if (!store) {
         return 1;
     }
-    const std::vector<CampaignStatistics> rows = CountDecisions(*store, DayRange(fromDay, toDay));
+    std::vector<CampaignStatistics> rows;
+    std::string error;
+    if (!CountDecisions(*store, DayRange(fromDay, toDay), rows, error)) {
+        return Fail(err, error);
+    }
     if (!titles.empty() && csv) {
         std::string header;
         for (std::size_t i = 0; i < titles.size(); ++i) {
@@ -86,14 +94,19 @@ int ShowStatistics(const std::string& dataFolder, std::string_view from, std::st
 
 int CheckCoupon(const std::string& dataFolder, std::string_view code,
                 const std::vector<std::string>& titles, std::FILE* out, std::FILE* err) {
-    const std::optional<CampaignStore> store = OpenStore(dataFolder, err);
+    const std::optional<CampaignStore> store = OpenStore(dataFolder, false, err);
     if (!store) {
         return 1;
+    }
+    std::vector<CouponMatch> matches;
+    std::string error;
+    if (!FindCoupon(*store, code, matches, error)) {
+        return Fail(err, error);
     }
     if (!titles.empty()) {
         std::fputs(TitleLine(titles).c_str(), out);
     }
-    for (const CouponMatch& match : FindCoupon(*store, code)) {
+    for (const CouponMatch& match : matches) {
         std::fprintf(out, "%s\t%s\t%s\t%s\n", EscapeField(match.Campaign).c_str(),
                      EscapeField(match.Address).c_str(), EscapeField(match.DeviceName).c_str(),
                      store->Format().FormatDateTime(match.DateTime).c_str());
@@ -103,7 +116,7 @@ int CheckCoupon(const std::string& dataFolder, std::string_view code,
 
 int CloseCouponOf(const std::string& dataFolder, std::string_view campaign,
                   std::string_view address, std::FILE*, std::FILE* err) {
-    const std::optional<CampaignStore> store = OpenStore(dataFolder, err);
+    const std::optional<CampaignStore> store = OpenStore(dataFolder, true, err);
     if (!store) {
         return 1;
     }

@@ -47,7 +47,9 @@ int SetAutoStart(const DataFolder::Environment& environment, bool on, std::strin
                  std::FILE* out, std::FILE* err);
 
 // Each returns 0, or 1 with one line "kavrictl: MESSAGE" on err (a date that
-// does not read, a data folder that cannot be opened, a write that fails).
+// does not read, a data folder that cannot be opened or does not exist, a
+// record file that exists but cannot be read, a write that fails). Only
+// coupon close creates a missing data folder.
 // Throw only std::bad_alloc.
 
 // Registers `stats`, `coupon check|close` and `autostart on|off|show` on app.

@@ -21,11 +21,7 @@ int main(int argc, char** argv) {
     CLI::App app{"kavrictl: the headless operator tool of Kavri Tandrel"};
     app.require_subcommand(1);
     GlobalOptions global;
-    app.add_option("--data", global.dataFolder,
-                   "data folder (default: $KAVRI_DATA_DIR, else ~/.local/share/kavri)");
-    app.add_option("--language-file", global.languageFile,
-                   "language file of the texts (default: kavri.lang beside the program, else "
-                   "the installed one)");
+    AddGlobalOptions(app, global);
 
     auto* version = app.add_subcommand("version", "print the program version");
 

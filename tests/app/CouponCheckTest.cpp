@@ -33,6 +33,13 @@ protected:
                                                   {"DateTime", "2026-12-07 10:11:12"},
                                                   {"Coupon", coupon}}));
     }
+    // The matches of a check that must succeed.
+    std::vector<CouponMatch> Find(std::string_view code) const {
+        std::vector<CouponMatch> matches;
+        std::string error;
+        EXPECT_TRUE(FindCoupon(m_store, code, matches, error)) << error;
+        return matches;
+    }
     static std::string Address(int i) { return "(00:17:E5:3A:91:0" + std::to_string(i) + ")"; }
 
     test::TempFolder m_temp;
@@ -44,7 +51,7 @@ TEST_F(CouponCheckTest, TenDevicesShareACodeAndClosingOneLeavesNine) {
     for (int i = 0; i < 10; ++i) {
         Accepted(folder, Address(i), "XMAS10");
     }
-    std::vector<CouponMatch> found = FindCoupon(m_store, "XMAS10");
+    std::vector<CouponMatch> found = Find("XMAS10");
     ASSERT_EQ(found.size(), 10u);
     EXPECT_EQ(found[3].Campaign, "Xmas");
     EXPECT_EQ(found[3].Address, Address(3));
@@ -54,7 +61,7 @@ TEST_F(CouponCheckTest, TenDevicesShareACodeAndClosingOneLeavesNine) {
 
     std::string error;
     ASSERT_TRUE(CloseCoupon(m_store, "xmas", Address(3), error)) << error;
-    found = FindCoupon(m_store, "XMAS10");
+    found = Find("XMAS10");
     ASSERT_EQ(found.size(), 9u);
     for (const CouponMatch& match : found) {
         EXPECT_NE(match.Address, Address(3));
@@ -80,12 +87,12 @@ TEST_F(CouponCheckTest, MatchesExactlyAndAnEmptyCodeFindsNothing) {
     Accepted(coupons, Address(1), "ABC123");
     Accepted(plain, Address(2), "");  // a campaign without coupons stores it empty
 
-    EXPECT_TRUE(FindCoupon(m_store, "").empty());
-    EXPECT_TRUE(FindCoupon(m_store, "abc123").empty());
-    EXPECT_TRUE(FindCoupon(m_store, "ABC12").empty());
-    EXPECT_TRUE(FindCoupon(m_store, "ABC123 ").empty());
-    EXPECT_TRUE(FindCoupon(m_store, " ").empty());
-    EXPECT_EQ(FindCoupon(m_store, "ABC123").size(), 1u);
+    EXPECT_TRUE(Find("").empty());
+    EXPECT_TRUE(Find("abc123").empty());
+    EXPECT_TRUE(Find("ABC12").empty());
+    EXPECT_TRUE(Find("ABC123 ").empty());
+    EXPECT_TRUE(Find(" ").empty());
+    EXPECT_EQ(Find("ABC123").size(), 1u);
 }
 
 TEST_F(CouponCheckTest, TwoCampaignsWithTheSameCodeAreBothListedInListOrder) {
@@ -93,7 +100,7 @@ TEST_F(CouponCheckTest, TwoCampaignsWithTheSameCodeAreBothListedInListOrder) {
     const std::string first = AddCampaign("First");
     Accepted(first, Address(1), "SAME");
     Accepted(second, Address(2), "SAME");
-    const std::vector<CouponMatch> found = FindCoupon(m_store, "SAME");
+    const std::vector<CouponMatch> found = Find("SAME");
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].Campaign, "Second");
     EXPECT_EQ(found[0].Address, Address(2));
@@ -105,6 +112,23 @@ TEST_F(CouponCheckTest, ClosingForAnUnknownCampaignIsRefused) {
     EXPECT_FALSE(CloseCoupon(m_store, "Nowhere", Address(1), error));
     EXPECT_NE(error.find("Nowhere"), std::string::npos) << error;
     EXPECT_FALSE(CloseCoupon(m_store, "../data", Address(1), error));
+}
+
+TEST_F(CouponCheckTest, AnUnreadableAcceptedFileFailsTheCheckAndTheCloseWithItsPath) {
+    // A folder stands where "accepted.dat" should be (a way to make a file
+    // unreadable that works for root too). Expected: both fail, naming the file,
+    // rather than report "no such coupon".
+    const std::string folder = AddCampaign("Xmas");
+    std::filesystem::create_directory(folder + "accepted.dat");
+    std::vector<CouponMatch> matches;
+    std::string error;
+    EXPECT_FALSE(FindCoupon(m_store, "XMAS10", matches, error));
+    EXPECT_NE(error.find(folder + "accepted.dat"), std::string::npos) << error;
+    EXPECT_TRUE(matches.empty());
+
+    error.clear();
+    EXPECT_FALSE(CloseCoupon(m_store, "Xmas", Address(1), error));
+    EXPECT_NE(error.find("cannot read " + folder + "accepted.dat"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "AppTestFolder.h"
 
@@ -157,6 +159,65 @@ TEST(DataFolderTest, NameRefusalKeepsNamesToOneEntryOfAFolder) {
           std::string("a "), std::string("   ")}) {
         EXPECT_NE(DataFolder::NameRefusal(bad), "") << bad;
     }
+}
+
+TEST(DataFolderTest, OpenExistingCreatesNothingAndNamesAMissingFolder) {
+    // Situation: a data folder two levels below an existing folder, missing;
+    // then a file in its place; then the folder itself.
+    // Expected: "does not exist" with the path and nothing made; "is not a
+    // folder"; the path with its separator.
+    test::TempFolder temp;
+    const std::string wanted = temp.Path() + "a/b";
+    try {
+        DataFolder::OpenExisting(wanted);
+        ADD_FAILURE() << "a missing folder was opened";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "the data folder " + wanted + "/ does not exist");
+    }
+    EXPECT_FALSE(std::filesystem::exists(temp.Path() + "a"));
+    test::Spill(temp.Path() + "file", "x");
+    EXPECT_THROW(DataFolder::OpenExisting(temp.Path() + "file"), std::runtime_error);
+    std::filesystem::create_directories(wanted);
+    EXPECT_EQ(DataFolder::OpenExisting(wanted).Path(), wanted + "/");
+}
+
+TEST(DataFolderTest, AFolderTheUserMayOnlyReadOpensForReadingButNotForWriting) {
+    // Situation: a data folder with mode 0555, opened by a process of a user
+    // who owns it (as root, a child process becomes an unprivileged user,
+    // since root may write anywhere).
+    // Expected: OpenExisting succeeds; Open refuses with "cannot write into".
+    test::TempFolder temp;
+    const std::string data = temp.Path() + "data";
+    std::filesystem::create_directory(data);
+    const bool root = ::geteuid() == 0;
+    constexpr uid_t kNobody = 65534;
+    if (root) {
+        ASSERT_EQ(::chmod(temp.Path().c_str(), 0755), 0);
+        ASSERT_EQ(::chown(data.c_str(), kNobody, kNobody), 0);
+    }
+    ASSERT_EQ(::chmod(data.c_str(), 0555), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (root && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+            ::_exit(10);
+        }
+        try {
+            DataFolder::OpenExisting(data);
+        } catch (const std::runtime_error&) {
+            ::_exit(11);
+        }
+        try {
+            DataFolder::Open(data);
+            ::_exit(12);
+        } catch (const std::runtime_error& error) {
+            ::_exit(std::string(error.what()).find("cannot write into") == 0 ? 0 : 13);
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ::chmod(data.c_str(), 0755);
 }
 
 }  // namespace

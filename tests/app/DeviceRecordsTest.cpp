@@ -48,6 +48,20 @@ protected:
         ASSERT_TRUE(ini.WriteValues(address, entries)) << ini.LastError();
     }
 
+    // The rows of a listing that must succeed.
+    std::vector<DeviceRecordRow> ListOf(DeviceRecordKind kind) const {
+        std::vector<DeviceRecordRow> rows;
+        std::string error;
+        EXPECT_TRUE(m_records.List(kind, rows, error)) << error;
+        return rows;
+    }
+    std::vector<DeviceRecordRow> BlackListRows() const {
+        std::vector<DeviceRecordRow> rows;
+        std::string error;
+        EXPECT_TRUE(m_records.BlackList(rows, error)) << error;
+        return rows;
+    }
+
     static std::vector<std::string> Keys(const std::vector<DeviceRecordRow>& rows) {
         std::vector<std::string> keys;
         for (const DeviceRecordRow& row : rows) {
@@ -70,14 +84,14 @@ TEST_F(DeviceRecordsTest, DeviceRefusedByTwoCampaignsIsListedOncePerCampaignInLi
     Write("Coffee", "rejected.dat", kPhone, {{"Name", "Ann"}, {"COD", "Smart phone"}});
     Write("Winter Sale", "rejected.dat", kPhone, {{"Name", "Ann"}, {"COD", "Smart phone"}});
 
-    const auto rows = m_records.List(DeviceRecordKind::Rejected);
+    const auto rows = ListOf(DeviceRecordKind::Rejected);
     EXPECT_EQ(Keys(rows), (std::vector<std::string>{std::string("Winter Sale|") + kPhone,
                                                     std::string("Coffee|") + kHeadset,
                                                     std::string("Coffee|") + kPhone}));
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[1].Name, "Buds");
     EXPECT_EQ(rows[1].TypeText, "Headset");
-    EXPECT_TRUE(m_records.List(DeviceRecordKind::Accepted).empty());
+    EXPECT_TRUE(ListOf(DeviceRecordKind::Accepted).empty());
 }
 
 TEST_F(DeviceRecordsTest, DateTimeIsShownInDisplayFormWithTheDateAloneAtMidnight) {
@@ -96,7 +110,7 @@ TEST_F(DeviceRecordsTest, DateTimeIsShownInDisplayFormWithTheDateAloneAtMidnight
            {"Coupon", ""}});
     Write("Promo", "accepted.dat", "(00:00:00:00:00:01)", {{"DateTime", "yesterday"}});
 
-    const auto rows = m_records.List(DeviceRecordKind::Accepted);
+    const auto rows = ListOf(DeviceRecordKind::Accepted);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].DateTime, "07.12.2026 10:11:12");
     EXPECT_EQ(rows[0].Coupon, "SAVE10");
@@ -124,8 +138,8 @@ TEST_F(DeviceRecordsTest, HundredThousandRecordsAreAllListed) {
     Spill(m_store.CampaignFolder("Big") + "rejected.dat", bytes);
     Spill(m_store.Folder().BlackListFile(), bytes);
 
-    const auto rejected = m_records.List(DeviceRecordKind::Rejected);
-    const auto black = m_records.BlackList();
+    const auto rejected = ListOf(DeviceRecordKind::Rejected);
+    const auto black = BlackListRows();
     ASSERT_EQ(rejected.size(), static_cast<std::size_t>(kCount));
     ASSERT_EQ(black.size(), static_cast<std::size_t>(kCount));
     for (int i = 0; i < kCount; ++i) {
@@ -136,7 +150,7 @@ TEST_F(DeviceRecordsTest, HundredThousandRecordsAreAllListed) {
 
     std::string error;
     ASSERT_TRUE(m_records.Clear(DeviceRecordKind::Rejected, error)) << error;
-    EXPECT_TRUE(m_records.List(DeviceRecordKind::Rejected).empty());
+    EXPECT_TRUE(ListOf(DeviceRecordKind::Rejected).empty());
 }
 
 TEST_F(DeviceRecordsTest, RemoveErasesOneCampaignsRecordAndClearEveryCampaignsOfOneKind) {
@@ -153,20 +167,20 @@ TEST_F(DeviceRecordsTest, RemoveErasesOneCampaignsRecordAndClearEveryCampaignsOf
     std::string error;
     ASSERT_TRUE(m_records.Remove(DeviceRecordKind::Rejected, "winter sale", kPhone, error))
         << error;
-    EXPECT_EQ(Keys(m_records.List(DeviceRecordKind::Rejected)),
+    EXPECT_EQ(Keys(ListOf(DeviceRecordKind::Rejected)),
               (std::vector<std::string>{std::string("Coffee|") + kPhone,
                                         std::string("Coffee|") + kHeadset}));
     EXPECT_FALSE(m_records.Remove(DeviceRecordKind::Rejected, "Winter Sale", kPhone, error));
     EXPECT_NE(error.find("no record"), std::string::npos) << error;
 
     ASSERT_TRUE(m_records.Clear(DeviceRecordKind::Rejected, error)) << error;
-    EXPECT_TRUE(m_records.List(DeviceRecordKind::Rejected).empty());
-    EXPECT_EQ(m_records.List(DeviceRecordKind::Accepted).size(), 1u);
+    EXPECT_TRUE(ListOf(DeviceRecordKind::Rejected).empty());
+    EXPECT_EQ(ListOf(DeviceRecordKind::Accepted).size(), 1u);
     // A campaign without the file does not get one.
     EXPECT_FALSE(std::filesystem::exists(m_store.CampaignFolder("Winter Sale") + "accepted.dat"));
     ASSERT_TRUE(m_records.Clear(DeviceRecordKind::Accepted, error)) << error;
     EXPECT_FALSE(std::filesystem::exists(m_store.CampaignFolder("Winter Sale") + "accepted.dat"));
-    EXPECT_TRUE(m_records.List(DeviceRecordKind::Accepted).empty());
+    EXPECT_TRUE(ListOf(DeviceRecordKind::Accepted).empty());
 }
 
 TEST_F(DeviceRecordsTest, BlackListAddOverwritesRemoveAndClear) {
@@ -174,12 +188,12 @@ TEST_F(DeviceRecordsTest, BlackListAddOverwritesRemoveAndClear) {
     // Expected: one record each, upper-case address, latest name; remove and
     // clear empty the list.
     std::string error;
-    EXPECT_TRUE(m_records.BlackList().empty());
+    EXPECT_TRUE(BlackListRows().empty());
     ASSERT_TRUE(m_records.AddToBlackList("(00:17:e5:3a:91:02)", "Old", "Phone", error)) << error;
     ASSERT_TRUE(m_records.AddToBlackList(kHeadset, "Buds", "Headset", error)) << error;
     ASSERT_TRUE(m_records.AddToBlackList(kPhone, "Ann", "Smart phone", error)) << error;
 
-    auto rows = m_records.BlackList();
+    auto rows = BlackListRows();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].Address, kPhone);
     EXPECT_EQ(rows[0].Name, "Ann");
@@ -187,11 +201,11 @@ TEST_F(DeviceRecordsTest, BlackListAddOverwritesRemoveAndClear) {
     EXPECT_EQ(rows[1].Address, kHeadset);
 
     ASSERT_TRUE(m_records.RemoveFromBlackList(kPhone, error)) << error;
-    rows = m_records.BlackList();
+    rows = BlackListRows();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].Address, kHeadset);
     ASSERT_TRUE(m_records.ClearBlackList(error)) << error;
-    EXPECT_TRUE(m_records.BlackList().empty());
+    EXPECT_TRUE(BlackListRows().empty());
 }
 
 TEST_F(DeviceRecordsTest, InvalidAddressOrCampaignIsRefusedWithNothingChanged) {
@@ -216,6 +230,30 @@ TEST_F(DeviceRecordsTest, InvalidAddressOrCampaignIsRefusedWithNothingChanged) {
     EXPECT_FALSE(m_records.Remove(DeviceRecordKind::Rejected, "../PROMO", kPhone, error));
     EXPECT_FALSE(m_records.Remove(DeviceRecordKind::Rejected, "Other", kPhone, error));
     EXPECT_EQ(Tree(m_temp.Path()), before);
+}
+
+TEST_F(DeviceRecordsTest, AnUnreadableFileFailsItsListingWithThePathInsteadOfListingNothing) {
+    // Situation: "bl.dat" and one campaign's "accepted.dat" are folders, so
+    // they exist but cannot be read; the rejected files are simply missing.
+    // Expected: the black list and accepted listings fail naming the file;
+    // the rejected listing succeeds, empty; removing from the unreadable
+    // black list fails with the reason and leaves it in place.
+    AddCampaign("Summer");
+    std::filesystem::create_directory(m_store.Folder().BlackListFile());
+    std::filesystem::create_directory(m_store.CampaignFolder("Summer") + "accepted.dat");
+    std::vector<DeviceRecordRow> rows;
+    std::string error;
+    EXPECT_FALSE(m_records.BlackList(rows, error));
+    EXPECT_EQ(error, "cannot read " + m_store.Folder().BlackListFile() + ": not a regular file");
+    EXPECT_FALSE(m_records.List(DeviceRecordKind::Accepted, rows, error));
+    EXPECT_NE(error.find(m_store.CampaignFolder("Summer") + "accepted.dat"), std::string::npos)
+        << error;
+    EXPECT_TRUE(rows.empty());
+    EXPECT_TRUE(ListOf(DeviceRecordKind::Rejected).empty());
+    EXPECT_FALSE(m_records.RemoveFromBlackList(kPhone, error));
+    EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
+    EXPECT_FALSE(m_records.ClearBlackList(error));
+    EXPECT_TRUE(std::filesystem::is_directory(m_store.Folder().BlackListFile()));
 }
 
 }  // namespace

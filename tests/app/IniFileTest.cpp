@@ -16,6 +16,10 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/FileLock.h"
 
 namespace kavri {
 namespace {
@@ -63,10 +67,15 @@ protected:
         fs::remove_all(m_folder, ignored);
     }
 
+    // The folder's entries but the lock companion of the file under test,
+    // which writes leave in place for good.
     std::vector<std::string> FolderEntries() const {
+        const std::string lock = fs::path(FileLock::LockPathOf(m_path)).filename().string();
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(m_folder)) {
-            names.push_back(entry.path().filename().string());
+            if (entry.path().filename().string() != lock) {
+                names.push_back(entry.path().filename().string());
+            }
         }
         return names;
     }
@@ -566,10 +575,13 @@ TEST_F(IniFileTest, SeesEditsByOtherProgramsAndOtherObjects) {
     // Situation: a file read (and cached), then changed in place by another
     // program to the same size, then replaced through an IniFile with its own
     // cache, then through one sharing the cache.
-    // Expected: each read after a change sees the change.
+    // Expected: each read after a change sees the change (with a cache that
+    // looks at the file on every read).
+    const auto cache = std::make_shared<IniFile::Cache>(IniFile::Cache::kDefaultBudget,
+                                                        std::chrono::nanoseconds(0));
     Spill(m_path, "[S]\r\nK=aaa\r\n");
     Touch(m_path, 1'000'000'000);
-    const IniFile reader(m_path, German());
+    const IniFile reader(m_path, German(), cache);
     EXPECT_EQ(reader.ReadString("S", "K", ""), "aaa");
 
     Spill(m_path, "[S]\r\nK=bbb\r\n");
@@ -586,7 +598,7 @@ TEST_F(IniFileTest, SeesEditsByOtherProgramsAndOtherObjects) {
     ASSERT_TRUE(separate.WriteString("S", "K", "eee"));  // same size, same second
     EXPECT_EQ(reader.ReadString("S", "K", ""), "eee");
 
-    IniFile sharing(m_path, German());
+    IniFile sharing(m_path, German(), cache);
     ASSERT_TRUE(sharing.EraseSection("T"));
     EXPECT_FALSE(reader.SectionExists("T"));
     EXPECT_EQ(separate.ReadString("S", "K", ""), "eee");
@@ -662,6 +674,159 @@ TEST_F(IniFileTest, CacheKeepsToItsBudget) {
     }
     cache->Clear();
     EXPECT_EQ(cache->Bytes(), 0u);
+}
+
+TEST_F(IniFileTest, AFileThatJustChangedIsLookedAtOnEveryRead) {
+    // Situation: with the default recheck time, a file written a moment ago is
+    // read, changed in place by another program, read at once; then changed
+    // through another object sharing the cache; then removed.
+    // Expected: every read sees the change at once: only a file unchanged for
+    // a second is trusted without a new look.
+    const auto cache = std::make_shared<IniFile::Cache>();
+    Spill(m_path, "[S]\r\nK=aaa\r\n");
+    const IniFile reader(m_path, German(), cache);
+    EXPECT_EQ(reader.ReadString("S", "K", ""), "aaa");
+    EXPECT_TRUE(reader.SectionExists("S"));
+    Spill(m_path, "[S]\r\nK=bbbb\r\n");
+    EXPECT_EQ(reader.ReadString("S", "K", ""), "bbbb");
+    IniFile writer(m_path, German(), cache);
+    ASSERT_TRUE(writer.WriteString("S", "K", "c"));
+    EXPECT_EQ(reader.ReadString("S", "K", ""), "c");
+    fs::remove(m_path);
+    EXPECT_FALSE(reader.SectionExists("S"));
+    Spill(m_path, "[T]\r\nK=1\r\n");
+    EXPECT_TRUE(reader.SectionExists("T"));
+}
+
+TEST_F(IniFileTest, AFileThatExistsButCannotBeReadIsAnErrorNotAnEmptyFile) {
+    // Situation: a folder stands where the file should be (unreadable as a
+    // file even for root), beside a file that is simply missing.
+    // Expected: the snapshot of the first names the path and the reason and
+    // reads as empty; the missing one has no error; a write never replaces
+    // the unreadable one.
+    fs::create_directory(m_path);
+    const IniFile unreadable(m_path, German());
+    const IniFile::Snapshot snapshot = unreadable.ReadSnapshot();
+    EXPECT_EQ(snapshot.Error(), "cannot read " + m_path + ": not a regular file");
+    EXPECT_FALSE(snapshot.SectionExists("S"));
+    EXPECT_TRUE(IniFile(m_folder + "/missing.dat", German()).ReadSnapshot().Error().empty());
+
+    IniFile writer(m_path, German());
+    EXPECT_FALSE(writer.WriteString("S", "K", "v"));
+    EXPECT_EQ(writer.LastError(), "cannot read " + m_path + ": not a regular file");
+    EXPECT_FALSE(writer.Clear());
+    EXPECT_TRUE(fs::is_directory(m_path));
+}
+
+TEST_F(IniFileTest, ClearEmptiesTheFileAndCreatesNoMissingOne) {
+    // Situation: Clear on a file with two sections, then on a missing file.
+    // Expected: an empty file that lists nothing; no file made for the missing.
+    IniFile ini(m_path, German());
+    ASSERT_TRUE(ini.WriteString("A", "K", "1"));
+    ASSERT_TRUE(ini.WriteString("B", "K", "2"));
+    ASSERT_TRUE(ini.Clear()) << ini.LastError();
+    EXPECT_EQ(Slurp(m_path), "");
+    EXPECT_TRUE(ini.ReadSections().empty());
+    IniFile missing(m_folder + "/missing.dat", German());
+    EXPECT_TRUE(missing.Clear());
+    EXPECT_FALSE(fs::exists(m_folder + "/missing.dat"));
+}
+
+// Runs body in a child process that starts when the returned function is
+// called, and gives its exit status from the second function.
+class ChildWriter {
+public:
+    template <typename Body>
+    explicit ChildWriter(Body body) {
+        int fds[2];
+        if (::pipe(fds) != 0) {
+            ADD_FAILURE() << "pipe";
+            return;
+        }
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(fds[1]);
+            char go = 0;
+            // Waits for the parent so that both write at the same time.
+            const bool started = ::read(fds[0], &go, 1) == 1;
+            ::_exit(started ? body() : 3);
+        }
+        ::close(fds[0]);
+        m_start = fds[1];
+    }
+    void Start() {
+        const char go = 1;
+        EXPECT_EQ(::write(m_start, &go, 1), 1);
+        ::close(m_start);
+    }
+    int Wait() {
+        int status = 0;
+        EXPECT_EQ(::waitpid(m_pid, &status, 0), m_pid);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_start = -1;
+};
+
+TEST_F(IniFileTest, TwoProcessesWritingTheSameFileLoseNothing) {
+    // Situation: a coupon file of 1000 devices; one process closes every
+    // coupon (1000 key deletions) while another records 1000 new devices, the
+    // two interleaved on the same file.
+    // Expected: every coupon stays closed and every new device is recorded:
+    // each write re-read the file under the lock before replacing it.
+    constexpr int kEach = 1000;
+    // On a memory file system when there is one: the point is the interleaving,
+    // and 4000 flushes to a disk would take half a minute.
+    std::string folder =
+        (fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path()) /
+        "kavri-ini-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    const std::string path = folder + "/accepted.dat";
+    struct Remove {
+        std::string Folder;
+        ~Remove() {
+            std::error_code ignored;
+            fs::remove_all(Folder, ignored);
+        }
+    } remove{folder};
+    {
+        std::string text;
+        for (int i = 0; i < kEach; ++i) {
+            text +=
+                "[old" + std::to_string(i) + "]\r\nName=x\r\nCoupon=C" + std::to_string(i) + "\r\n";
+        }
+        Spill(path, text);
+    }
+    ChildWriter closer([&] {
+        // The child parses on its own: nothing shared with the parent's cache.
+        IniFile ini(path, German(), std::make_shared<IniFile::Cache>());
+        for (int i = 0; i < kEach; ++i) {
+            if (!ini.DeleteKey("old" + std::to_string(i), "Coupon")) {
+                return 1;
+            }
+        }
+        return 0;
+    });
+    IniFile ini(path, German(), std::make_shared<IniFile::Cache>());
+    closer.Start();
+    for (int i = 0; i < kEach; ++i) {
+        ASSERT_TRUE(ini.WriteValues("new" + std::to_string(i), {{"Name", "y"}, {"Coupon", "N"}}))
+            << ini.LastError();
+    }
+    ASSERT_EQ(closer.Wait(), 0);
+
+    const IniFile::Snapshot result = IniFile(path, German()).ReadSnapshot();
+    int open = 0;
+    int recorded = 0;
+    for (int i = 0; i < kEach; ++i) {
+        open += result.ValueExists("old" + std::to_string(i), "Coupon") ? 1 : 0;
+        recorded += result.SectionExists("new" + std::to_string(i)) ? 1 : 0;
+        EXPECT_TRUE(result.SectionExists("old" + std::to_string(i)));
+    }
+    EXPECT_EQ(open, 0);
+    EXPECT_EQ(recorded, kEach);
 }
 
 }  // namespace

@@ -544,5 +544,32 @@ TEST_F(SendingDecisionsTest, StatusGoesToTheFirstRowOfTheAddressOnly) {
     EXPECT_TRUE(m_decisions.Rows().empty());
 }
 
+TEST_F(SendingDecisionsTest, AnUnreadableDeviceFileRefusesEveryDeviceItDecidesFor) {
+    // Situation: each of the three device files in turn exists but cannot be
+    // read (a folder in its place), with the phone black-listed or recorded in
+    // none of them; two cycles with the black list unreadable.
+    // Expected: every device refused with UnreadableRecords and shown failed,
+    // never served; one report per cycle naming the file; served again once
+    // the file reads.
+    AddCampaign("Summer");
+    const std::string files[] = {m_store.Folder().BlackListFile(), File("Summer", "accepted.dat"),
+                                 File("Summer", "rejected.dat")};
+    for (const std::string& path : files) {
+        std::filesystem::create_directory(path);
+        m_failures.clear();
+        EXPECT_EQ(Cycle({kPhone, kLaptop}), (std::vector<std::pair<bool, AcceptReason>>{
+                                                {false, AcceptReason::UnreadableRecords},
+                                                {false, AcceptReason::UnreadableRecords}}))
+            << path;
+        EXPECT_EQ(StatusOf(kPhone), dsFailed);
+        ASSERT_EQ(m_failures.size(), 1u) << path;
+        EXPECT_NE(m_failures[0].find("cannot read " + path), std::string::npos) << m_failures[0];
+        Cycle({kPhone});
+        EXPECT_EQ(m_failures.size(), 2u) << "one report in each cycle";
+        std::filesystem::remove(path);
+    }
+    EXPECT_EQ(Decide(kPhone), std::make_pair(true, AcceptReason::Accepted));
+}
+
 }  // namespace
 }  // namespace kavri

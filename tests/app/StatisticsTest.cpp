@@ -34,6 +34,14 @@ protected:
             address, {{"Name", "Phone"}, {"COD", "Phone"}, {"DateTime", dateTime}}));
     }
 
+    // The rows of a count that must succeed.
+    std::vector<CampaignStatistics> Count(const StatisticsRange& range) const {
+        std::vector<CampaignStatistics> rows;
+        std::string error;
+        EXPECT_TRUE(CountDecisions(m_store, range, rows, error)) << error;
+        return rows;
+    }
+
     test::TempFolder m_temp;
     CampaignStore m_store{DataFolder::Open(m_temp.Path() + "data"), DateFormat::Iso()};
 };
@@ -64,8 +72,7 @@ TEST_F(StatisticsTest, CountsRecordsOnTheBoundariesAndNotBeyond) {
     IniFile rejected(folder + "rejected.dat", DateFormat::Iso());
     ASSERT_TRUE(rejected.WriteString("(00:00:00:00:00:07)", "Name", "Old"));
 
-    const std::vector<CampaignStatistics> rows =
-        CountDecisions(m_store, DayRange(At(2026, 12, 7), At(2026, 12, 8)));
+    const std::vector<CampaignStatistics> rows = Count(DayRange(At(2026, 12, 7), At(2026, 12, 8)));
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].Name, "Sale");
     EXPECT_EQ(rows[0].Accepted, 2);
@@ -81,8 +88,7 @@ TEST_F(StatisticsTest, ListsEveryCampaignInListOrderIncludingDisabledAndEmptyOne
     Record(mike, "rejected.dat", "(B)", "2026-12-07 10:00:00");
     Record(mike, "rejected.dat", "(C)", "2026-12-07 11:00:00");
 
-    const std::vector<CampaignStatistics> rows =
-        CountDecisions(m_store, DayRange(At(2026, 12, 7), At(2026, 12, 7)));
+    const std::vector<CampaignStatistics> rows = Count(DayRange(At(2026, 12, 7), At(2026, 12, 7)));
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].Name, "Zulu");
     EXPECT_EQ(rows[0].Accepted, 1);
@@ -91,6 +97,19 @@ TEST_F(StatisticsTest, ListsEveryCampaignInListOrderIncludingDisabledAndEmptyOne
     EXPECT_EQ(rows[2].Name, "Mike");
     EXPECT_EQ(rows[2].Rejected, 2);
     EXPECT_EQ(rows[2].Total, 2);
+}
+
+TEST_F(StatisticsTest, AnUnreadableDeviceFileFailsTheCountInsteadOfCountingZero) {
+    // "rejected.dat" of the second campaign is a folder, so it cannot be read.
+    // Expected: the count fails and names that file; no row claims 0 refusals.
+    const std::string first = AddCampaign("First");
+    const std::string second = AddCampaign("Second");
+    Record(first, "accepted.dat", "(00:00:00:00:00:01)", "2026-12-07 10:00:00");
+    std::filesystem::create_directory(second + "rejected.dat");
+    std::vector<CampaignStatistics> rows;
+    std::string error;
+    EXPECT_FALSE(CountDecisions(m_store, DayRange(At(2026, 12, 7), At(2026, 12, 7)), rows, error));
+    EXPECT_NE(error.find(second + "rejected.dat"), std::string::npos) << error;
 }
 
 }  // namespace

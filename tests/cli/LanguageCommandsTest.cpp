@@ -1,6 +1,7 @@
 #include "cli/LanguageCommands.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -34,6 +35,8 @@ protected:
 
     test::TempFolder m_temp;
     std::string m_data = m_temp.Path() + "data/";
+    // The commands that only read need the folder to exist.
+    bool m_made = std::filesystem::create_directories(m_data);
     std::string m_lang = m_temp.Path() + "kavri.lang";
 };
 

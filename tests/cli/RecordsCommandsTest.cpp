@@ -115,14 +115,19 @@ TEST_F(RecordsCommandsTest, RemoveAndClearRecords) {
 }
 
 TEST_F(RecordsCommandsTest, BlackListAddListRemoveClear) {
-    // Two devices black-listed, one removed, then the list cleared.
+    // Two devices black-listed, one with its type, one removed, then the list
+    // cleared.
     // Expected: ADDRESS NAME TYPE lines in file order; empty at the end.
-    EXPECT_EQ(Run([](RecordsCommands& c) { return c.BlackListAdd(kPhone, "Ann"); }).Status, 0);
-    EXPECT_EQ(Run([](RecordsCommands& c) { return c.BlackListAdd(kHeadset, "<unknown>"); }).Status,
+    EXPECT_EQ(
+        Run([](RecordsCommands& c) { return c.BlackListAdd(kPhone, "Ann", "Smartphone"); }).Status,
+        0);
+    EXPECT_EQ(Run([](RecordsCommands& c) {
+                  return c.BlackListAdd(kHeadset, "<unknown>", "<unknown>");
+              }).Status,
               0);
     Outcome listed = Run([](RecordsCommands& c) { return c.BlackListList(); });
     EXPECT_EQ(listed.Out,
-              std::string(kPhone) + "\tAnn\t<unknown>\n" + kHeadset + "\t<unknown>\t<unknown>\n");
+              std::string(kPhone) + "\tAnn\tSmartphone\n" + kHeadset + "\t<unknown>\t<unknown>\n");
 
     EXPECT_EQ(Run([](RecordsCommands& c) { return c.BlackListRemove(kPhone); }).Status, 0);
     EXPECT_EQ(Run([](RecordsCommands& c) { return c.BlackListList(); }).Out,
@@ -136,11 +141,13 @@ TEST_F(RecordsCommandsTest, InvalidAddressIsRefusedWithNothingChanged) {
     // Expected: status 1, one escaped line on stderr, the data folder as before.
     AddCampaign("Coffee");
     Record("Coffee", "rejected.dat", kPhone, "Ann", "2026-12-08 09:00:00");
-    ASSERT_EQ(Run([](RecordsCommands& c) { return c.BlackListAdd(kPhone, "Ann"); }).Status, 0);
+    ASSERT_EQ(
+        Run([](RecordsCommands& c) { return c.BlackListAdd(kPhone, "Ann", "<unknown>"); }).Status,
+        0);
     const auto before = Tree(m_data);
 
     for (const char* address : {"00:17:E5:3A:91:02", "(00:17:E5:3A:91:02]\n[x"}) {
-        Outcome added = Run([&](RecordsCommands& c) { return c.BlackListAdd(address, "x"); });
+        Outcome added = Run([&](RecordsCommands& c) { return c.BlackListAdd(address, "x", "y"); });
         EXPECT_EQ(added.Status, 1);
         EXPECT_EQ(added.Out, "");
         EXPECT_EQ(std::count(added.Err.begin(), added.Err.end(), '\n'), 1) << added.Err;
@@ -151,6 +158,34 @@ TEST_F(RecordsCommandsTest, InvalidAddressIsRefusedWithNothingChanged) {
                   1);
     }
     EXPECT_EQ(Tree(m_data), before);
+}
+
+TEST_F(RecordsCommandsTest, AnUnreadableBlackListFailsTheListingWithItsPath) {
+    // Situation: "bl.dat" exists but cannot be read (a folder in its place).
+    // Expected: status 1, the path and the reason on stderr, nothing listed
+    // (not even the titles).
+    std::filesystem::create_directories(m_data + "bl.dat");
+    const Outcome listed = Run([](RecordsCommands& c) { return c.BlackListList({"A", "N", "T"}); });
+    EXPECT_EQ(listed.Status, 1);
+    EXPECT_EQ(listed.Out, "");
+    EXPECT_EQ(listed.Err, "kavrictl: cannot read " + m_data + "bl.dat: not a regular file\n");
+}
+
+TEST_F(RecordsCommandsTest, ListingsOfAMissingDataFolderSaySoAndCreateNothing) {
+    // Situation: the data folder does not exist.
+    // Expected: each listing exits 1 saying the folder does not exist, and the
+    // folder is still missing; black-listing (a write) creates it.
+    for (const auto& command : std::vector<std::function<int(RecordsCommands&)>>{
+             [](RecordsCommands& c) { return c.BlackListList(); },
+             [](RecordsCommands& c) { return c.List(DeviceRecordKind::Accepted); },
+             [](RecordsCommands& c) { return c.List(DeviceRecordKind::Rejected); }}) {
+        const Outcome listed = Run(command);
+        EXPECT_EQ(listed.Status, 1);
+        EXPECT_EQ(listed.Err, "kavrictl: the data folder " + m_data + " does not exist\n");
+        EXPECT_FALSE(std::filesystem::exists(m_data));
+    }
+    EXPECT_EQ(Run([](RecordsCommands& c) { return c.BlackListAdd(kPhone, "Ann", "x"); }).Status, 0);
+    EXPECT_TRUE(std::filesystem::is_directory(m_data));
 }
 
 }  // namespace

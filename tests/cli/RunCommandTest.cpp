@@ -549,5 +549,38 @@ TEST(StopSignals, ASignalOnlyMarksThePipeAndHandlersComeBack) {
     EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
+TEST(RunCommand, AnUnreadableBlackListRefusesEveryDeviceAndSaysWhy) {
+    // Situation: the black list exists but cannot be read (a folder stands in
+    // its place); one cycle over the street.
+    // Expected: every device refused with unreadable-records and none
+    // connected to; one line on stderr naming the file; nothing recorded.
+    Folder folder;
+    folder.AddCampaign("Summer", "Come in, we are open!");
+    fs::create_directories(DataFolder::Open(folder.Data()).BlackListFile());
+    ManualSession session(kStreet, folder.Root() / "inboxes");
+    const ManualDateTimeClock clock(Morning());
+    RunOptions options;
+    options.DataFolder = folder.Data();
+    options.Cycles = 1;
+    const Outcome outcome = RunIn(session.Environment(clock), options);
+
+    EXPECT_EQ(outcome.Status, 0) << outcome.Err;
+    EXPECT_EQ(outcome.Err, "kavrictl: cannot read " +
+                               DataFolder::Open(folder.Data()).BlackListFile() +
+                               ": not a regular file; refusing the devices it decides for\n");
+    EXPECT_EQ(Lines(outcome.Out),
+              (std::vector<std::string>{
+                  Line("started", "-", "-", "-", "-"),
+                  Line("discovery-started", "-", "-", "-", "-"),
+                  Line("discovery-complete", "-", "-", "Summer", "-"),
+                  Line("refuse", kAnna, "Anna's Phone", "Summer", "unreadable-records"),
+                  Line("refuse", kNokia, "Nokia\\t6230i", "Summer", "unreadable-records"),
+                  Line("refuse", kHeadset, "BT Headset", "Summer", "unreadable-records"),
+                  Line("refuse", kBanned, "Banned", "Summer", "unreadable-records"),
+                  Line("stopped", "-", "-", "-", "-"),
+              }));
+    EXPECT_FALSE(fs::exists(folder.Campaign("SUMMER") + "accepted.dat"));
+}
+
 }  // namespace
 }  // namespace kavri::cli

@@ -1,6 +1,7 @@
 #include "cli/SettingsCommands.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -38,6 +39,8 @@ protected:
 
     test::TempFolder m_temp;
     std::string m_data = m_temp.Path() + "data/";
+    // The commands that only read need the folder to exist.
+    bool m_made = std::filesystem::create_directories(m_data);
 };
 
 TEST_F(SettingsCommandsTest, FreshFolderShowsTheDefaults) {
@@ -147,7 +150,6 @@ TEST_F(SettingsCommandsTest, ShowPrintsWhatTheSenderReadsFromAHandEditedFile) {
     // Situation: a settings file with a value wider than its held type, a
     // backslash in the radio name and keys in another order and case.
     // Expected: the low bits, the backslash escaped, the settings' own order.
-    (void)Show();  // makes the data folder
     Spill(SettingsFile(),
           "[settings]\r\nlocalradioname=Desk\\1\r\nMAXCONNECTIONS=258\r\nIdleTimeout=65537\r\n");
     const Outcome outcome = Show();
@@ -155,6 +157,18 @@ TEST_F(SettingsCommandsTest, ShowPrintsWhatTheSenderReadsFromAHandEditedFile) {
     EXPECT_EQ(outcome.Out,
               "ConnectTimeout\t20\nIdleTimeout\t1\nMaxConnections\t2\nRejectedTimeout\t0\n"
               "Language\tEnglish\nLocalRadioName\tDesk\\\\1\nResponseTimeout\t60\n");
+}
+
+TEST_F(SettingsCommandsTest, ShowOnAMissingDataFolderSaysSoAndCreatesNothing) {
+    // Situation: the data folder does not exist.
+    // Expected: exit 1 naming the folder; still missing afterwards; set makes it.
+    std::filesystem::remove_all(m_data);
+    const Outcome outcome = Show();
+    EXPECT_EQ(outcome.Status, 1);
+    EXPECT_EQ(outcome.Err, "kavrictl: the data folder " + m_data + " does not exist\n");
+    EXPECT_FALSE(std::filesystem::exists(m_data));
+    EXPECT_EQ(Set("MaxConnections", "3").Status, 0);
+    EXPECT_TRUE(std::filesystem::is_directory(m_data));
 }
 
 }  // namespace

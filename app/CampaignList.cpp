@@ -2,6 +2,7 @@
 
 #include "app/AtomicFile.h"
 #include "app/DataFolder.h"
+#include "app/FileLock.h"
 
 #include <cerrno>
 #include <system_error>
@@ -123,6 +124,13 @@ bool CampaignList::Add(std::string_view name, std::string& error) {
         error = "cannot add \"" + std::string(name) + "\" to the campaign list: " + why;
         return false;
     }
+    // Held until the new list is in place, so a change by another process
+    // between the reading and the writing is never written over.
+    const FileLock lock(m_path);
+    if (!lock.Locked()) {
+        error = lock.Error();
+        return false;
+    }
     Reload();
     if (!m_loadError.empty()) {
         error = m_loadError + "; the campaign list is left as it is";
@@ -143,6 +151,11 @@ bool CampaignList::Add(std::string_view name, std::string& error) {
 }
 
 bool CampaignList::Remove(std::string_view name, std::string& error) {
+    const FileLock lock(m_path);
+    if (!lock.Locked()) {
+        error = lock.Error();
+        return false;
+    }
     Reload();
     if (!m_loadError.empty()) {
         error = m_loadError + "; the campaign list is left as it is";

@@ -1,12 +1,17 @@
 #include "app/CampaignList.h"
 
 #include <filesystem>
+#include <map>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "AppTestFolder.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace kavri {
 namespace {
@@ -54,7 +59,8 @@ TEST_F(CampaignListTest, MissingFileIsAnEmptyListAndAnUnreadableOneIsNeverOverwr
 TEST_F(CampaignListTest, EveryChangeIsOnDiskWhenItReturns) {
     // Situation: names added and removed, each change followed by a fresh load.
     // Expected: the file always holds the list, CR LF lines; removal matches
-    // without regard to ASCII case; no temporary file stays behind.
+    // without regard to ASCII case; no temporary file stays behind (the
+    // companion lock file stays, by design).
     CampaignList list(m_path);
     std::string error;
     ASSERT_TRUE(list.Add("A", error)) << error;
@@ -66,7 +72,8 @@ TEST_F(CampaignListTest, EveryChangeIsOnDiskWhenItReturns) {
     ASSERT_TRUE(list.Remove("A", error)) << error;
     ASSERT_TRUE(list.Remove("C", error)) << error;
     EXPECT_EQ(Slurp(m_path), "");
-    EXPECT_EQ(test::Tree(m_temp.Path()).size(), 1u);
+    EXPECT_EQ(test::Tree(m_temp.Path()), (std::map<std::string, std::string>{
+                                             {"campaigns.dat", ""}, {".campaigns.dat.lock", ""}}));
 }
 
 TEST_F(CampaignListTest, RefusedChangesLeaveListAndFileAlone) {
@@ -152,6 +159,59 @@ TEST_F(CampaignListTest, AChangeKeepsWhatAnotherProcessChangedMeanwhile) {
     EXPECT_EQ(Slurp(m_path), "B\r\n");
     window.Reload();
     EXPECT_EQ(window.Names(), (Names{"B"}));
+}
+
+TEST_F(CampaignListTest, TwoProcessesAddingAtOnceLoseNoCampaign) {
+    // Situation: two processes add 300 campaigns each to one list at the same
+    // time, as a window and a kavrictl beside it.
+    // Expected: all 600 names are in the file: each change read the file again
+    // under the lock before writing it.
+    constexpr int kEach = 300;
+    // On a memory file system when there is one: the point is the interleaving,
+    // not 600 flushes to a disk.
+    std::string folder =
+        (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                   : std::filesystem::temp_directory_path()) /
+        "kavri-list-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    struct RemoveFolder {
+        std::string Path;
+        ~RemoveFolder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(Path, ignored);
+        }
+    } removeFolder{folder};
+    const std::string path = folder + "/campaigns.dat";
+    auto addAll = [&path](const char* prefix) {
+        CampaignList list(path);
+        std::string error;
+        for (int i = 0; i < kEach; ++i) {
+            if (!list.Add(prefix + std::to_string(i), error)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(start[1]);
+        char go = 0;
+        const bool started = ::read(start[0], &go, 1) == 1;
+        ::_exit(started && addAll("child ") ? 0 : 1);
+    }
+    ::close(start[0]);
+    const char go = 1;
+    EXPECT_EQ(::write(start[1], &go, 1), 1);
+    ::close(start[1]);
+    const bool added = addAll("parent ");
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(added);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(CampaignList(path).Size(), std::size_t{2 * kEach});
 }
 
 }  // namespace

@@ -12,18 +12,6 @@
 
 namespace kavri {
 
-namespace {
-
-// Keys whose texts the language file has always carried: a missing one shows
-// as "UNDEFINED". Every other message key is this program's own and falls back
-// to its English text.
-bool IsEstablishedKey(std::string_view key) {
-    return key == "CampaignNameRequired" || key == "CampaignExists" || key == "FileNameRequired" ||
-           key == "SelectFile" || key == "StrMessageNameRequired";
-}
-
-}  // namespace
-
 CampaignEditor::CampaignEditor(CampaignStore& store, const DateTimeClock& clock, TextLookup texts,
                                int type)
     : m_store(store), m_texts(std::move(texts)), m_type(type) {
@@ -46,11 +34,7 @@ EditorResult CampaignEditor::Refuse(std::string_view key, std::string_view reaso
     EditorResult result;
     result.Ok = false;
     result.MessageKey = std::string(key);
-    if (IsEstablishedKey(key)) {
-        result.Message = m_texts ? m_texts(key) : BuiltInText(key);
-    } else {
-        result.Message = TextOrBuiltIn(m_texts, key);
-    }
+    result.Message = LookUpText(m_texts, key);
     if (!reason.empty()) {
         result.Message.append(": ").append(reason);
     }

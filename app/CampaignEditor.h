@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/BuiltInTexts.h"
 #include "app/CampaignRecord.h"
+#include "app/TextLookup.h"
 
 namespace kavri {
 

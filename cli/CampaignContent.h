@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/BuiltInTexts.h"
+#include "app/TextLookup.h"
 
 namespace kavri {
 class CampaignEditor;

@@ -42,8 +42,7 @@ public:
     static constexpr std::string_view kOriginalFile = "promo_original.bmp";
     static constexpr int kJpegQuality = 90;
 
-    CouponCampaignEditor(CampaignStore& store, const DateTimeClock& clock,
-                         TextLookup texts = BuiltInText);
+    CouponCampaignEditor(CampaignStore& store, const DateTimeClock& clock, TextLookup texts = {});
 
     // Sets one of the three flags and clears the other two.
     void SetPlacement(CouponPlacement placement);

@@ -37,8 +37,7 @@ public:
         std::string Message;
     };
 
-    MessageCampaignEditor(CampaignStore& store, const DateTimeClock& clock,
-                          TextLookup texts = BuiltInText);
+    MessageCampaignEditor(CampaignStore& store, const DateTimeClock& clock, TextLookup texts = {});
 
     MessageFields& Fields() { return m_fields; }
     const MessageFields& Fields() const { return m_fields; }

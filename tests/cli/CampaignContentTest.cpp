@@ -13,6 +13,7 @@
 
 #include "app/AppTestFolder.h"
 #include "app/DateTimeClock.h"
+#include "app/ShippedTexts.h"
 #include "cli/CampaignCommands.h"
 
 namespace kavri::cli {
@@ -44,7 +45,7 @@ class CampaignContentTest : public ::testing::Test {
 protected:
     Outcome Run(const std::function<int(CampaignCommands&)>& command) {
         return test::Capture([&](std::FILE* out, std::FILE* err) {
-            CampaignCommands commands(m_data, m_clock, DateFormat::Iso(), BuiltInText, out, err);
+            CampaignCommands commands(m_data, m_clock, DateFormat::Iso(), m_texts, out, err);
             return command(commands);
         });
     }
@@ -63,6 +64,7 @@ protected:
     test::TempFolder m_temp;
     std::string m_data = m_temp.Path() + "data/";
     ManualDateTimeClock m_clock{At(2026, 12, 9, 14, 15, 16)};
+    TextLookup m_texts = test::ShippedTexts();
 };
 
 TEST_F(CampaignContentTest, MessageCampaignWritesTheCardOfTheExampleAndShowsItBack) {

@@ -18,6 +18,7 @@
 #include "app/CampaignStore.h"
 #include "app/DateTimeClock.h"
 #include "app/IniFile.h"
+#include "app/ShippedTexts.h"
 #include "editors/JpegFile.h"
 
 namespace kavri {
@@ -161,7 +162,7 @@ protected:
     CouponCampaignEditorTest() { std::filesystem::create_directory(m_temp.Path() + "src"); }
 
     std::unique_ptr<CouponCampaignEditor> Editor() {
-        return std::make_unique<CouponCampaignEditor>(*m_store, m_clock);
+        return std::make_unique<CouponCampaignEditor>(*m_store, m_clock, test::ShippedTexts());
     }
     // A JPEG of one colour among the operator's files.
     std::string ImageFile(const std::string& name, QRgb colour, int width = 40, int height = 30) {

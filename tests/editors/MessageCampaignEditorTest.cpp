@@ -9,6 +9,7 @@
 #include "app/AppTestFolder.h"
 #include "app/CampaignStore.h"
 #include "app/DateTimeClock.h"
+#include "app/ShippedTexts.h"
 
 namespace kavri {
 namespace {
@@ -24,7 +25,7 @@ const std::string kQp = ";CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:";
 class MessageCampaignEditorTest : public ::testing::Test {
 protected:
     std::unique_ptr<MessageCampaignEditor> Editor() {
-        return std::make_unique<MessageCampaignEditor>(*m_store, m_clock);
+        return std::make_unique<MessageCampaignEditor>(*m_store, m_clock, m_texts);
     }
     void Create(const std::string& name, const MessageCampaignEditor::MessageFields& fields) {
         auto editor = Editor();
@@ -42,6 +43,7 @@ protected:
     std::unique_ptr<CampaignStore> m_store =
         std::make_unique<CampaignStore>(DataFolder::Open(m_data), DateFormat::Iso());
     ManualDateTimeClock m_clock{At(2026, 12, 9, 14, 15, 16)};
+    TextLookup m_texts = test::ShippedTexts();
 };
 
 struct CardCase {
@@ -151,8 +153,7 @@ TEST_F(MessageCampaignEditorTest, CardWriteFailureComesAfterTheRecord) {
     const EditorResult result = editor->Save();
     EXPECT_FALSE(result.Ok);
     EXPECT_EQ(result.MessageKey, "CampaignSaveFailed");
-    EXPECT_EQ(result.Message.rfind(BuiltInText("CampaignSaveFailed") + ": ", 0), 0u)
-        << result.Message;
+    EXPECT_EQ(result.Message.rfind("The campaign could not be saved: ", 0), 0u) << result.Message;
     EXPECT_NE(result.Message.find(Card("Stuck")), std::string::npos) << result.Message;
     EXPECT_NE(Slurp(m_store->CampaignFolder("Stuck") + "settings.dat").find("Enabled=0\r\n"),
               std::string::npos);

@@ -41,6 +41,20 @@ EditorResult CampaignEditor::Refuse(std::string_view key, std::string_view reaso
     return result;
 }
 
+EditorResult CampaignEditor::RefuseControlCharacters(std::string_view key, std::string_view what,
+                                                     std::string_view text) const {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // C1 controls are U+0080 to U+009F, encoded as C2 80 to C2 9F.
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        const bool c1 = c == 0xC2 && next >= 0x80 && next <= 0x9F;
+        if (c < 0x20 || c == 0x7F || c1) {
+            return Refuse(key, std::string(what) + " holds a control character");
+        }
+    }
+    return {};
+}
+
 EditorResult CampaignEditor::AfterRecord(const std::string&) {
     return {};
 }

@@ -12,18 +12,6 @@
 
 namespace kavri {
 
-namespace {
-
-// Keys whose texts the language file has always carried: a missing one shows
-// as "UNDEFINED". Every other message key is this program's own and falls back
-// to its English text.
-bool IsEstablishedKey(std::string_view key) {
-    return key == "CampaignNameRequired" || key == "CampaignExists" || key == "FileNameRequired" ||
-           key == "SelectFile" || key == "StrMessageNameRequired";
-}
-
-}  // namespace
-
 CampaignEditor::CampaignEditor(CampaignStore& store, const DateTimeClock& clock, TextLookup texts,
                                int type)
     : m_store(store), m_texts(std::move(texts)), m_type(type) {
@@ -46,15 +34,25 @@ EditorResult CampaignEditor::Refuse(std::string_view key, std::string_view reaso
     EditorResult result;
     result.Ok = false;
     result.MessageKey = std::string(key);
-    if (IsEstablishedKey(key)) {
-        result.Message = m_texts ? m_texts(key) : BuiltInText(key);
-    } else {
-        result.Message = TextOrBuiltIn(m_texts, key);
-    }
+    result.Message = LookUpText(m_texts, key);
     if (!reason.empty()) {
         result.Message.append(": ").append(reason);
     }
     return result;
+}
+
+EditorResult CampaignEditor::RefuseControlCharacters(std::string_view key, std::string_view what,
+                                                     std::string_view text) const {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // C1 controls are U+0080 to U+009F, encoded as C2 80 to C2 9F.
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        const bool c1 = c == 0xC2 && next >= 0x80 && next <= 0x9F;
+        if (c < 0x20 || c == 0x7F || c1) {
+            return Refuse(key, std::string(what) + " holds a control character");
+        }
+    }
+    return {};
 }
 
 EditorResult CampaignEditor::AfterRecord(const std::string&) {

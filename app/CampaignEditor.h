@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/BuiltInTexts.h"
 #include "app/CampaignRecord.h"
+#include "app/TextLookup.h"
 
 namespace kavri {
 
@@ -109,6 +109,12 @@ protected:
     CampaignStore& Store() { return m_store; }
     // A refusal with key's text, and ": " reason when a reason is given.
     EditorResult Refuse(std::string_view key, std::string_view reason = {}) const;
+    // Refused with key's text and "<what> holds a control character" when
+    // text holds one (C0, DEL, or a C1 character in UTF-8); else Ok. For
+    // values written into a line-based file as they are, where a line break
+    // would end the line and start one the operator never wrote.
+    EditorResult RefuseControlCharacters(std::string_view key, std::string_view what,
+                                         std::string_view text) const;
 
 private:
     CampaignStore& m_store;

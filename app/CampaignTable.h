@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/BuiltInTexts.h"
+#include "app/TextLookup.h"
 
 namespace kavri {
 

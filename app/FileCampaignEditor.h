@@ -31,8 +31,7 @@ namespace kavri {
 // Lives on the main thread for one editor use; throws only std::bad_alloc.
 class FileCampaignEditor final : public CampaignEditor {
 public:
-    FileCampaignEditor(CampaignStore& store, const DateTimeClock& clock,
-                       TextLookup texts = BuiltInText);
+    FileCampaignEditor(CampaignStore& store, const DateTimeClock& clock, TextLookup texts = {});
 
     // A file picked in the chooser or dropped on the campaign list: remembers
     // path as the source and puts its name (after the last '/') into the file

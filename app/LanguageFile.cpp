@@ -1,6 +1,7 @@
 #include "app/LanguageFile.h"
 
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <utility>
 
@@ -74,6 +75,26 @@ std::string LanguageFile::GetLanguageString(std::string_view key) const {
         return std::string(kUndefinedText);
     }
     return m_file->ReadString(language, key, kUndefinedText);
+}
+
+std::string LanguageFile::MissingTextReason(std::string_view key) const {
+    const std::string& path = m_file->FileName();
+    std::error_code error;
+    if (!fs::exists(path, error)) {
+        return "there is no language file at " + path;
+    }
+    if (!IsFile(path) || !std::ifstream(path, std::ios::binary).is_open()) {
+        return "the language file " + path + " cannot be read";
+    }
+    const std::string language = m_currentLanguage ? m_currentLanguage() : std::string();
+    if (language.empty() || !m_file->SectionExists(language)) {
+        return "the language file " + path + " has no language \"" + language + "\"";
+    }
+    if (!m_file->ValueExists(language, key)) {
+        return "the language file " + path + " has no text \"" + std::string(key) + "\" in \"" +
+               language + "\"";
+    }
+    return {};
 }
 
 std::vector<std::string> LanguageFile::ListLanguages() const {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/BuiltInTexts.h"
+#include "app/TextLookup.h"
 
 namespace kavri {
 
@@ -42,6 +42,10 @@ public:
     // The text of key in the current language's section, or kUndefinedText
     // when the file, the section or the key is missing.
     std::string GetLanguageString(std::string_view key) const;
+    // Why key reads as kUndefinedText, for an operator: the file is missing,
+    // it has no section for the current language, or the section lacks the
+    // key; each message names the file. Empty when the key has a text.
+    std::string MissingTextReason(std::string_view key) const;
     // The section names (languages that hold at least one text), in file
     // order; empty without a file.
     std::vector<std::string> ListLanguages() const;

@@ -294,10 +294,10 @@ std::string CampaignCommands::LoadName(const CampaignRecord& stored, std::string
 
 std::string CampaignCommands::FindRefusal(const CampaignStore& store, std::string_view name) const {
     if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
-        return TextOrBuiltIn(m_texts, "CampaignNameInvalid") + ": " + why;
+        return LookUpText(m_texts, "CampaignNameInvalid") + ": " + why;
     }
     if (!store.Campaigns().Contains(DataFolder::CampaignFolderName(name))) {
-        return TextOrBuiltIn(m_texts, "CampaignNotFound") + ": " + std::string(name);
+        return LookUpText(m_texts, "CampaignNotFound") + ": " + std::string(name);
     }
     return {};
 }

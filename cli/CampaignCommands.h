@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/BuiltInTexts.h"
 #include "app/DateFormat.h"
+#include "app/TextLookup.h"
 #include "cli/Commands.h"
 
 namespace kavri {

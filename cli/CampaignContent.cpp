@@ -277,17 +277,11 @@ std::string ApplyContentOptions(int type, CampaignEditor& editor, const Campaign
             return {};
         }
         case kCampaignMessageBased: {
-            MessageCampaignEditor::MessageFields& fields =
-                static_cast<MessageCampaignEditor&>(editor).Fields();
-            for (const auto& [given, field] :
-                 {std::pair{&options.Company, &fields.Company},
-                  std::pair{&options.Url, &fields.Url}, std::pair{&options.Phone, &fields.Phone},
-                  std::pair{&options.Message, &fields.Message}}) {
-                if (*given) {
-                    *field = **given;
-                }
-            }
-            return {};
+            // On a card that did not read, the fields left out are unknown:
+            // the editor refuses rather than write a card of the given ones.
+            const EditorResult changed = static_cast<MessageCampaignEditor&>(editor).ChangeFields(
+                {options.Company, options.Url, options.Phone, options.Message});
+            return changed.Ok ? std::string() : changed.Message;
         }
         case kCampaignCouponBased:
             return ApplyCoupon(static_cast<CouponCampaignEditor&>(editor), options);

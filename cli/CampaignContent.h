@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/BuiltInTexts.h"
+#include "app/TextLookup.h"
 
 namespace kavri {
 class CampaignEditor;
@@ -51,7 +51,8 @@ std::string ForeignOptionRefusal(int type, const CampaignOptions& options);
 // Puts the type's own options into editor (which is of type): the source
 // file and file name, the card's fields, or the coupon's. Empty on success,
 // else why an option cannot be used (an image that does not load, an
-// unknown placement, a font that does not read); the editor is then unusable.
+// unknown placement, a font that does not read, card fields that are not all
+// four given for a card that cannot be read); the editor is then unusable.
 std::string ApplyContentOptions(int type, CampaignEditor& editor, const CampaignOptions& options);
 
 // What `campaign show` prints after the common keys, as key and value:

@@ -1,8 +1,6 @@
 #include "cli/OperatorTexts.h"
 
-#include <filesystem>
 #include <stdexcept>
-#include <system_error>
 
 #include "app/AppSettings.h"
 #include "app/DataFolder.h"
@@ -11,7 +9,9 @@
 
 namespace kavri::cli {
 
-OperatorTexts::OperatorTexts(const std::string& dataFolder, const std::string& languageFile) {
+OperatorTexts::OperatorTexts(const std::string& dataFolder, const std::string& languageFile,
+                             std::FILE* warnings)
+    : m_warnings(warnings) {
     try {
         m_settings =
             std::make_unique<AppSettings>(DataFolder::OpenExisting(dataFolder).SettingsFile());
@@ -24,20 +24,31 @@ OperatorTexts::OperatorTexts(const std::string& dataFolder, const std::string& l
 #else
     const std::string path = LanguageFile::Locate(languageFile);
 #endif
-    std::error_code error;
-    if (std::filesystem::is_regular_file(path, error)) {
-        AppSettings* settings = m_settings.get();
-        m_languages = std::make_unique<LanguageFile>(path, [settings] {
-            return settings != nullptr ? settings->Language()
-                                       : std::string(AppSettings::kDefaultLanguage);
-        });
-    }
+    // Made also when the file is missing: every lookup then gives UNDEFINED,
+    // and the file names itself in the warning.
+    AppSettings* settings = m_settings.get();
+    m_languages = std::make_unique<LanguageFile>(path, [settings] {
+        return settings != nullptr ? settings->Language()
+                                   : std::string(AppSettings::kDefaultLanguage);
+    });
 }
 
 OperatorTexts::~OperatorTexts() = default;
 
 std::string OperatorTexts::Text(std::string_view key) const {
-    return m_languages != nullptr ? m_languages->GetLanguageString(key) : BuiltInText(key);
+    std::string text = m_languages->GetLanguageString(key);
+    if (text == kUndefinedText && !m_warned) {
+        const std::string reason = m_languages->MissingTextReason(key);
+        // A text that is literally "UNDEFINED" in the file is no miss.
+        if (!reason.empty()) {
+            m_warned = true;
+            if (m_warnings != nullptr) {
+                std::fprintf(m_warnings, "kavrictl: warning: %s; such texts show as UNDEFINED\n",
+                             EscapeField(reason).c_str());
+            }
+        }
+    }
+    return text;
 }
 
 TextLookup OperatorTexts::Lookup() const {

@@ -1,13 +1,14 @@
 #pragma once
 
 #include <array>
+#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/BuiltInTexts.h"
+#include "app/TextLookup.h"
 
 namespace kavri {
 class AppSettings;
@@ -20,15 +21,19 @@ namespace kavri::cli {
 // that the data folder's settings name (`kavrictl language set`), so that the
 // tool speaks as the program's windows do. The language file is the one given
 // (--language-file), else the one found beside the program, in the installed
-// share folder or in the source tree. Without any language file the campaign
-// messages fall back to the built-in English texts and other keys read
-// "UNDEFINED", as a missing key does in the windows.
+// share folder or in the source tree. A text the file cannot give (no file, no
+// section for the language, no such key) reads "UNDEFINED" in its place, as in
+// the windows, and everything else works. The first time that happens, one
+// warning line on the warnings stream says which file and which language or
+// key is missing, so an operator who sees "UNDEFINED" knows why; later misses
+// stay silent, so a command warns at most once.
 //
 // Lives on the thread that runs a command; owns its settings and language
 // readers. Throws only std::bad_alloc.
 class OperatorTexts {
 public:
-    OperatorTexts(const std::string& dataFolder, const std::string& languageFile);
+    OperatorTexts(const std::string& dataFolder, const std::string& languageFile,
+                  std::FILE* warnings = stderr);
     ~OperatorTexts();
     OperatorTexts(const OperatorTexts&) = delete;
     OperatorTexts& operator=(const OperatorTexts&) = delete;
@@ -43,6 +48,8 @@ public:
 private:
     std::unique_ptr<AppSettings> m_settings;
     std::unique_ptr<LanguageFile> m_languages;
+    std::FILE* m_warnings;
+    mutable bool m_warned = false;
 };
 
 // The column titles of kavrictl's listings, as language keys.

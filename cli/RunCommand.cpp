@@ -9,13 +9,13 @@
 #include <system_error>
 
 #include "app/AppSettings.h"
-#include "app/BuiltInTexts.h"
 #include "app/CampaignReloader.h"
 #include "app/CampaignStore.h"
 #include "app/CampaignTable.h"
 #include "app/DataFolder.h"
 #include "app/DateTimeClock.h"
 #include "app/SenderController.h"
+#include "app/TextLookup.h"
 #include "cli/Escape.h"
 #include "cli/StackSession.h"
 #include "platform/EventLoop.h"
@@ -241,7 +241,8 @@ int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FIL
         const DataFolder folder = DataFolder::Open(options.DataFolder);
         CampaignStore store(folder);
         AppSettings settings(folder.SettingsFile());
-        CampaignTable table(store, environment.Clock, BuiltInText);
+        // The run prints no campaign texts, so the table needs no language.
+        CampaignTable table(store, environment.Clock, TextLookup{});
         table.RefreshCampaigns();
         // Campaigns changed by another process count from the next cycle on.
         CampaignReloader reloader(store, table);

@@ -131,7 +131,8 @@ EditorResult CouponCampaignEditor::CheckOwn() {
     if (!why.empty()) {
         return Refuse("FileNameInvalid", why);
     }
-    return {};
+    // Checked also when the coupon is off: the code is stored either way.
+    return RefuseControlCharacters("CouponCodeInvalid", "the coupon code", Values().Coupon);
 }
 
 void CouponCampaignEditor::LoadOwn(const CampaignRecord& stored) {

@@ -23,7 +23,10 @@ namespace kavri {
 //
 // Checks at OK, after the name checks: the promotion name is not empty
 // ("StrMessageNameRequired") and it, with ".jpg", can be a file name in the
-// campaign folder other than the campaign's own files ("FileNameInvalid").
+// campaign folder other than the campaign's own files ("FileNameInvalid"); the
+// coupon code holds no control character ("CouponCodeInvalid"), since the
+// record would store such a code with blanks that a coupon check never
+// matches.
 //
 // Files at OK, before the record: "promo_original.bmp" (the image alone,
 // 176 x 220, kept to show the image again when the campaign is edited) and the
@@ -42,8 +45,7 @@ public:
     static constexpr std::string_view kOriginalFile = "promo_original.bmp";
     static constexpr int kJpegQuality = 90;
 
-    CouponCampaignEditor(CampaignStore& store, const DateTimeClock& clock,
-                         TextLookup texts = BuiltInText);
+    CouponCampaignEditor(CampaignStore& store, const DateTimeClock& clock, TextLookup texts = {});
 
     // Sets one of the three flags and clears the other two.
     void SetPlacement(CouponPlacement placement);

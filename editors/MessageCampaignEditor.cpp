@@ -3,6 +3,8 @@
 #include "app/CampaignStore.h"
 #include "editors/wclVCard.h"
 
+#include <utility>
+
 namespace kavri {
 
 MessageCampaignEditor::MessageCampaignEditor(CampaignStore& store, const DateTimeClock& clock,
@@ -11,8 +13,30 @@ MessageCampaignEditor::MessageCampaignEditor(CampaignStore& store, const DateTim
     Values().FileName = std::string(kCardFileName);
 }
 
-EditorResult MessageCampaignEditor::CheckOwn() {
+EditorResult MessageCampaignEditor::ChangeFields(const FieldChanges& changes) {
+    const bool allGiven = changes.Company && changes.Url && changes.Phone && changes.Message;
+    if (!m_cardError.empty() && !allGiven) {
+        return Refuse("CardUnreadable", m_cardError);
+    }
+    for (const auto& [given, field] :
+         {std::pair{&changes.Company, &m_fields.Company}, std::pair{&changes.Url, &m_fields.Url},
+          std::pair{&changes.Phone, &m_fields.Phone},
+          std::pair{&changes.Message, &m_fields.Message}}) {
+        if (*given) {
+            *field = **given;
+        }
+    }
     return {};
+}
+
+EditorResult MessageCampaignEditor::CheckOwn() {
+    // Company and message are quoted-printable in the card, every byte escaped;
+    // URL and TEL are written as they are.
+    if (EditorResult url = RefuseControlCharacters("CardTextInvalid", "the URL", m_fields.Url);
+        !url.Ok) {
+        return url;
+    }
+    return RefuseControlCharacters("CardTextInvalid", "the phone number", m_fields.Phone);
 }
 
 void MessageCampaignEditor::LoadOwn(const CampaignRecord&) {

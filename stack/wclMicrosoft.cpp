@@ -684,7 +684,16 @@ std::vector<wclServiceInfo> TwclMicrosoftLoader::EnumServices(
         const TwclSDPParser parser(blob.pBlobData, size);
         if (parser.Records().Count() == 0)
             continue;
-        if (const auto service = ReadServiceFromRecord(parser.Records().Items(0))) {
+        // Each record is one service, and it came over the air: a record the
+        // library cannot take (a channel of 32 or more) is passed over, and
+        // the device's other services are still found.
+        std::optional<SdpServiceInfo> service;
+        try {
+            service = ReadServiceFromRecord(parser.Records().Items(0));
+        } catch (const wclException&) {
+            continue;
+        }
+        if (service) {
             services.push_back(*service);
         }
     }

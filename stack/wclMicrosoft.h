@@ -28,7 +28,9 @@ class PollingWatcher;
 // thread, services on a connection worker); each holds the loaded libraries
 // for the length of its call, so an Unload meanwhile cannot free them under
 // it. Every handle, key and buffer an operation obtains is released on every
-// path. Errors: the library errors named in wclBluetoothBinding.
+// path. Errors: the library errors named in wclBluetoothBinding; a service
+// record that cannot be read (a channel of 32 or more) is skipped, not raised,
+// so one bad record does not hide a device's other services.
 class TwclMicrosoftLoader final : public wclBluetoothBinding {
 public:
     explicit TwclMicrosoftLoader(const Clock& clock);

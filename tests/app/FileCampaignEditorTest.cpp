@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "AppTestFolder.h"
+#include "ShippedTexts.h"
 #include "app/CampaignStore.h"
 #include "app/DateTimeClock.h"
 #include "app/IniFile.h"
@@ -45,7 +46,8 @@ protected:
         Spill(path, bytes);
         return path;
     }
-    std::unique_ptr<FileCampaignEditor> Editor(TextLookup texts = BuiltInText) {
+    std::unique_ptr<FileCampaignEditor> Editor() { return Editor(m_texts); }
+    std::unique_ptr<FileCampaignEditor> Editor(TextLookup texts) {
         return std::make_unique<FileCampaignEditor>(*m_store, m_clock, std::move(texts));
     }
     // A saved new campaign with the file name chosen from source.
@@ -63,6 +65,7 @@ protected:
     std::unique_ptr<CampaignStore> m_store =
         std::make_unique<CampaignStore>(DataFolder::Open(m_data), DateFormat::Iso());
     ManualDateTimeClock m_clock{At(2026, 12, 9, 14, 15, 16, 250)};
+    TextLookup m_texts = test::ShippedTexts();
 };
 
 TEST_F(FileCampaignEditorTest, NewEditorStartsWithTodayAndNow) {
@@ -143,8 +146,9 @@ TEST_F(FileCampaignEditorTest, ChecksRunInOrderAndChangeNothing) {
         const EditorResult result = editor->Save();
         EXPECT_FALSE(result.Ok) << c.What;
         EXPECT_EQ(result.MessageKey, c.Key) << c.What;
-        EXPECT_EQ(result.Message.substr(0, BuiltInText(c.Key).size()), BuiltInText(c.Key))
-            << c.What;
+        const std::string text = m_texts(c.Key);
+        EXPECT_NE(text, kUndefinedText) << c.Key;
+        EXPECT_EQ(result.Message.substr(0, text.size()), text) << c.What;
     }
     auto editor = Editor();
     editor->Values().Name = "New";
@@ -156,16 +160,20 @@ TEST_F(FileCampaignEditorTest, ChecksRunInOrderAndChangeNothing) {
     EXPECT_EQ(m_store->Campaigns().Names(), (std::vector<std::string>{"SUMMER SALE"}));
 }
 
-TEST_F(FileCampaignEditorTest, MessagesComeFromTheLookup) {
-    // Situation: a language without any of the keys.
-    // Expected: the established messages show "UNDEFINED" as the language file
-    // would; the refusals this program adds fall back to English.
-    auto editor = Editor([](std::string_view) { return std::string(kUndefinedText); });
-    EXPECT_EQ(editor->Save().Message, "UNDEFINED");
-    editor->Values().Name = "a/b";
-    const EditorResult invalid = editor->Save();
-    EXPECT_EQ(invalid.Message,
-              BuiltInText("CampaignNameInvalid") + ": the name holds a path separator");
+TEST_F(FileCampaignEditorTest, MessagesComeFromTheLookupAlone) {
+    // Situation: a language without any of the keys, then no language file
+    // at all (an empty lookup).
+    // Expected: every refusal shows "UNDEFINED" where its text would be, the
+    // ones this program adds included, with the reason after it; nothing
+    // falls back to a built-in language.
+    for (TextLookup texts :
+         {TextLookup([](std::string_view) { return std::string(kUndefinedText); }), TextLookup()}) {
+        auto editor = Editor(texts);
+        EXPECT_EQ(editor->Save().Message, "UNDEFINED");
+        editor->Values().Name = "a/b";
+        EXPECT_EQ(editor->Save().Message, "UNDEFINED: the name holds a path separator");
+        EXPECT_EQ(Editor(texts)->Load("Nobody").Message, "UNDEFINED: Nobody");
+    }
 }
 
 TEST_F(FileCampaignEditorTest, HostileNamesAreRefusedAndNothingIsCreated) {

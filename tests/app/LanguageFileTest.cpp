@@ -9,14 +9,14 @@
 
 #include "app/AppTestFolder.h"
 #include "app/IniFile.h"
+#include "app/ShippedTexts.h"
 
 namespace kavri {
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kShippedFile =
-    fs::path(__FILE__).parent_path() / ".." / ".." / "lang" / "kavri.lang";
+const fs::path kShippedFile = test::ShippedLanguageFile();
 
 class LanguageFileTest : public ::testing::Test {
 protected:
@@ -83,6 +83,33 @@ TEST_F(LanguageFileTest, WithoutAFileEverythingIsUndefinedAndNoLanguageIsListed)
     EXPECT_EQ(file.GetLanguageString("OK"), kUndefinedText);
     EXPECT_TRUE(file.ListLanguages().empty());
     EXPECT_EQ(file.FindLanguage("English"), "");
+}
+
+TEST_F(LanguageFileTest, SaysWhyATextIsUndefinedNamingTheFile) {
+    // Situation: no file, a folder in its place, a file without the current
+    // language, with it but without the key, with the key, and no language
+    // chosen at all.
+    // Expected: each reason names the file and what is missing; a text that
+    // is there has no reason, also one that reads "UNDEFINED" itself.
+    LanguageFile file(m_path, [this] { return m_language; });
+    EXPECT_EQ(file.MissingTextReason("OK"), "there is no language file at " + m_path);
+
+    fs::create_directory(m_path);
+    EXPECT_EQ(file.MissingTextReason("OK"), "the language file " + m_path + " cannot be read");
+    fs::remove(m_path);
+
+    Write("[German]\r\nOK=Gut\r\n[English]\r\nOK=&OK\r\nOdd=UNDEFINED\r\n");
+    EXPECT_EQ(file.MissingTextReason("OK"), "");
+    EXPECT_EQ(file.MissingTextReason("ok"), "");
+    EXPECT_EQ(file.MissingTextReason("Odd"), "");
+    EXPECT_EQ(file.MissingTextReason("Cancel"),
+              "the language file " + m_path + " has no text \"Cancel\" in \"English\"");
+    m_language = "French";
+    EXPECT_EQ(file.MissingTextReason("OK"),
+              "the language file " + m_path + " has no language \"French\"");
+    m_language.clear();
+    EXPECT_EQ(file.MissingTextReason("OK"),
+              "the language file " + m_path + " has no language \"\"");
 }
 
 TEST_F(LanguageFileTest, AnEditToTheFileIsSeenByTheNextLookup) {

@@ -16,6 +16,7 @@
 #include "app/AppTestFolder.h"
 #include "app/DataFolder.h"
 #include "app/DateTimeClock.h"
+#include "app/ShippedTexts.h"
 
 namespace kavri::cli {
 namespace {
@@ -75,7 +76,8 @@ protected:
     }
 
     test::TempFolder m_temp;
-    TextLookup m_texts = BuiltInText;
+    // The shipped language file in English, as kavrictl reads it by default.
+    TextLookup m_texts = test::ShippedTexts();
     std::string m_data = m_temp.Path() + "data/";
     std::string m_source;
     // Wednesday, 9 December 2026, 14:15:16.

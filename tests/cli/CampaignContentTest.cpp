@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 
 #include "app/AppTestFolder.h"
 #include "app/DateTimeClock.h"
+#include "app/ShippedTexts.h"
 #include "cli/CampaignCommands.h"
 
 namespace kavri::cli {
@@ -44,7 +46,7 @@ class CampaignContentTest : public ::testing::Test {
 protected:
     Outcome Run(const std::function<int(CampaignCommands&)>& command) {
         return test::Capture([&](std::FILE* out, std::FILE* err) {
-            CampaignCommands commands(m_data, m_clock, DateFormat::Iso(), BuiltInText, out, err);
+            CampaignCommands commands(m_data, m_clock, DateFormat::Iso(), m_texts, out, err);
             return command(commands);
         });
     }
@@ -63,6 +65,7 @@ protected:
     test::TempFolder m_temp;
     std::string m_data = m_temp.Path() + "data/";
     ManualDateTimeClock m_clock{At(2026, 12, 9, 14, 15, 16)};
+    TextLookup m_texts = test::ShippedTexts();
 };
 
 TEST_F(CampaignContentTest, MessageCampaignWritesTheCardOfTheExampleAndShowsItBack) {
@@ -112,6 +115,93 @@ TEST_F(CampaignContentTest, MessageCampaignWithAMissingCardShowsTheRecordAndFail
     EXPECT_EQ(shown.Status, 1);
     EXPECT_EQ(test::KeyValueLines(shown.Out)["Message"], "");
     EXPECT_NE(shown.Err.find("card.vcf"), std::string::npos) << shown.Err;
+}
+
+TEST_F(CampaignContentTest, EditingACardThatDoesNotReadNeedsAllFourFields) {
+    // Situation: a message campaign whose card.vcf no longer parses (a
+    // malformed escape), edited with --url alone, with no card option, and
+    // with three of the four; then with all four; the same once the card is
+    // gone.
+    // Expected: the partial edits exit 1 with the card's reading error and
+    // change nothing on disk; all four write a new card of exactly them.
+    CampaignOptions options;
+    options.Type = "message";
+    options.Company = "ABC";
+    options.Url = "http://u";
+    options.Phone = "123";
+    options.Message = "Hi";
+    ASSERT_EQ(Add("Card", options).Status, 0);
+    const std::string card = m_data + "CARD/card.vcf";
+    const std::string broken = "ORG:Good\r\nN;ENCODING=QUOTED-PRINTABLE:=4X\r\n";
+    test::Spill(card, broken);
+    const auto before = Tree(m_data);
+
+    CampaignOptions url;
+    url.Url = "http://x";
+    CampaignOptions schedule;
+    schedule.Enabled = false;
+    CampaignOptions three = options;
+    three.Message.reset();
+    for (const CampaignOptions& partial : {url, schedule, three}) {
+        const Outcome refused = Edit("Card", partial);
+        EXPECT_EQ(refused.Status, 1);
+        EXPECT_EQ(refused.Out, "");
+        EXPECT_EQ(refused.Err.rfind("kavrictl: The business card cannot be read: ", 0), 0u)
+            << refused.Err;
+        EXPECT_NE(refused.Err.find("=4X"), std::string::npos) << refused.Err;
+        EXPECT_EQ(Tree(m_data), before);
+    }
+
+    options.Url = "http://x";
+    ASSERT_EQ(Edit("Card", options).Status, 0);
+    std::map<std::string, std::string> shown = Show("Card");
+    EXPECT_EQ(shown["Company"], "ABC");
+    EXPECT_EQ(shown["URL"], "http://x");
+    EXPECT_EQ(shown["Phone"], "123");
+    EXPECT_EQ(shown["Message"], "Hi");
+
+    std::remove(card.c_str());
+    const Outcome missing = Edit("Card", url);
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Err.find("card.vcf"), std::string::npos) << missing.Err;
+    EXPECT_FALSE(std::filesystem::exists(card));
+    ASSERT_EQ(Edit("Card", options).Status, 0);
+    EXPECT_EQ(Show("Card")["URL"], "http://x");
+}
+
+TEST_F(CampaignContentTest, UrlOrPhoneThatWouldForgeCardLinesIsRefused) {
+    // Situation: --url and --phone carrying CR LF and the lines N:Forged and
+    // TEL:666, on add and on edit.
+    // Expected: exit 1 with one line naming the field; no campaign is added,
+    // and the existing card keeps its bytes, so no phone receives the forged
+    // lines.
+    const std::string forged = "http://x\r\nN:Forged\r\nTEL:666";
+    CampaignOptions options;
+    options.Type = "message";
+    options.Url = forged;
+    const Outcome added = Add("Card", options);
+    EXPECT_EQ(added.Status, 1);
+    EXPECT_EQ(added.Err,
+              "kavrictl: This text cannot be put on the business card: the URL holds a control "
+              "character\n");
+    EXPECT_EQ(Tree(m_data).count("CARD/settings.dat"), 0u);
+
+    options.Url = "http://ok";
+    options.Phone = "123";
+    ASSERT_EQ(Add("Card", options).Status, 0);
+    const std::string card = Slurp(m_data + "CARD/card.vcf");
+    CampaignOptions url;
+    url.Url = forged;
+    CampaignOptions phone;
+    phone.Phone = "123\r\nTEL:666";
+    for (const auto& [change, field] : {std::pair{url, "URL"}, std::pair{phone, "phone number"}}) {
+        const Outcome edited = Edit("Card", change);
+        EXPECT_EQ(edited.Status, 1);
+        EXPECT_EQ(edited.Err, "kavrictl: This text cannot be put on the business card: the " +
+                                  std::string(field) + " holds a control character\n");
+        EXPECT_EQ(Slurp(m_data + "CARD/card.vcf"), card);
+    }
+    EXPECT_EQ(card.find("Forged"), std::string::npos);
 }
 
 TEST_F(CampaignContentTest, CouponCampaignRendersThePictureAndStoresEveryKeyInOrder) {

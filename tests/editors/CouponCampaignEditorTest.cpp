@@ -18,6 +18,7 @@
 #include "app/CampaignStore.h"
 #include "app/DateTimeClock.h"
 #include "app/IniFile.h"
+#include "app/ShippedTexts.h"
 #include "editors/JpegFile.h"
 
 namespace kavri {
@@ -161,7 +162,7 @@ protected:
     CouponCampaignEditorTest() { std::filesystem::create_directory(m_temp.Path() + "src"); }
 
     std::unique_ptr<CouponCampaignEditor> Editor() {
-        return std::make_unique<CouponCampaignEditor>(*m_store, m_clock);
+        return std::make_unique<CouponCampaignEditor>(*m_store, m_clock, test::ShippedTexts());
     }
     // A JPEG of one colour among the operator's files.
     std::string ImageFile(const std::string& name, QRgb colour, int width = 40, int height = 30) {
@@ -478,6 +479,45 @@ TEST_F(CouponCampaignEditorTest, UnfitPromotionNamesAreRefusedAndChangeNothing) 
     auto editor = Loaded();
     editor->Values().MessageName = std::string(251, 'x');
     EXPECT_TRUE(editor->Save().Ok);
+}
+
+TEST_F(CouponCampaignEditorTest, CouponCodesWithControlCharactersAreRefusedAndChangeNothing) {
+    // Situation: codes with a line break, a tab, DEL and a C1 control, with
+    // the coupon on and off, for a new campaign and for an existing one.
+    // Expected: "CouponCodeInvalid" naming the code, the data folder unchanged
+    // (the record would have kept blanks a coupon check never matches); a
+    // code of letters, digits, blanks inside and non-ASCII letters is taken.
+    const std::vector<std::string> codes{"AB\r\nCD", "AB\tCD",
+                                         "AB\x7F"
+                                         "CD",
+                                         "AB\xC2\x9F"
+                                         "CD",
+                                         "\n"};
+    CreateSpring();
+    for (const std::string& code : codes) {
+        for (const bool enabled : {true, false}) {
+            const auto before = Tree(m_data);
+            auto fresh = Editor();
+            fresh->Values().Name = "Other";
+            fresh->Values().MessageName = "Other";
+            fresh->Values().Coupon = code;
+            fresh->Values().CouponEnabled = enabled;
+            const EditorResult refused = fresh->Save();
+            EXPECT_FALSE(refused.Ok);
+            EXPECT_EQ(refused.MessageKey, "CouponCodeInvalid");
+            EXPECT_EQ(refused.Message,
+                      "This coupon code cannot be used: the coupon code holds a control character");
+            auto loaded = Loaded();
+            loaded->Values().Coupon = code;
+            loaded->Values().CouponEnabled = enabled;
+            EXPECT_EQ(loaded->Save().MessageKey, "CouponCodeInvalid");
+            EXPECT_EQ(Tree(m_data), before);
+        }
+    }
+    auto editor = Loaded();
+    editor->Values().Coupon = "K\xC3\x84SE 42";
+    ASSERT_TRUE(editor->Save().Ok);
+    EXPECT_EQ(Loaded()->Values().Coupon, "K\xC3\x84SE 42");
 }
 
 TEST_F(CouponCampaignEditorTest, MissingBitmapIsReportedAfterEverythingElseLoaded) {

@@ -2,13 +2,16 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/AppTestFolder.h"
 #include "app/CampaignStore.h"
 #include "app/DateTimeClock.h"
+#include "app/ShippedTexts.h"
 
 namespace kavri {
 namespace {
@@ -24,7 +27,7 @@ const std::string kQp = ";CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:";
 class MessageCampaignEditorTest : public ::testing::Test {
 protected:
     std::unique_ptr<MessageCampaignEditor> Editor() {
-        return std::make_unique<MessageCampaignEditor>(*m_store, m_clock);
+        return std::make_unique<MessageCampaignEditor>(*m_store, m_clock, m_texts);
     }
     void Create(const std::string& name, const MessageCampaignEditor::MessageFields& fields) {
         auto editor = Editor();
@@ -42,6 +45,7 @@ protected:
     std::unique_ptr<CampaignStore> m_store =
         std::make_unique<CampaignStore>(DataFolder::Open(m_data), DateFormat::Iso());
     ManualDateTimeClock m_clock{At(2026, 12, 9, 14, 15, 16)};
+    TextLookup m_texts = test::ShippedTexts();
 };
 
 struct CardCase {
@@ -151,12 +155,130 @@ TEST_F(MessageCampaignEditorTest, CardWriteFailureComesAfterTheRecord) {
     const EditorResult result = editor->Save();
     EXPECT_FALSE(result.Ok);
     EXPECT_EQ(result.MessageKey, "CampaignSaveFailed");
-    EXPECT_EQ(result.Message.rfind(BuiltInText("CampaignSaveFailed") + ": ", 0), 0u)
-        << result.Message;
+    EXPECT_EQ(result.Message.rfind("The campaign could not be saved: ", 0), 0u) << result.Message;
     EXPECT_NE(result.Message.find(Card("Stuck")), std::string::npos) << result.Message;
     EXPECT_NE(Slurp(m_store->CampaignFolder("Stuck") + "settings.dat").find("Enabled=0\r\n"),
               std::string::npos);
     EXPECT_TRUE(std::filesystem::is_directory(Card("Stuck")));
+}
+
+TEST_F(MessageCampaignEditorTest, ControlCharactersInUrlOrPhoneAreRefusedBeforeAnythingIsWritten) {
+    // Situation: a URL or phone carrying a line break that would add N and
+    // TEL lines to the card, a tab, DEL, or a C1 control (NEL, C2 85), for a
+    // new campaign and for an edit of an existing one.
+    // Expected: OK refused with "CardTextInvalid" naming the field; no folder
+    // for the new campaign, the existing card and record byte for byte as
+    // they were.
+    Create("Kept", {"Co", "http://ok", "123", "Hi"});
+    const std::string card = Slurp(Card("Kept"));
+    const std::string record = Slurp(m_store->CampaignFolder("Kept") + "settings.dat");
+    struct Bad {
+        MessageCampaignEditor::MessageFields Fields;
+        const char* Named;
+    };
+    const Bad cases[] = {
+        {{"", "http://x\r\nN:Forged\r\nTEL:666", "", ""}, "the URL"},
+        {{"", "http://x\n", "", ""}, "the URL"},
+        {{"", "http://x\tx", "", ""}, "the URL"},
+        {{"", "", "123\r\nTEL:666", ""}, "the phone number"},
+        {{"", "",
+          "12\x7F"
+          "3",
+          ""},
+         "the phone number"},
+        {{"", "",
+          "12\xC2\x85"
+          "3",
+          ""},
+         "the phone number"},
+    };
+    for (const Bad& c : cases) {
+        auto fresh = Editor();
+        fresh->Values().Name = "Forged";
+        fresh->Fields() = c.Fields;
+        const EditorResult refused = fresh->Save();
+        EXPECT_FALSE(refused.Ok) << c.Fields.Url << c.Fields.Phone;
+        EXPECT_EQ(refused.MessageKey, "CardTextInvalid");
+        EXPECT_EQ(refused.Message, "This text cannot be put on the business card: " +
+                                       std::string(c.Named) + " holds a control character");
+        EXPECT_FALSE(std::filesystem::exists(m_store->CampaignFolder("Forged")));
+
+        auto edit = Editor();
+        ASSERT_TRUE(edit->Load("Kept").Ok);
+        edit->Values().Enabled = false;
+        edit->Fields() = c.Fields;
+        EXPECT_EQ(edit->Save().MessageKey, "CardTextInvalid");
+        EXPECT_EQ(Slurp(Card("Kept")), card);
+        EXPECT_EQ(Slurp(m_store->CampaignFolder("Kept") + "settings.dat"), record);
+    }
+    EXPECT_EQ(m_store->Campaigns().Names(), (std::vector<std::string>{"KEPT"}));
+}
+
+TEST_F(MessageCampaignEditorTest, EscapedFieldsMayHoldLineBreaksAndUrlAndPhoneMayHoldLetters) {
+    // Situation: company and message with CR LF and a tab (written escaped),
+    // a URL with a non-ASCII letter and a phone with a no-break space (C2 A0,
+    // which is not a C1 control).
+    // Expected: saved; the card has no raw line break inside a property and
+    // every field reads back as typed.
+    Create("Fine", {"A\r\nB", "http://caf\xC3\xA9.example",
+                    "+49\xC2\xA0"
+                    "1",
+                    "x\ty"});
+    const std::string card = Slurp(Card("Fine"));
+    EXPECT_EQ(card, kBegin + "ORG" + kQp + "=41=0D=0A=42;\r\nURL:http://caf\xC3\xA9.example\r\n" +
+                        "N" + kQp +
+                        "=78=09=79;;;;\r\nTEL;PREF;WORK:+49\xC2\xA0"
+                        "1\r\n" +
+                        kEnd);
+    auto editor = Editor();
+    ASSERT_TRUE(editor->Load("Fine").Ok);
+    EXPECT_EQ(editor->Fields().Url, "http://caf\xC3\xA9.example");
+    EXPECT_EQ(editor->Fields().Phone,
+              "+49\xC2\xA0"
+              "1");
+    EXPECT_EQ(editor->Fields().Message, "x\ty");
+}
+
+TEST_F(MessageCampaignEditorTest, ChangingSomeFieldsOfACardThatDidNotReadIsRefused) {
+    // Situation: a campaign whose card no longer parses (a malformed escape
+    // after a good company), then whose card is missing; some fields are
+    // changed, then all four.
+    // Expected: a partial change is refused with "CardUnreadable" and the
+    // card's reading error, the fields untouched; all four given are taken.
+    // On a card that reads, a partial change keeps the other fields.
+    Create("Card", {"Co", "http://u", "1", "m"});
+    auto good = Editor();
+    ASSERT_TRUE(good->Load("Card").Ok);
+    ASSERT_TRUE(good->ChangeFields({std::nullopt, "http://new", std::nullopt, std::nullopt}).Ok);
+    EXPECT_EQ(good->Fields().Company, "Co");
+    EXPECT_EQ(good->Fields().Url, "http://new");
+    EXPECT_EQ(good->Fields().Message, "m");
+
+    for (const bool missing : {false, true}) {
+        if (missing) {
+            std::filesystem::remove(Card("Card"));
+        } else {
+            Spill(Card("Card"), "ORG:Good\r\nN;ENCODING=QUOTED-PRINTABLE:=4X\r\n");
+        }
+        auto editor = Editor();
+        ASSERT_TRUE(editor->Load("Card").Ok);
+        ASSERT_NE(editor->CardError(), "");
+        for (const MessageCampaignEditor::FieldChanges& partial :
+             {MessageCampaignEditor::FieldChanges{std::nullopt, "X", std::nullopt, std::nullopt},
+              MessageCampaignEditor::FieldChanges{"A", "B", "C", std::nullopt},
+              MessageCampaignEditor::FieldChanges{}}) {
+            const EditorResult refused = editor->ChangeFields(partial);
+            EXPECT_FALSE(refused.Ok);
+            EXPECT_EQ(refused.MessageKey, "CardUnreadable");
+            EXPECT_EQ(refused.Message, "The business card cannot be read: " + editor->CardError());
+            EXPECT_EQ(editor->Fields().Url, "");
+            EXPECT_EQ(editor->Fields().Company, "");
+        }
+        ASSERT_TRUE(editor->ChangeFields({"A", "B", "C", "D"}).Ok);
+        EXPECT_EQ(editor->Fields().Company + editor->Fields().Url + editor->Fields().Phone +
+                      editor->Fields().Message,
+                  "ABCD");
+    }
 }
 
 }  // namespace

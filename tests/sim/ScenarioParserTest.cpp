@@ -21,7 +21,7 @@ namespace {
 using namespace std::string_literals;
 
 const std::filesystem::path kDemoPath =
-    std::filesystem::path(__FILE__).parent_path() / "../../sim/demo.scenario";
+    std::filesystem::path(KAVRI_SOURCE_DIR) / "sim" / "demo.scenario";
 
 // A device line with an Object Push service, for cases about other lines.
 const std::string kPushService = "  service 9 \"OPP\" 0x1105\n";

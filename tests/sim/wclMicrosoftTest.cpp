@@ -357,16 +357,38 @@ TEST_F(MicrosoftBinding, SerialPortFirstInTheClassListGivesTheNextClass) {
 }
 
 TEST_F(MicrosoftBinding, ServiceFailuresRaiseAndReleaseTheLookup) {
-    // A device that has left, and a device that announces channel 32.
-    // Expected: "Unable to enumerate services.", then the channel error;
-    // both leave no lookup open (checked at tear-down).
-    sim::Scenario scenario = ParseScenario(kStreet);
-    scenario.devices[1].services[0].channel = 32;
-    Start(scenario);
+    // A device that has left.
+    // Expected: "Unable to enumerate services.", and no lookup left open.
+    Start();
     ASSERT_TRUE(Load());
     EXPECT_THROW(m_binding.EnumServices(kLaptop, std::nullopt), wclEEnumServices);
-    EXPECT_THROW(m_binding.EnumServices(kZoe, std::nullopt), wclEInvalidChannelNumber);
     EXPECT_EQ(m_neighbourhood->OpenHandleCount(), 0u);
+}
+
+TEST_F(MicrosoftBinding, ARecordWithAnUnusableChannelIsSkippedAndTheOthersKept) {
+    // A phone whose first record announces channel 32 (then 255) beside an
+    // Object Push service on 12, and one whose only record is bad.
+    // Expected: the bad record is passed over, Object Push on 12 is still
+    // found with or without a class filter; the phone with only the bad
+    // record has no services; no lookup stays open.
+    for (const std::uint8_t bad : {std::uint8_t{32}, std::uint8_t{255}}) {
+        sim::Scenario scenario = ParseScenario(kStreet);
+        scenario.devices[1].services[0].channel = bad;
+        scenario.devices[0].services.resize(1);
+        scenario.devices[0].services[0].channel = bad;
+        Start(scenario);
+        ASSERT_TRUE(Load());
+        const auto all = m_binding.EnumServices(kZoe, std::nullopt);
+        ASSERT_EQ(all.size(), 1u) << int(bad);
+        EXPECT_EQ(all[0].UUID, OBEXObjectPushServiceClassUUID);
+        EXPECT_EQ(all[0].Channel, 12);
+        const auto push = m_binding.EnumServices(kZoe, OBEXObjectPushServiceClassUUID);
+        ASSERT_EQ(push.size(), 1u);
+        EXPECT_EQ(push[0].Channel, 12);
+        EXPECT_TRUE(m_binding.EnumServices(kAnna, std::nullopt).empty());
+        EXPECT_EQ(m_neighbourhood->OpenHandleCount(), 0u);
+        m_binding.Unload();
+    }
 }
 
 }  // namespace

@@ -309,7 +309,9 @@ void TwclPropertyParser::Parse(std::string_view name) {
     // Lines joined to the property are removed together with it afterwards, in
     // one step, so that a property folded over many lines costs one pass.
     std::size_t next = index + 1;
-    if (ContainsNoCase(text, "QUOTED-PRINTABLE")) {
+    // Only the head says how the value is encoded: a value that merely holds
+    // the word must not join the next property to itself.
+    if (ContainsNoCase(std::string_view(text).substr(0, text.find(':')), "QUOTED-PRINTABLE")) {
         // A soft line break ("=" at the end) joins the next line.
         while (!text.empty() && text.back() == '=' && next < m_lines.size()) {
             text.pop_back();

@@ -3,7 +3,7 @@
 // (the only line breaks are the soft breaks of encoded properties), and a card
 // written and read back must write the same properties with the same text.
 // Control characters and blanks are left out of that comparison: URL, TEL and
-// EMAIL are written as they are, and reading trims both ends of a line.
+// EMAIL are written with them as blanks, and reading trims both ends of a line.
 #include "FuzzCheck.h"
 
 #include "editors/wclVCard.h"
@@ -53,7 +53,8 @@ bool BreaksAreSoft(std::string_view entry) {
     return true;
 }
 
-// The entries without control characters and blanks.
+// The entries without control characters and blanks. A property whose value
+// is nothing else reads back as none, so it is left out too.
 std::vector<std::string> Visible(const std::vector<std::string>& entries) {
     std::vector<std::string> visible;
     for (const std::string& entry : entries) {
@@ -63,7 +64,8 @@ std::vector<std::string> Visible(const std::vector<std::string>& entries) {
             if (byte > 0x20 && byte != 0x7F)
                 kept += c;
         }
-        visible.push_back(std::move(kept));
+        if (!kept.empty() && kept.back() != ':')
+            visible.push_back(std::move(kept));
     }
     return visible;
 }

@@ -30,9 +30,23 @@ bool ContainsNoCase(std::string_view text, std::string_view part) {
                        [](char x, char y) { return Upper(x) == Upper(y); }) != text.end();
 }
 
+bool IsControl(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
 bool IsBlankOrControl(char c) {
     const auto byte = static_cast<unsigned char>(c);
     return byte <= 0x20 || byte == 0x7F;
+}
+
+// A text written as it is (URL, EMAIL, TEL) with each control character as a
+// blank: a line break decoded from a card that was read must not end the line
+// and add properties to the card written from it.
+std::string PlainText(std::string_view text) {
+    std::string plain(text);
+    std::replace_if(plain.begin(), plain.end(), IsControl, ' ');
+    return plain;
 }
 
 std::string_view Trim(std::string_view text) {
@@ -295,7 +309,9 @@ void TwclPropertyParser::Parse(std::string_view name) {
     // Lines joined to the property are removed together with it afterwards, in
     // one step, so that a property folded over many lines costs one pass.
     std::size_t next = index + 1;
-    if (ContainsNoCase(text, "QUOTED-PRINTABLE")) {
+    // Only the head says how the value is encoded: a value that merely holds
+    // the word must not join the next property to itself.
+    if (ContainsNoCase(std::string_view(text).substr(0, text.find(':')), "QUOTED-PRINTABLE")) {
         // A soft line break ("=" at the end) joins the next line.
         while (!text.empty() && text.back() == '=' && next < m_lines.size()) {
             text.pop_back();
@@ -471,10 +487,10 @@ void TwclExplanatoryInfo::Save(std::vector<std::string>& lines) const {
     }
     // URLs are written as they are, not encoded.
     if (!Url1.empty()) {
-        lines.push_back("URL:" + Url1);
+        lines.push_back("URL:" + PlainText(Url1));
     }
     if (!Url2.empty()) {
-        lines.push_back("URL:" + Url2);
+        lines.push_back("URL:" + PlainText(Url2));
     }
 }
 
@@ -552,9 +568,10 @@ void TwclEmailRec::Save(std::vector<std::string>& lines) const {
     }
     // Written as it is, not encoded. A value outside the table counts as none.
     if (EmailType != etNone && EmailType < kWclEmailTypeNames.size()) {
-        lines.push_back("EMAIL;" + std::string(kWclEmailTypeNames[EmailType]) + ":" + EmailAddress);
+        lines.push_back("EMAIL;" + std::string(kWclEmailTypeNames[EmailType]) + ":" +
+                        PlainText(EmailAddress));
     } else {
-        lines.push_back("EMAIL:" + EmailAddress);
+        lines.push_back("EMAIL:" + PlainText(EmailAddress));
     }
 }
 
@@ -574,7 +591,8 @@ void TwclPhoneRec::Load(std::vector<std::string>& lines) {
 void TwclPhoneRec::Save(std::vector<std::string>& lines) const {
     // Written as it is, not encoded.
     if (!PhoneNumber.empty()) {
-        lines.push_back(TypedHead("TEL", PhoneTypes, kWclPhoneTypeNames) + ":" + PhoneNumber);
+        lines.push_back(TypedHead("TEL", PhoneTypes, kWclPhoneTypeNames) + ":" +
+                        PlainText(PhoneNumber));
     }
 }
 

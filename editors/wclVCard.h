@@ -18,7 +18,8 @@ namespace kavri {
 // Text: every text in the model is std::string holding UTF-8, which is the
 // system's 8-bit encoding here. The properties written through EncodeProperty
 // carry UTF-8 in quoted-printable form (every byte but ";" escaped); URL, EMAIL
-// and TEL carry their text as it is. On reading, a value tagged "UTF-8" is
+// and TEL carry their text as it is, each control character written as a blank
+// so that no text ends its line. On reading, a value tagged "UTF-8" is
 // taken as it is, and a value tagged "ISO-8859-5" is converted from that
 // Latin/Cyrillic set to UTF-8. Untagged values are taken as their bytes.
 //

@@ -467,6 +467,9 @@ void ObexPushServer::ProcessInput(Link& link) {
             link.input.clear();
             link.inputStart = 0;
             Respond(link, Response(kEntityTooLarge), true);
+            // Nothing more is read: a link still watched for reading would
+            // wake the loop again and again until a delayed answer goes.
+            UpdateWatch(link);
             return;
         }
         if (available < length)

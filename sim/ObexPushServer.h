@@ -145,7 +145,6 @@ private:
     EventLoop::WatchId m_listenWatch = 0;
     std::map<std::uint64_t, std::unique_ptr<Link>> m_links;
     std::uint64_t m_nextLinkId = 1;
-    std::uint64_t m_nextTempId = 1;
     Counters m_counters;
 };
 

@@ -111,7 +111,7 @@ protected:
             loop, store, table, settings, dateClock, "KAVRI-HOST",
             [this](EventLoop& l) { return std::make_unique<FakeClient>(l, clients); });
         controller->OnEvent = [this](const SenderEvent& event) { Record(event); };
-        controller->Decisions().OnRecordFailed = [this](const std::string& message) {
+        controller->Decisions().OnRecordFailed = [](const std::string& message) {
             ADD_FAILURE() << message;
         };
     }

@@ -45,6 +45,9 @@ extern "C" const char* __lsan_default_suppressions() {
 
 namespace {
 
+// The Name header: identifier 0x01, Unicode text.
+constexpr std::uint8_t kNameHeader = 0x01;
+
 struct Session {
     std::string inbox;
     bool linkDone = false;
@@ -161,7 +164,8 @@ void FinishPut(obex_t* handle, obex_object_t* object, Session& session) {
     obex_headerdata_t value;
     std::uint32_t size = 0;
     while (OBEX_ObjectGetNextHeader(handle, object, &id, &value, &size) > 0) {
-        if (id == OBEX_HDR_NAME && name.empty())
+        // OBEX_HDR_NAME ors two enumerations, which clang refuses under -Werror.
+        if (id == kNameHeader && name.empty())
             name = NameFromUnicode(value.bs, size);
     }
     if (!session.hasBody) {

@@ -4,7 +4,7 @@
 #include "FuzzCheck.h"
 #include "WorkFolder.h"
 
-#include "app/BuiltInTexts.h"
+#include "app/TextLookup.h"
 #include "app/DateFormat.h"
 #include "app/IniFile.h"
 #include "app/LanguageFile.h"

@@ -512,7 +512,8 @@ TEST(RunRegistration, ACycleCountThatIsNoWholeNumberIsAPlainUsageError) {
     for (const std::string value : {"-1", "2.5"}) {
         CLI::App app;
         const GlobalOptions global;
-        RegisterRunCommand(app, global);
+        // The action owns what the parser writes to; it lives while parsing.
+        const CommandAction action = RegisterRunCommand(app, global);
         std::string message;
         try {
             app.parse("run --cycles " + value, false);
@@ -525,7 +526,7 @@ TEST(RunRegistration, ACycleCountThatIsNoWholeNumberIsAPlainUsageError) {
     }
     CLI::App app;
     const GlobalOptions global;
-    RegisterRunCommand(app, global);
+    const CommandAction action = RegisterRunCommand(app, global);
     EXPECT_NO_THROW(app.parse("run --cycles 3", false));
 }
 

@@ -1,6 +1,7 @@
 #include "app/IniFile.h"
 
 #include "app/FileLock.h"
+#include "app/FileStamp.h"
 #include "app/TemporaryFiles.h"
 
 #include <atomic>
@@ -220,25 +221,6 @@ bool Settled(const struct stat& st) {
     return now.tv_sec - changed.tv_sec >= 2 ||
            (now.tv_sec - changed.tv_sec == 1 && now.tv_nsec >= changed.tv_nsec);
 }
-
-// What identifies one version of a file on disk.
-struct FileStamp {
-    dev_t Device = 0;
-    ino_t Inode = 0;
-    off_t Size = 0;
-    timespec Modified{};
-    timespec Changed{};
-
-    static FileStamp Of(const struct stat& st) {
-        return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-    }
-    bool operator==(const FileStamp& other) const {
-        return Device == other.Device && Inode == other.Inode && Size == other.Size &&
-               Modified.tv_sec == other.Modified.tv_sec &&
-               Modified.tv_nsec == other.Modified.tv_nsec &&
-               Changed.tv_sec == other.Changed.tv_sec && Changed.tv_nsec == other.Changed.tv_nsec;
-    }
-};
 
 }  // namespace
 

@@ -285,8 +285,8 @@ void TwclCustomOBEXClient::ResponseTimerTick() {
         return;
     const Clock::TimePoint now = Loop().GetClock().Now();
     if (now < m_responseDeadline) {
-        m_responseTimer = Loop().StartTimer(m_responseDeadline - now, false,
-                                            [this] { ResponseTimerTick(); });
+        m_responseTimer =
+            Loop().StartTimer(m_responseDeadline - now, false, [this] { ResponseTimerTick(); });
         return;
     }
     const TwclOBEXOperation operation = m_operation;

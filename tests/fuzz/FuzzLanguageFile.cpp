@@ -4,10 +4,10 @@
 #include "FuzzCheck.h"
 #include "WorkFolder.h"
 
-#include "app/TextLookup.h"
 #include "app/DateFormat.h"
 #include "app/IniFile.h"
 #include "app/LanguageFile.h"
+#include "app/TextLookup.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,20 +1,14 @@
 #include "platform/DynamicLibrary.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
-#include <cctype>
 #include <vector>
 
 #include <dlfcn.h>
 
 namespace kavri {
 namespace {
-
-std::string FoldCase(const std::string& name) {
-    std::string key = name;
-    std::transform(key.begin(), key.end(), key.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return key;
-}
 
 // The registry is process-wide because library loading is: a binding anywhere
 // in the process must find what the virtual neighbourhood registered. Each name
@@ -34,7 +28,7 @@ Registry& TheRegistry() {
 std::unique_ptr<InProcessLibraries::Registration> InProcessLibraries::Register(
     const std::string& name, EntryPointTable entryPoints) {
     auto table = std::make_shared<const EntryPointTable>(std::move(entryPoints));
-    std::string key = FoldCase(name);
+    std::string key = LowerAscii(name);
     {
         Registry& registry = TheRegistry();
         std::lock_guard lock(registry.mutex);
@@ -46,7 +40,7 @@ std::unique_ptr<InProcessLibraries::Registration> InProcessLibraries::Register(
 std::shared_ptr<const EntryPointTable> InProcessLibraries::Find(const std::string& name) {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
-    const auto it = registry.tables.find(FoldCase(name));
+    const auto it = registry.tables.find(LowerAscii(name));
     if (it == registry.tables.end() || it->second.empty())
         return nullptr;
     return it->second.back();

@@ -122,4 +122,80 @@ std::string_view TruncateUtf8(std::string_view text, std::size_t maxBytes) noexc
     return text.substr(0, cut);
 }
 
+char LowerAscii(char c) noexcept {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+char UpperAscii(char c) noexcept {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string LowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        c = LowerAscii(c);
+    }
+    return lower;
+}
+
+bool EqualsFoldedAscii(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+template <typename Strip>
+std::string_view TrimWhere(std::string_view text, Strip strip) noexcept {
+    while (!text.empty() && strip(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && strip(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string_view TrimBlanks(std::string_view text) noexcept {
+    return TrimWhere(text, [](char c) { return c == ' ' || c == '\t'; });
+}
+
+std::string_view TrimControls(std::string_view text) noexcept {
+    return TrimWhere(text, [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte == 0x7F;
+    });
+}
+
+int HexValue(char c) noexcept {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+std::string Quoted(std::string_view text) {
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '"';
+    quoted += text;
+    quoted += '"';
+    return quoted;
+}
+
 }  // namespace kavri

@@ -27,4 +27,24 @@ void AppendUtf8(std::string& out, char32_t cp);
 // inside a UTF-8 sequence.
 std::string_view TruncateUtf8(std::string_view text, std::size_t maxBytes) noexcept;
 
+// ASCII letter case, for keys, names and tokens the program defines: only A-Z
+// and a-z change; every other byte, UTF-8 sequences included, stays.
+char LowerAscii(char c) noexcept;
+char UpperAscii(char c) noexcept;
+std::string LowerAscii(std::string_view text);
+// Equal apart from ASCII letter case.
+bool EqualsFoldedAscii(std::string_view a, std::string_view b) noexcept;
+
+// Without leading and trailing blanks (space and tab).
+std::string_view TrimBlanks(std::string_view text) noexcept;
+// Without leading and trailing white space and control characters (bytes up
+// to 0x20, and 0x7F).
+std::string_view TrimControls(std::string_view text) noexcept;
+
+// The value of a hexadecimal digit (either case), or -1.
+int HexValue(char c) noexcept;
+
+// The text between double quotes, as messages show names and values.
+std::string Quoted(std::string_view text);
+
 }  // namespace kavri

@@ -1,5 +1,7 @@
 #include "sim/Scenario.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 
 namespace kavri::sim {
@@ -12,10 +14,6 @@ bool PresentDuring(const std::vector<Interval>& intervals, std::int64_t nowMs) {
         return true;
     return std::any_of(intervals.begin(), intervals.end(),
                        [nowMs](const Interval& interval) { return interval.Contains(nowMs); });
-}
-
-char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 bool SameAddress(const std::string& a, const std::string& b) {

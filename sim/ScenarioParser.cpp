@@ -32,27 +32,8 @@ constexpr std::uint32_t kMaxClassOfDevice = 0xFFFFFF;
 constexpr std::size_t kMaxEndpointBytes = 261;  // a 253-byte host name, ":" and a port
 constexpr std::size_t kShownTokenBytes = 64;    // of an offending token in a message
 
-int HexValue(char c) noexcept {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool IsDigit(char c) noexcept {
     return c >= '0' && c <= '9';
-}
-
-std::string LowerAscii(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
 }
 
 void AppendHexByte(std::string& out, std::uint8_t byte) {

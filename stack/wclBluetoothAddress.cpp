@@ -1,19 +1,10 @@
 #include "stack/wclBluetoothAddress.h"
 
+#include "platform/Text.h"
 #include "stack/wclExceptions.h"
 
 namespace kavri {
 namespace {
-
-int HexValue(char c) noexcept {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // "(" then byteCount hex pairs separated by ":" then ")". Besides the fixed
 // punctuation, every byte position must hold a hexadecimal digit: a text such

@@ -1,17 +1,9 @@
 #include "stack/wclUUIDs.h"
 
+#include "platform/Text.h"
+
 namespace kavri {
 namespace {
-
-int HexValue(char c) noexcept {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 constexpr std::size_t kGuidTextLength = 36;
 

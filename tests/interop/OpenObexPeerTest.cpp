@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,11 @@ struct PeerCase {
     int bodyPackets;
 };
 
+void PrintTo(const PeerCase& value, std::ostream* out) {
+    *out << "mtu " << value.mtu << ", " << value.objectSize << " bytes, " << value.bodyPackets
+         << " body packets";
+}
+
 class OpenObexPeerTest : public ::testing::TestWithParam<PeerCase> {};
 
 TEST_P(OpenObexPeerTest, TakesOurClientsPushPackets) {
@@ -185,7 +191,11 @@ TEST_P(OpenObexPeerTest, TakesOurClientsPushPackets) {
 // under 65535; an empty object has none, only the empty End-of-Body.
 INSTANTIATE_TEST_SUITE_P(Objects, OpenObexPeerTest,
                          ::testing::Values(PeerCase{1024, 5000, 5}, PeerCase{65535, 5000, 1},
-                                           PeerCase{1024, 0, 0}));
+                                           PeerCase{1024, 0, 0}),
+                         [](const ::testing::TestParamInfo<PeerCase>& testInfo) {
+                             return "Mtu" + std::to_string(testInfo.param.mtu) + "Bytes" +
+                                    std::to_string(testInfo.param.objectSize);
+                         });
 
 }  // namespace
 }  // namespace kavri::test

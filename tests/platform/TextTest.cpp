@@ -46,5 +46,33 @@ TEST(Text, TruncationNeverSplitsACharacter) {
     EXPECT_EQ(TruncateUtf8(text, 100), text);
 }
 
+TEST(Text, AsciiFoldingLeavesUtf8Alone) {
+    // Letter case of keys and tokens: only A-Z and a-z fold; an accented
+    // capital in UTF-8 and bytes next to the letter ranges stay.
+    // Expected: equal apart from ASCII case, never across other bytes.
+    EXPECT_EQ(LowerAscii("MiXeD-09_\xC3\x89"), "mixed-09_\xC3\x89");
+    EXPECT_EQ(UpperAscii('@'), '@');
+    EXPECT_EQ(UpperAscii('['), '[');
+    EXPECT_EQ(LowerAscii('`'), '`');
+    EXPECT_TRUE(EqualsFoldedAscii("ConnectTimeout", "CONNECTTIMEOUT"));
+    EXPECT_FALSE(EqualsFoldedAscii("\xC3\x89", "\xC3\xA9"));
+    EXPECT_FALSE(EqualsFoldedAscii("abc", "abcd"));
+}
+
+TEST(Text, TrimmingAndDigits) {
+    // Blanks are space and tab only; controls include line breaks and DEL.
+    // Expected: inner characters stay; an all-blank text becomes empty.
+    EXPECT_EQ(TrimBlanks(" \tkey = v \t"), "key = v");
+    EXPECT_EQ(TrimBlanks("\r\nx\r\n"), "\r\nx\r\n");
+    EXPECT_EQ(TrimControls("\x7F\r\n a b\x01 "), "a b");
+    EXPECT_EQ(TrimControls(" \t "), "");
+    EXPECT_EQ(HexValue('0'), 0);
+    EXPECT_EQ(HexValue('f'), 15);
+    EXPECT_EQ(HexValue('F'), 15);
+    EXPECT_EQ(HexValue('g'), -1);
+    EXPECT_EQ(HexValue('/'), -1);
+    EXPECT_EQ(Quoted("a \"b\""), "\"a \"b\"\"");
+}
+
 }  // namespace
 }  // namespace kavri

@@ -11,6 +11,7 @@
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -18,8 +19,10 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -494,6 +497,28 @@ struct NameCase {
     std::string stored;
 };
 
+// Failure messages and test lists show the names as escaped ASCII, never as
+// raw bytes.
+std::string Escaped(std::string_view text) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string escaped = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '\\' && c != '"') {
+            escaped += c;
+        } else {
+            escaped += "\\x";
+            escaped += kDigits[byte >> 4];
+            escaped += kDigits[byte & 0x0F];
+        }
+    }
+    return escaped + "\"";
+}
+
+void PrintTo(const NameCase& value, std::ostream* out) {
+    *out << Escaped(value.given) << " -> " << Escaped(value.stored);
+}
+
 class SafeFileNameTest : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(SafeFileNameTest, ReducesTheNameToOnePlainFileName) {
@@ -514,7 +539,10 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"\xC2\x85next", "_next"}, NameCase{"..", "object"},
                       NameCase{".", "object"}, NameCase{"", "object"}, NameCase{" . ", "object"},
                       NameCase{".hidden", "hidden"}, NameCase{"name. . ", "name"},
-                      NameCase{"\xFF\xFEok", "\xEF\xBF\xBD\xEF\xBF\xBDok"}));
+                      NameCase{"\xFF\xFEok", "\xEF\xBF\xBD\xEF\xBF\xBDok"}),
+    [](const ::testing::TestParamInfo<NameCase>& testInfo) {
+        return "Case" + std::to_string(testInfo.index);
+    });
 
 TEST(SafeFileNameLengthTest, BoundsLongNamesAndKeepsShortExtensions) {
     // 300 characters: cut to 200 bytes at a character boundary, a short
@@ -583,7 +611,10 @@ TEST_P(RefuseObjectTest, AnswersTheFirstPutWithTheRefusal) {
     EXPECT_EQ(m_server->GetCounters().objectsRefused, 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, RefuseObjectTest, ::testing::Values(0xC3, 0xC1, 0xCF, 0x80));
+INSTANTIATE_TEST_SUITE_P(Codes, RefuseObjectTest, ::testing::Values(0xC3, 0xC1, 0xCF, 0x80),
+                         [](const ::testing::TestParamInfo<std::uint8_t>& testInfo) {
+                             return "Code" + std::to_string(testInfo.param);
+                         });
 
 TEST_F(ObexPushServerTest, RefusesCodesThatAreNoRefusal) {
     DeviceSpec device;
@@ -751,7 +782,10 @@ TEST_P(ShortLengthTest, LengthBelowThreeClosesTheLink) {
     EXPECT_EQ(m_server->GetCounters().protocolErrors, 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, ShortLengthTest, ::testing::Values(0, 1, 2));
+INSTANTIATE_TEST_SUITE_P(Lengths, ShortLengthTest, ::testing::Values(0, 1, 2),
+                         [](const ::testing::TestParamInfo<std::uint8_t>& testInfo) {
+                             return "Length" + std::to_string(testInfo.param);
+                         });
 
 TEST_F(ObexPushServerTest, PacketsLongerThanAnnouncedAreRefusedAndEndTheLink) {
     // With 1024 announced, a PUT that declares 2000 bytes is answered with
@@ -798,6 +832,25 @@ struct BadHeaderCase {
     Bytes packet;
 };
 
+void PrintTo(const BadHeaderCase& value, std::ostream* out) {
+    *out << value.what;
+}
+
+// "name longer than packet" -> "NameLongerThanPacket".
+std::string CaseName(std::string_view words) {
+    std::string name;
+    bool upper = true;
+    for (const char c : words) {
+        if (std::isalnum(static_cast<unsigned char>(c)) == 0) {
+            upper = true;
+            continue;
+        }
+        name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        upper = false;
+    }
+    return name;
+}
+
 class BadHeaderTest : public ObexPushServerTest,
                       public ::testing::WithParamInterface<BadHeaderCase> {};
 
@@ -824,7 +877,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadHeaderCase{"one-byte header cut", {0x02, 0x00, 0x04, 0x9A}},
         BadHeaderCase{"odd name length", {0x02, 0x00, 0x09, 0x01, 0x00, 0x06, 0x00, 0x41, 0x00}},
         BadHeaderCase{"body longer than packet", {0x02, 0x00, 0x08, 0x48, 0x00, 0x09, 0x01, 0x02}},
-        BadHeaderCase{"connect without its fields", {0x80, 0x00, 0x05, 0x10, 0x00}}));
+        BadHeaderCase{"connect without its fields", {0x80, 0x00, 0x05, 0x10, 0x00}}),
+    [](const ::testing::TestParamInfo<BadHeaderCase>& testInfo) {
+        return CaseName(testInfo.param.what);
+    });
 
 TEST_F(ObexPushServerTest, ObjectsOverTheSizeBoundAreRefused) {
     // A 4000-byte bound: an announced Length of 5000 is refused at once; a

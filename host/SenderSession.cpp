@@ -114,6 +114,9 @@ void SenderSession::Wire() {
 }
 
 Result SenderSession::LoadStacks() {
+    if (!m_controller) {
+        return Result::Failure("the sender session is not open");
+    }
     try {
         m_controller->LoadStacks();
     } catch (const std::exception& e) {
@@ -123,6 +126,9 @@ Result SenderSession::LoadStacks() {
 }
 
 Result SenderSession::Start() {
+    if (!m_controller) {
+        return Result::Failure("the sender session is not open");
+    }
     if (m_controller->Active()) {
         return Result::Success();
     }
@@ -139,11 +145,15 @@ Result SenderSession::Start() {
 }
 
 void SenderSession::Stop() {
-    m_controller->Stop();
+    if (m_controller) {
+        m_controller->Stop();
+    }
 }
 
 void SenderSession::Shutdown() {
-    m_controller->Shutdown();
+    if (m_controller) {
+        m_controller->Shutdown();
+    }
 }
 
 void SenderSession::RefreshCampaigns() {

@@ -34,7 +34,8 @@ namespace kavri::host {
 // Lives on the loop thread; every event is raised there. The loop and clock
 // must outlive it, and the stack session it loads must outlive LoadStacks
 // until Shutdown. Open comes first and once; the accessors are valid after it
-// succeeded. Failures come back as Results carrying the operator's message.
+// succeeded (LoadStacks and Start refuse, Stop and Shutdown do nothing before).
+// Failures come back as Results carrying the operator's message.
 // Events raised from within the destructor are not delivered.
 class SenderSession {
 public:

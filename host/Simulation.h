@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kavri::host {
 
@@ -21,6 +22,13 @@ inline constexpr std::string_view kDemoScenarioName = "demo";
 // empty value means off. Pure; throws only std::bad_alloc.
 std::optional<std::string> ChooseScenario(const std::optional<std::string>& option,
                                           const char* variable);
+
+// The "--simulate" option among a program's arguments (without the program
+// name), for programs whose parser has no option with an optional value: none
+// when absent; an empty text when it stands alone or before another option
+// (a text starting with '-'); else the argument after it, or the text after
+// "--simulate=". The first occurrence counts. Pure.
+std::optional<std::string> SimulateOption(const std::vector<std::string>& arguments);
 
 // ChooseScenario with this process's KAVRI_SIMULATION. Reads the environment,
 // so call it on the main thread before other threads start.

@@ -38,6 +38,22 @@ TEST(Simulation, OptionWinsThenVariableThenNothing) {
     }
 }
 
+TEST(Simulation, TheOptionIsFoundAmongAProgramsArguments) {
+    // Situation: argument lists with the option absent, alone, last, before
+    // another option, with a value, in "=" form, and given twice.
+    // Expected: none, the empty text (the demo), the value, the first one.
+    using Args = std::vector<std::string>;
+    EXPECT_EQ(SimulateOption(Args{}), std::nullopt);
+    EXPECT_EQ(SimulateOption(Args{"--simulated", "x"}), std::nullopt);
+    EXPECT_EQ(SimulateOption(Args{"--minimized", "--simulate"}), "");
+    EXPECT_EQ(SimulateOption(Args{"--simulate", "--minimized"}), "");
+    EXPECT_EQ(SimulateOption(Args{"--simulate", ""}), "");
+    EXPECT_EQ(SimulateOption(Args{"--simulate", "street.scenario"}), "street.scenario");
+    EXPECT_EQ(SimulateOption(Args{"--simulate=street.scenario"}), "street.scenario");
+    EXPECT_EQ(SimulateOption(Args{"--simulate=", "street.scenario"}), "");
+    EXPECT_EQ(SimulateOption(Args{"--simulate", "a", "--simulate", "b"}), "a");
+}
+
 TEST(Simulation, TheProcessVariableIsReadWhenTheOptionIsAbsent) {
     // Situation: KAVRI_SIMULATION set to a path, then to an empty value.
     // Expected: the path without the option; off when empty; the option

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -36,7 +37,7 @@ const std::string kAnna = "(00:17:E5:3A:91:02)";
 const std::string kNokia = "(00:16:B8:29:C4:0A)";
 const std::string kHeadset = "(00:0D:44:B2:18:7F)";
 
-// A data folder, a stack session on a scenario and a sender session over both.
+// A data folder beside a stack session on a scenario, on the manual clock.
 class Street {
 public:
     explicit Street(sim::Scenario scenario) : m_stack(m_loop, m_clock, Root() + "/inboxes") {

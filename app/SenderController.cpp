@@ -69,22 +69,29 @@ void SenderController::LoadStacks() {
 
 void SenderController::SelectRadio() {
     m_selectedRadio.reset();
+    m_selectedRadio = FirstRadio();
+    if (OnRadioChanged) {
+        OnRadioChanged();
+    }
+}
+
+std::unique_ptr<TwclBluetoothRadio> SenderController::FirstRadio() {
     if (!IsTransportAvailable(TwclTransport::trBluetooth)) {
-        return;
+        return nullptr;
     }
     std::unique_ptr<TwclBluetoothRadios> radios;
     try {
         radios = m_discovery.EnumRadios();
     } catch (const wclException&) {
         // The transport went between the two questions: no radio.
-        return;
+        return nullptr;
     }
     if (radios->Count() == 0) {
-        return;
+        return nullptr;
     }
     auto radio = std::make_unique<TwclBluetoothRadio>();
     radio->Assign(&radios->Items(0));
-    m_selectedRadio = std::move(radio);
+    return radio;
 }
 
 bool SenderController::StartEnabled() const {
@@ -159,6 +166,19 @@ std::optional<std::uint32_t> SenderController::QueryClass(const std::string& add
     }
 }
 
+std::optional<DeviceStatus> SenderController::StatusOf(const std::string& address) const {
+    const DeviceRow* row = m_decisions.FindRow(address);
+    return row ? row->Status : std::nullopt;
+}
+
+void SenderController::ReportStatus(const std::string& address,
+                                    std::optional<DeviceStatus> before) {
+    const DeviceRow* row = m_decisions.FindRow(address);
+    if (row != nullptr && row->Status != before && OnDeviceStatus) {
+        OnDeviceStatus(*row);
+    }
+}
+
 void SenderController::Emit(SenderEvent event) {
     if (OnEvent) {
         OnEvent(event);
@@ -212,38 +232,57 @@ void SenderController::WireEngine() {
         Emit(std::move(event));
     };
     sender.OnAcceptDevice = [this](S&, const D& device, bool& accept) {
+        const auto before = StatusOf(device.Address());
         const AcceptReason reason =
             m_decisions.wclProximitySenderAcceptDevice(device.Address(), accept);
+        ReportStatus(device.Address(), before);
         SenderEvent event = DeviceEvent(accept ? SenderEventKind::Accept : SenderEventKind::Refuse,
                                         device.Address());
         event.Reason = reason;
         Emit(std::move(event));
     };
     sender.OnDevicesAccepted = [this](S&, const TwclBluetoothDevices& devices) {
-        m_decisions.wclProximitySenderDevicesAccepted(Addresses(devices));
+        const std::vector<std::string> addresses = Addresses(devices);
+        std::vector<std::optional<DeviceStatus>> before;
+        before.reserve(addresses.size());
+        for (const std::string& address : addresses) {
+            before.push_back(StatusOf(address));
+        }
+        m_decisions.wclProximitySenderDevicesAccepted(addresses);
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+            ReportStatus(addresses[i], before[i]);
+        }
     };
     sender.OnGetFile = [this](S&, std::string& fileName, bool& more) {
         m_decisions.wclProximitySenderGetFile(fileName, more);
     };
     sender.OnConnecting = [this](S&, const D& device) {
+        const auto before = StatusOf(device.Address());
         m_decisions.wclProximitySenderConnecting(device.Address());
+        ReportStatus(device.Address(), before);
         Emit(DeviceEvent(SenderEventKind::Connecting, device.Address()));
     };
     sender.OnConnected = [this](S&, const D& device, std::uint32_t result) {
+        const auto before = StatusOf(device.Address());
         m_decisions.wclProximitySenderConnected(device.Address(), result);
+        ReportStatus(device.Address(), before);
         SenderEvent event = DeviceEvent(SenderEventKind::Connected, device.Address());
         event.Result = result;
         Emit(std::move(event));
     };
     sender.OnFileSendStart = [this](S&, const D& device, const std::string& fileName) {
+        const auto before = StatusOf(device.Address());
         m_decisions.wclProximitySenderFileSendStart(device.Address());
+        ReportStatus(device.Address(), before);
         SenderEvent event = DeviceEvent(SenderEventKind::SendStart, device.Address());
         event.FileName = fileName;
         Emit(std::move(event));
     };
     sender.OnFileSendComplete = [this](S&, const D& device, const std::string& fileName,
                                        std::uint32_t result) {
+        const auto before = StatusOf(device.Address());
         m_decisions.wclProximitySenderFileSendComplete(device.Address(), result);
+        ReportStatus(device.Address(), before);
         SenderEvent event = DeviceEvent(SenderEventKind::SendComplete, device.Address());
         event.FileName = fileName;
         event.Result = result;
@@ -251,6 +290,12 @@ void SenderController::WireEngine() {
     };
     sender.OnDisconnected = [this](S&, const D& device) {
         Emit(DeviceEvent(SenderEventKind::Disconnected, device.Address()));
+    };
+    sender.OnProgress = [this](S&, const D& device, const std::string&, std::uint32_t position,
+                               std::uint32_t size) {
+        if (OnProgress) {
+            OnProgress(device.Address(), position, size);
+        }
     };
     sender.OnSleepStarted = [this](S&) {
         SenderEvent event;

@@ -112,11 +112,24 @@ public:
     const TwclProximitySender& Sender() const { return *m_sender; }
 
     std::function<void(const SenderEvent& event)> OnEvent;
+    // The radio choice was made again (the stacks loaded or changed):
+    // SelectedRadio and StartEnabled may now answer differently.
+    std::function<void()> OnRadioChanged;
+    // A decision gave a device row another status; raised before the
+    // SenderEvent of the engine event that caused it.
+    std::function<void(const DeviceRow& row)> OnDeviceStatus;
+    // The engine's push progress for a device: position of size bytes.
+    std::function<void(const std::string& address, std::uint32_t position, std::uint32_t size)>
+        OnProgress;
 
 private:
+    std::unique_ptr<TwclBluetoothRadio> FirstRadio();
     void WireEngine();
     void Emit(SenderEvent event);
     SenderEvent DeviceEvent(SenderEventKind kind, const std::string& address) const;
+    std::optional<DeviceStatus> StatusOf(const std::string& address) const;
+    // Raises OnDeviceStatus when the address's row no longer has status before.
+    void ReportStatus(const std::string& address, std::optional<DeviceStatus> before);
     std::optional<std::string> QueryName(const std::string& address) const;
     std::optional<std::uint32_t> QueryClass(const std::string& address) const;
 

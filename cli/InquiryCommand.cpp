@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "cli/Escape.h"
-#include "cli/StackSession.h"
+#include "host/HeadlessSession.h"
 #include "stack/wclBluetoothDiscovery.h"
 #include "stack/wclExceptions.h"
 #include "stack/wclUUIDs.h"
@@ -52,7 +52,11 @@ std::string ReadPushChannel(const TwclBluetoothDevice& device, const TwclBluetoo
 
 int RunInquiry(const std::optional<std::string>& scenarioPath, std::FILE* out, std::FILE* err) {
     try {
-        StackSession session(scenarioPath);
+        host::HeadlessSession session;
+        if (const Result opened = session.Open(scenarioPath); !opened) {
+            std::fprintf(err, "kavrictl: %s\n", EscapeField(opened.Message).c_str());
+            return 1;
+        }
         TwclBluetoothDiscovery discovery(session.Loop());
         const auto radios = discovery.EnumRadios();
         if (radios->Count() == 0) {

@@ -5,14 +5,13 @@
 
 #include "cli/Commands.h"
 #include "cli/InquiryCommand.h"
-#include "cli/StackSession.h"
+#include "host/Simulation.h"
 
 namespace kavri::cli {
 
 std::optional<std::string> ScenarioOption(bool given, const std::string& value) {
-    if (!given)
-        return std::nullopt;
-    return value.empty() ? DemoScenarioPath() : value;
+    // Without the option, KAVRI_SIMULATION decides, as for every program.
+    return host::ChooseScenario(given ? std::optional<std::string>(value) : std::nullopt);
 }
 
 CommandAction RegisterInquiryCommand(CLI::App& app, const GlobalOptions&) {

@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "cli/Escape.h"
-#include "cli/StackSession.h"
 #include "engine/wclOBEXClients.h"
 #include "engine/wclOBEXObjectSource.h"
+#include "host/HeadlessSession.h"
 #include "stack/wclBluetoothAddress.h"
 #include "stack/wclBluetoothDiscovery.h"
 #include "stack/wclExceptions.h"
@@ -39,7 +39,11 @@ std::uintmax_t FileSize(const std::string& path) {
 int RunPush(const PushRequest& request, std::FILE* out, std::FILE* err) {
     try {
         ValidateAddress(request.address);
-        StackSession session(request.scenarioPath, request.inboxRoot);
+        host::HeadlessSession session(request.inboxRoot);
+        if (const Result opened = session.Open(request.scenarioPath); !opened) {
+            std::fprintf(err, "kavrictl: %s\n", EscapeField(opened.Message).c_str());
+            return 1;
+        }
         TwclBluetoothDiscovery discovery(session.Loop());
         const auto radios = discovery.EnumRadios();
         if (radios->Count() == 0) {

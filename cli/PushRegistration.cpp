@@ -5,7 +5,7 @@
 
 #include "cli/Commands.h"
 #include "cli/PushCommand.h"
-#include "cli/StackSession.h"
+#include "host/StackSession.h"
 
 namespace kavri::cli {
 
@@ -14,7 +14,7 @@ CommandAction RegisterPushCommand(CLI::App& app, const GlobalOptions&) {
         "push", "send files to a device's Object Push service, one result line per file");
     auto request = std::make_shared<PushRequest>();
     auto scenario = std::make_shared<std::string>();
-    request->inboxRoot = DefaultInboxRoot();
+    request->inboxRoot = host::DefaultInboxRoot();
     command->add_option("address", request->address, "device address, (XX:XX:XX:XX:XX:XX)")
         ->required();
     command->add_option("files", request->files, "files to push, in order")->required();

@@ -1,53 +1,27 @@
 #include "cli/RunCommand.h"
 
-#include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <exception>
-#include <stdexcept>
 #include <string_view>
-#include <system_error>
 
 #include "app/AppSettings.h"
-#include "app/CampaignReloader.h"
+#include "app/CampaignList.h"
 #include "app/CampaignStore.h"
-#include "app/CampaignTable.h"
-#include "app/DataFolder.h"
 #include "app/DateTimeClock.h"
 #include "app/SenderController.h"
-#include "app/TextLookup.h"
 #include "cli/Escape.h"
-#include "cli/StackSession.h"
+#include "host/HeadlessSession.h"
+#include "host/SenderSession.h"
 #include "platform/EventLoop.h"
-#include "stack/wclAPI.h"
-#include "stack/wclExceptions.h"
 #include "stack/wclMessages.h"
-
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
 
 namespace kavri::cli {
 
 namespace {
 
-// The pipe end the handler writes to, -1 while no StopSignals lives. Read in
-// the handler, so it must be lock-free.
-std::atomic<int> g_signalPipe{-1};
-static_assert(std::atomic<int>::is_always_lock_free);
-std::atomic<bool> g_signalsInstalled{false};
-struct sigaction g_previousInt {};
-struct sigaction g_previousTerm {};
-
-extern "C" void OnStopSignal(int) {
-    const int saved = errno;
-    const int fd = g_signalPipe.load();
-    if (fd >= 0) {
-        const char byte = 1;
-        // A full pipe already says that a signal came.
-        [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
-    }
-    errno = saved;
+void PrintError(std::FILE* err, std::string_view message) {
+    std::fprintf(err, "kavrictl: %s\n", EscapeField(message).c_str());
+    std::fflush(err);
 }
 
 std::string Field(std::string_view text) {
@@ -65,6 +39,7 @@ std::string TimeText(const DateTimeClock& clock) {
     return text;
 }
 
+// The line's EVENT field; nullptr for events that print no line.
 const char* EventName(SenderEventKind kind) {
     switch (kind) {
         case SenderEventKind::Started:
@@ -127,17 +102,6 @@ std::string ResultText(const SenderEvent& event) {
     return "-";
 }
 
-// Why the sender cannot start here: the library's own message when the
-// Bluetooth transport is missing.
-std::string NoRadioMessage() {
-    try {
-        CheckTransport(TwclTransport::trBluetooth);
-    } catch (const wclException& e) {
-        return e.what();
-    }
-    return "no Bluetooth radio is available";
-}
-
 // Puts the application's exception handler back when the run ends.
 class ExceptionReporter {
 public:
@@ -146,11 +110,11 @@ public:
             try {
                 std::rethrow_exception(error);
             } catch (const std::exception& e) {
-                std::fprintf(err, "kavrictl: %s\n", EscapeField(e.what()).c_str());
+                PrintError(err, e.what());
             } catch (...) {
                 std::fprintf(err, "kavrictl: unknown error\n");
+                std::fflush(err);
             }
-            std::fflush(err);
         });
     }
     ~ExceptionReporter() { SetApplicationExceptionHandler(nullptr); }
@@ -159,65 +123,6 @@ public:
 };
 
 }  // namespace
-
-StopSignals::StopSignals() {
-    bool expected = false;
-    if (!g_signalsInstalled.compare_exchange_strong(expected, true)) {
-        throw std::logic_error("stop signals are already being watched");
-    }
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        const int error = errno;
-        g_signalsInstalled = false;
-        throw std::system_error(error, std::generic_category(), "cannot make the signal pipe");
-    }
-    m_readFd = fds[0];
-    m_writeFd = fds[1];
-    g_signalPipe = m_writeFd;
-
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    // Interrupted system calls resume; the loop learns of the signal by the pipe.
-    action.sa_flags = SA_RESTART;
-    if (::sigaction(SIGINT, &action, &g_previousInt) != 0 ||
-        ::sigaction(SIGTERM, &action, &g_previousTerm) != 0) {
-        const int error = errno;
-        ::sigaction(SIGINT, &g_previousInt, nullptr);
-        g_signalPipe = -1;
-        ::close(m_readFd);
-        ::close(m_writeFd);
-        g_signalsInstalled = false;
-        throw std::system_error(error, std::generic_category(), "cannot catch stop signals");
-    }
-}
-
-StopSignals::~StopSignals() {
-    ::sigaction(SIGTERM, &g_previousTerm, nullptr);
-    ::sigaction(SIGINT, &g_previousInt, nullptr);
-    g_signalPipe = -1;
-    ::close(m_readFd);
-    ::close(m_writeFd);
-    g_signalsInstalled = false;
-}
-
-bool StopSignals::Take() {
-    bool signalled = false;
-    char buffer[64];
-    // Bounded: the pipe is non-blocking and holds what few signals came.
-    for (int i = 0; i < 1024; ++i) {
-        const ssize_t n = ::read(m_readFd, buffer, sizeof buffer);
-        if (n > 0) {
-            signalled = true;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        break;
-    }
-    return signalled;
-}
 
 int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FILE* out,
                 std::FILE* err) {
@@ -237,82 +142,73 @@ int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FIL
             ~Unwatch() { loop.UnwatchFd(id); }
         } unwatch{environment.Loop, watch};
 
-        // What the main window holds for the whole run.
-        const DataFolder folder = DataFolder::Open(options.DataFolder);
-        CampaignStore store(folder);
-        AppSettings settings(folder.SettingsFile());
-        // The run prints no campaign texts, so the table needs no language.
-        CampaignTable table(store, environment.Clock, TextLookup{});
-        table.RefreshCampaigns();
-        // Campaigns changed by another process count from the next cycle on.
-        CampaignReloader reloader(store, table);
-        table.OnSelecting = [&reloader, &store, err] {
-            if (reloader.Update() && !store.Campaigns().LoadError().empty()) {
-                std::fprintf(err, "kavrictl: %s\n",
-                             EscapeField(store.Campaigns().LoadError()).c_str());
-                std::fflush(err);
-            }
-        };
-
-        SenderController controller(environment.Loop, store, table, settings, environment.Clock,
-                                    environment.ComputerName);
+        // The run prints no campaign texts, so the session needs no language.
+        host::SenderSession session(environment.Loop, environment.Clock, environment.ComputerName);
         unsigned cycles = 0;
         bool cyclesDone = false;
         bool stoppedByItself = false;
-        controller.OnEvent = [&](const SenderEvent& event) {
+        session.OnCampaignsChanged = [&session, err] {
+            const std::string& loadError = session.Store().Campaigns().LoadError();
+            if (!loadError.empty()) {
+                PrintError(err, loadError);
+            }
+        };
+        session.OnSenderEvent = [&](const SenderEvent& event) {
             if (event.Kind == SenderEventKind::SleepStarted) {
                 // Every device of the cycle has been tried: one cycle done.
                 ++cycles;
                 cyclesDone = options.Cycles != 0 && cycles >= options.Cycles;
-                return;
             }
             if (event.Kind == SenderEventKind::Stopped && !event.Requested) {
                 stoppedByItself = true;
             }
-            std::fprintf(out, "%s\t%s\t%s\t%s\t%s\t%s\n", TimeText(environment.Clock).c_str(),
-                         EventName(event.Kind), Field(event.Address).c_str(),
-                         Field(event.Name).c_str(), Field(event.Campaign).c_str(),
-                         ResultText(event).c_str());
+            const char* name = EventName(event.Kind);
+            if (name == nullptr) {
+                return;
+            }
+            std::fprintf(out, "%s\t%s\t%s\t%s\t%s\t%s\n", TimeText(environment.Clock).c_str(), name,
+                         Field(event.Address).c_str(), Field(event.Name).c_str(),
+                         Field(event.Campaign).c_str(), ResultText(event).c_str());
             std::fflush(out);
         };
-        controller.Decisions().OnRecordFailed = [err](const std::string& message) {
-            std::fprintf(err, "kavrictl: %s\n", EscapeField(message).c_str());
-            std::fflush(err);
-        };
+        session.OnRecordFailed = [err](const std::string& message) { PrintError(err, message); };
 
-        controller.LoadStacks();
-        if (!controller.StartEnabled()) {
-            std::fprintf(err, "kavrictl: %s\n", EscapeField(NoRadioMessage()).c_str());
-            controller.Shutdown();
+        if (const Result opened = session.Open(options.DataFolder); !opened) {
+            PrintError(err, opened.Message);
             return 1;
         }
-        try {
-            controller.Start();
-        } catch (const wclException& e) {
-            // The engine refused a setting or the start and stays stopped.
-            std::fprintf(err, "kavrictl: %s\n", EscapeField(e.what()).c_str());
-            controller.Shutdown();
+        Result started = session.LoadStacks();
+        if (started) {
+            started = session.Start();
+        }
+        if (!started) {
+            PrintError(err, started.Message);
+            session.Shutdown();
             return 1;
         }
         while (!stopRequested && !cyclesDone && !stoppedByItself) {
             environment.ProcessEvents();
         }
-        controller.Shutdown();
+        session.Shutdown();
         if (stoppedByItself) {
-            std::fprintf(err, "kavrictl: the sender stopped: the radio is no longer available\n");
+            PrintError(err, "the sender stopped: the radio is no longer available");
             return 1;
         }
         return 0;
     } catch (const std::exception& e) {
-        std::fprintf(err, "kavrictl: %s\n", EscapeField(e.what()).c_str());
+        PrintError(err, e.what());
         return 1;
     }
 }
 
 int RunSender(const RunOptions& options, std::FILE* out, std::FILE* err) {
     try {
-        StackSession session(options.Scenario,
-                             options.InboxRoot.empty() ? DefaultInboxRoot() : options.InboxRoot);
+        host::HeadlessSession session(options.InboxRoot.empty() ? host::DefaultInboxRoot()
+                                                                : options.InboxRoot);
+        if (const Result opened = session.Open(options.Scenario); !opened) {
+            PrintError(err, opened.Message);
+            return 1;
+        }
         const SystemDateTimeClock clock;
         RunEnvironment environment{session.Loop(), clock, ComputerName(), [&session] {
                                        // Posts, timers and the signal pipe all wake it.
@@ -320,7 +216,7 @@ int RunSender(const RunOptions& options, std::FILE* out, std::FILE* err) {
                                    }};
         return RunSenderIn(environment, options, out, err);
     } catch (const std::exception& e) {
-        std::fprintf(err, "kavrictl: %s\n", EscapeField(e.what()).c_str());
+        PrintError(err, e.what());
         return 1;
     }
 }

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "host/StopSignals.h"
+
 namespace CLI {
 class App;
 }
@@ -61,7 +63,7 @@ int RunSender(const RunOptions& options, std::FILE* out, std::FILE* err);
 
 // The surroundings RunSender builds for itself, for a caller that has set up
 // the stacks itself (options.Scenario and InboxRoot are then not looked at):
-// a loaded stack manager on loop, the date-time clock of
+// a loaded stack session on loop (host::StackSession), the date-time clock of
 // the records and the printed times, the computer's name for the radio, and
 // one step of event handling (RunSender's own waits up to a second on the
 // real clock; a test's advances a manual one when nothing is ready).
@@ -74,26 +76,7 @@ struct RunEnvironment {
 int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FILE* out,
                 std::FILE* err);
 
-// SIGINT and SIGTERM, while an object lives, only write a byte to a pipe that
-// the run loop watches; the loop then runs the orderly shutdown. The previous
-// handlers come back on destruction. One at a time in a process (a second
-// throws std::logic_error); the constructor throws std::system_error when the
-// pipe or a handler cannot be set up. Construct and destroy it on one thread.
-class StopSignals {
-public:
-    StopSignals();
-    ~StopSignals();
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    // The pipe's reading end: readable once a signal came.
-    int Fd() const { return m_readFd; }
-    // Whether a signal came; empties the pipe.
-    bool Take();
-
-private:
-    int m_readFd = -1;
-    int m_writeFd = -1;
-};
+// The signal watch of the run, kept under its name here for its callers.
+using host::StopSignals;
 
 }  // namespace kavri::cli

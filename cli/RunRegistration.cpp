@@ -7,7 +7,7 @@
 
 #include "cli/Commands.h"
 #include "cli/RunCommand.h"
-#include "cli/StackSession.h"
+#include "host/StackSession.h"
 
 namespace kavri::cli {
 
@@ -17,7 +17,7 @@ CommandAction RegisterRunCommand(CLI::App& app, const GlobalOptions& global) {
         "start the sender as the main window's Start command does and print one line per "
         "event until stopped (SIGINT or SIGTERM)");
     auto scenario = std::make_shared<std::string>();
-    auto inbox = std::make_shared<std::string>(DefaultInboxRoot());
+    auto inbox = std::make_shared<std::string>(host::DefaultInboxRoot());
     auto cycles = std::make_shared<unsigned>(0);
     auto* simulate = command
                          ->add_option("--simulate", *scenario,

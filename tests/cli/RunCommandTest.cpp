@@ -32,14 +32,12 @@
 #include "app/DataFolder.h"
 #include "app/DateTimeClock.h"
 #include "app/IniFile.h"
+#include "host/StackSession.h"
 #include "platform/Clock.h"
 #include "platform/PollEventLoop.h"
 #include "sim/ScenarioParser.h"
-#include "sim/VirtualNeighbourhood.h"
 #include "sim/VirtualObjectPushDevices.h"
-#include "stack/wclAPI.h"
 #include "stack/wclExceptions.h"
-#include "stack/wclLoaders.h"
 
 namespace kavri::cli {
 namespace {
@@ -133,24 +131,13 @@ private:
 // a manual clock.
 class ManualSession {
 public:
-    ManualSession(const std::string& scenarioText, const fs::path& inboxRoot) {
-        m_neighbourhood = std::make_unique<sim::VirtualNeighbourhood>(
-            sim::ParseScenario(scenarioText), m_clock, sim::VirtualNeighbourhood::Options{}, m_loop,
-            [this](const sim::DeviceSpec& device) -> std::optional<std::string> {
-                return m_devices ? m_devices->Endpoint(device) : std::nullopt;
-            });
-        m_devices = std::make_unique<sim::VirtualObjectPushDevices>(
-            m_loop, m_neighbourhood->GetScenario(), inboxRoot);
-        m_manager = std::make_unique<TwclAPIManager>(m_loop, CreateDefaultLoaders(m_clock));
-        m_manager->Load();
-    }
-    ~ManualSession() {
-        m_manager.reset();
-        m_neighbourhood.reset();
-        m_devices.reset();
+    ManualSession(const std::string& scenarioText, const fs::path& inboxRoot)
+        : m_stack(m_loop, m_clock, inboxRoot.string()) {
+        const Result opened = m_stack.OpenScenario(sim::ParseScenario(scenarioText));
+        EXPECT_TRUE(opened) << opened.Message;
     }
 
-    fs::path Inbox(const std::string& address) const { return m_devices->InboxOf(address); }
+    fs::path Inbox(const std::string& address) const { return m_stack.Devices()->InboxOf(address); }
 
     // Handles what is ready; when nothing came within a short real wait,
     // moves the clock on by one pacing step. The limit turns a hang into a
@@ -174,9 +161,7 @@ public:
 private:
     ManualClock m_clock;
     PollEventLoop m_loop{m_clock};
-    std::unique_ptr<sim::VirtualNeighbourhood> m_neighbourhood;
-    std::unique_ptr<sim::VirtualObjectPushDevices> m_devices;
-    std::unique_ptr<TwclAPIManager> m_manager;
+    host::StackSession m_stack;
     int m_steps = 0;
 };
 

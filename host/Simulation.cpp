@@ -1,0 +1,55 @@
+#include "host/Simulation.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace kavri::host {
+
+std::optional<std::string> ChooseScenario(const std::optional<std::string>& option,
+                                          const char* variable) {
+    if (option) {
+        return option->empty() ? DemoScenarioPath() : *option;
+    }
+    // An empty variable (a script's "KAVRI_SIMULATION=") is off, never the demo.
+    if (variable == nullptr || *variable == '\0') {
+        return std::nullopt;
+    }
+    if (std::string_view(variable) == kDemoScenarioName) {
+        return DemoScenarioPath();
+    }
+    return std::string(variable);
+}
+
+std::optional<std::string> SimulateOption(const std::vector<std::string>& arguments) {
+    static constexpr std::string_view kOption = "--simulate";
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i];
+        if (argument == kOption) {
+            const bool valueFollows = i + 1 < arguments.size() && !arguments[i + 1].empty() &&
+                                      arguments[i + 1].front() != '-';
+            return valueFollows ? arguments[i + 1] : std::string();
+        }
+        if (argument.starts_with(kOption) && argument[kOption.size()] == '=') {
+            return std::string(argument.substr(kOption.size() + 1));
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ChooseScenario(const std::optional<std::string>& option) {
+    return ChooseScenario(option, std::getenv(std::string(kSimulationVariable).c_str()));
+}
+
+std::string DemoScenarioPath() {
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const auto installed = self.parent_path() / "../share/kavri/demo.scenario";
+        if (std::filesystem::exists(installed, error))
+            return installed.lexically_normal();
+    }
+    return std::string(KAVRI_SOURCE_DIR) + "/sim/demo.scenario";
+}
+
+}  // namespace kavri::host

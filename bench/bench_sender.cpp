@@ -63,7 +63,7 @@
 #include "app/IniFile.h"
 #include "app/SendingDecisions.h"
 #include "cli/RunCommand.h"
-#include "cli/StackSession.h"
+#include "host/HeadlessSession.h"
 #include "sim/Scenario.h"
 #include "sim/ScenarioParser.h"
 
@@ -388,7 +388,11 @@ void BM_SenderRun(benchmark::State& state) {
         std::optional<std::chrono::steady_clock::time_point> firstConnecting;
         int status = 1;
         {
-            kavri::cli::StackSession session(scenarioPath, (root.Path() / "inboxes").string());
+            kavri::host::HeadlessSession session((root.Path() / "inboxes").string());
+            if (const kavri::Result opened = session.Open(scenarioPath); !opened) {
+                state.SkipWithError(opened.Message.c_str());
+                return;
+            }
             const kavri::SystemDateTimeClock clock;
             kavri::cli::RunEnvironment environment{
                 session.Loop(), clock, "KAVRI-BENCH", [&] {

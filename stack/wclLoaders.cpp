@@ -1,6 +1,6 @@
 #include "stack/wclLoaders.h"
 
-#include <set>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <variant>
@@ -8,12 +8,13 @@
 namespace kavri {
 namespace {
 
-// Refuses a value that an earlier line already took.
-void Claim(std::set<std::uint32_t>& taken, std::uint32_t value, const std::string& name,
-           const char* what) {
-    if (!taken.insert(value).second) {
-        throw std::invalid_argument("stack table: " + name + " repeats the " + what + " " +
-                                    std::to_string(value));
+// Refuses a value that another line already took, naming both lines.
+void Claim(std::map<std::uint32_t, std::string>& taken, std::uint32_t value,
+           const std::string& name, const char* what) {
+    const auto [it, inserted] = taken.emplace(value, name);
+    if (!inserted) {
+        throw std::invalid_argument("stack table: " + it->second + " and " + name + " share the " +
+                                    what + " " + std::to_string(value));
     }
 }
 
@@ -41,9 +42,9 @@ wclLoaderSet CreateDefaultLoaders(const Clock& clock) {
 }
 
 void CheckLoaderSet(const wclLoaderSet& loaders) {
-    std::set<std::uint32_t> apis;
-    std::set<std::uint32_t> transports;
-    std::set<std::uint32_t> messages;
+    std::map<std::uint32_t, std::string> apis;
+    std::map<std::uint32_t, std::string> transports;
+    std::map<std::uint32_t, std::string> messages;
     for (const wclBluetoothLoader& stack : loaders.bluetooth) {
         const auto value = static_cast<std::uint32_t>(stack.api);
         if (value > 7) {

@@ -19,8 +19,6 @@ std::mutex& CurrentMutex() {
 }
 TwclAPIManager* g_current = nullptr;  // guarded by CurrentMutex()
 
-constexpr unsigned kBluetoothStackCount = 4;
-
 std::shared_ptr<wclBindingSlot> MakeSlot(std::unique_ptr<wclBluetoothBinding> binding) {
     return std::make_shared<wclBindingSlot>(binding ? std::move(binding) : CreateAbsentBinding());
 }
@@ -30,6 +28,21 @@ std::unique_ptr<wclStackLoader> OrAbsent(std::unique_ptr<wclStackLoader> loader)
         return loader;
     }
     return CreateAbsentBinding();
+}
+
+// Includes or excludes the stack's value when msg is its arrival or removal
+// message.
+template <typename Stack, typename Value>
+bool ApplyMessage(const Stack& stack, Value value, std::uint32_t msg, TwclSet<Value>& set) {
+    if (msg == stack.arrivalMessage) {
+        set.Include(value);
+        return true;
+    }
+    if (msg == stack.removalMessage) {
+        set.Exclude(value);
+        return true;
+    }
+    return false;
 }
 
 void RequireLoopThread(const EventLoop& loop) {
@@ -129,12 +142,16 @@ private:
     std::lock_guard<std::mutex> m_lock;
 };
 
-TwclAPIManager::TwclAPIManager(EventLoop& loop, wclLoaderSet loaders)
-    : m_loop(loop),
-      m_bluetooth{MakeSlot(std::move(loaders.blueSoleil)), MakeSlot(std::move(loaders.microsoft)),
-                  MakeSlot(std::move(loaders.toshiba)), MakeSlot(std::move(loaders.widcomm))},
-      m_rapi(OrAbsent(std::move(loaders.rapi))),
-      m_irda(OrAbsent(std::move(loaders.irda))) {
+TwclAPIManager::TwclAPIManager(EventLoop& loop, wclLoaderSet loaders) : m_loop(loop) {
+    CheckLoaderSet(loaders);
+    for (wclBluetoothLoader& stack : loaders.bluetooth) {
+        m_bluetoothStacks.push_back({stack.api, stack.arrivalMessage, stack.removalMessage,
+                                     MakeSlot(std::move(stack.binding))});
+    }
+    for (wclTransportLoader& stack : loaders.transports) {
+        m_transportStacks.push_back({stack.transport, stack.arrivalMessage, stack.removalMessage,
+                                     OrAbsent(std::move(stack.loader))});
+    }
     std::lock_guard lock(CurrentMutex());
     if (g_current != nullptr) {
         throw std::logic_error("only one stack manager may exist at a time");
@@ -180,28 +197,21 @@ void TwclAPIManager::Load() {
     TwclTransports transports;
     transports.Include(TwclTransport::trSerial);
     try {
-        // BlueSoleil, Microsoft, Toshiba, Widcomm: the order of the slots.
-        for (unsigned i = 0; i < kBluetoothStackCount; ++i) {
-            if (m_bluetooth[i]->Binding().Load(handle)) {
-                apis.Include(static_cast<TwclBluetoothAPI>(i));
+        for (const BluetoothStack& stack : m_bluetoothStacks) {
+            if (stack.slot->Binding().Load(handle)) {
+                apis.Include(stack.api);
             }
-            m_bluetooth[i]->Open();
+            stack.slot->Open();
         }
-        if (m_rapi->Load(handle)) {
-            transports.Include(TwclTransport::trRAPI);
-        }
-        if (m_irda->Load(handle)) {
-            transports.Include(TwclTransport::trIrDA);
+        for (const TransportStack& stack : m_transportStacks) {
+            if (stack.loader->Load(handle)) {
+                transports.Include(stack.transport);
+            }
         }
     } catch (...) {
         // Loaders do not throw for a missing stack; anything else (memory)
         // must not leave half the stacks loaded behind an unloaded manager.
-        for (const auto& slot : m_bluetooth) {
-            slot->CloseAndWait();
-            slot->Binding().Unload();
-        }
-        m_rapi->Unload();
-        m_irda->Unload();
+        UnloadStacks();
         throw;
     }
     if (!apis.Empty()) {
@@ -244,15 +254,19 @@ void TwclAPIManager::Unload() {
     } catch (...) {
         HandleApplicationException(std::current_exception());
     }
+    UnloadStacks();
+}
 
-    for (const auto& slot : m_bluetooth) {
+void TwclAPIManager::UnloadStacks() {
+    for (const BluetoothStack& stack : m_bluetoothStacks) {
         // A discovery or connection thread may be inside this binding right
         // now; its libraries stay loaded until that call has returned.
-        slot->CloseAndWait();
-        slot->Binding().Unload();
+        stack.slot->CloseAndWait();
+        stack.slot->Binding().Unload();
     }
-    m_rapi->Unload();
-    m_irda->Unload();
+    for (const TransportStack& stack : m_transportStacks) {
+        stack.loader->Unload();
+    }
 }
 
 bool TwclAPIManager::IsLoaded() const {
@@ -270,14 +284,26 @@ TwclTransports TwclAPIManager::Transports() const {
     return m_transports;
 }
 
+std::vector<TwclBluetoothAPI> TwclAPIManager::BluetoothAPIs() const {
+    std::vector<TwclBluetoothAPI> apis;
+    for (const BluetoothStack& stack : m_bluetoothStacks) {
+        apis.push_back(stack.api);
+    }
+    return apis;
+}
+
 wclBluetoothBinding* TwclAPIManager::Binding(TwclBluetoothAPI api) const {
-    const auto index = static_cast<unsigned>(api);
-    return index < kBluetoothStackCount ? &m_bluetooth[index]->Binding() : nullptr;
+    const std::shared_ptr<wclBindingSlot> slot = BindingSlot(api);
+    return slot ? &slot->Binding() : nullptr;
 }
 
 std::shared_ptr<wclBindingSlot> TwclAPIManager::BindingSlot(TwclBluetoothAPI api) const {
-    const auto index = static_cast<unsigned>(api);
-    return index < kBluetoothStackCount ? m_bluetooth[index] : nullptr;
+    for (const BluetoothStack& stack : m_bluetoothStacks) {
+        if (stack.api == api) {
+            return stack.slot;
+        }
+    }
+    return nullptr;
 }
 
 MessageWindowHandle TwclAPIManager::WindowHandle() const {
@@ -286,31 +312,10 @@ MessageWindowHandle TwclAPIManager::WindowHandle() const {
 }
 
 void TwclAPIManager::HandleMessage(const Message& message) {
-    if (message.Msg < wclMsg::kRAPIConnected || message.Msg > wclMsg::kIrDAAbsent) {
-        return;
-    }
-    // The messages come in pairs, arrival then removal: RAPI, the four
-    // Bluetooth stacks in the order of their values, IrDA.
-    const unsigned offset = message.Msg - wclMsg::kRAPIConnected;
-    const unsigned pair = offset / 2;
-    const bool arrived = offset % 2 == 0;
     {
         std::lock_guard lock(m_stateMutex);
-        if (pair == 0 || pair == 5) {
-            const TwclTransport transport =
-                pair == 0 ? TwclTransport::trRAPI : TwclTransport::trIrDA;
-            if (arrived) {
-                m_transports.Include(transport);
-            } else {
-                m_transports.Exclude(transport);
-            }
-        } else {
-            const auto api = static_cast<TwclBluetoothAPI>(pair - 1);
-            if (arrived) {
-                m_apis.Include(api);
-            } else {
-                m_apis.Exclude(api);
-            }
+        if (!ApplyStackMessageLocked(message.Msg)) {
+            return;
         }
         if (m_apis.Empty()) {
             m_transports.Exclude(TwclTransport::trBluetooth);
@@ -319,6 +324,20 @@ void TwclAPIManager::HandleMessage(const Message& message) {
         }
     }
     ProcessNotificationList().BroadcastPost(wclMsg::kAPIChanged);
+}
+
+bool TwclAPIManager::ApplyStackMessageLocked(std::uint32_t msg) {
+    for (const BluetoothStack& stack : m_bluetoothStacks) {
+        if (ApplyMessage(stack, stack.api, msg, m_apis)) {
+            return true;
+        }
+    }
+    for (const TransportStack& stack : m_transportStacks) {
+        if (ApplyMessage(stack, stack.transport, msg, m_transports)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void TwclAPIManager::CheckTransportLocked(TwclTransport transport) const {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -9,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/EventLoop.h"
 #include "stack/wclLoaders.h"
@@ -94,8 +94,11 @@ private:
 // loop (Load and Unload raise std::logic_error elsewhere); the loaders'
 // watcher threads only post to its window. The queries and the library-wide
 // checks below may be called from any thread.
-// Owns: the six loaders (the Bluetooth ones inside shared binding slots) and,
-// while loaded, its message window. Only one manager may exist at a time (the
+// Owns: one loader per line of its stack table (the Bluetooth ones inside
+// shared binding slots) and, while loaded, its message window. It loads the
+// Bluetooth stacks first, then the other transports, each in the table's order,
+// unloads in the same order, and knows a stack's arrival and removal by the
+// message numbers of its line. Only one manager may exist at a time (the
 // constructor raises std::logic_error for a second one); Current() returns it.
 // Locks: the load lock serialises Load and Unload; the state lock guards the
 // sets and the loaded state; the load lock is always taken first.
@@ -107,6 +110,7 @@ private:
 // nothing.
 class TwclAPIManager {
 public:
+    // Raises std::invalid_argument for a set that CheckLoaderSet refuses.
     TwclAPIManager(EventLoop& loop, wclLoaderSet loaders);
     // Unloads first.
     ~TwclAPIManager();
@@ -125,10 +129,14 @@ public:
     TwclBluetoothAPIs APIs() const;
     TwclTransports Transports() const;
 
-    // The binding of a Bluetooth stack, nullptr for a value above 3. For the
-    // manager's thread; other threads go through AcquireBluetoothBinding.
+    // The values of the table's Bluetooth stacks, in the table's order. Fixed
+    // at construction; any thread.
+    std::vector<TwclBluetoothAPI> BluetoothAPIs() const;
+    // The binding of a Bluetooth stack, nullptr for a value not in the table.
+    // For the manager's thread; other threads go through AcquireBluetoothBinding.
     wclBluetoothBinding* Binding(TwclBluetoothAPI api) const;
-    // The shared slot of a Bluetooth stack's binding, nullptr above 3.
+    // The shared slot of a Bluetooth stack's binding, nullptr for a value not
+    // in the table.
     std::shared_ptr<wclBindingSlot> BindingSlot(TwclBluetoothAPI api) const;
 
     // The manager's window while loaded (the loaders' notification target);
@@ -145,7 +153,26 @@ private:
     // Clears the load owner on every way out of Load and Unload.
     class LoadScope;
 
+    // A Bluetooth stack of the table, and a transport that is not Bluetooth.
+    struct BluetoothStack {
+        TwclBluetoothAPI api;
+        std::uint32_t arrivalMessage;
+        std::uint32_t removalMessage;
+        std::shared_ptr<wclBindingSlot> slot;
+    };
+    struct TransportStack {
+        TwclTransport transport;
+        std::uint32_t arrivalMessage;
+        std::uint32_t removalMessage;
+        std::unique_ptr<wclStackLoader> loader;
+    };
+
     void HandleMessage(const Message& message);
+    // Moves the bit of the stack whose arrival or removal message this is;
+    // false when no line of the table has it. Under m_stateMutex.
+    bool ApplyStackMessageLocked(std::uint32_t msg);
+    // Closes every slot (waiting for running calls) and unloads every loader.
+    void UnloadStacks();
     // Under m_stateMutex.
     void CheckBluetoothAPILocked(TwclBluetoothAPI api) const;
     void CheckTransportLocked(TwclTransport transport) const;
@@ -153,10 +180,9 @@ private:
     EventLoop& m_loop;
     TwclBluetoothAPIs m_apis;     // guarded by m_stateMutex
     TwclTransports m_transports;  // guarded by m_stateMutex
-    // Indexed by TwclBluetoothAPI.
-    std::array<std::shared_ptr<wclBindingSlot>, 4> m_bluetooth;
-    std::unique_ptr<wclStackLoader> m_rapi;
-    std::unique_ptr<wclStackLoader> m_irda;
+    // In the table's order; the lists never change after construction.
+    std::vector<BluetoothStack> m_bluetoothStacks;
+    std::vector<TransportStack> m_transportStacks;
     std::mutex m_loadMutex;
     mutable std::mutex m_stateMutex;
     std::atomic<std::thread::id> m_loadOwner{};
@@ -177,7 +203,7 @@ bool IsBluetoothAPIAvailable(TwclBluetoothAPI api);
 bool IsTransportAvailable(TwclTransport transport);
 
 // How every radio and device operation reaches its stack: CheckBluetoothAPI,
-// then wclEInvalidBluetoothAPI for a value outside 0 to 3, then a lease on the
+// then wclEInvalidBluetoothAPI for a value not in the manager's table, then a lease on the
 // stack's binding (wclEAPINotLoaded when unloading has already begun). Any
 // thread; keep the lease only for the call.
 wclBindingSlot::Lease AcquireBluetoothBinding(TwclBluetoothAPI api);
@@ -208,7 +234,26 @@ public:
     std::function<void(TwclAPI& sender)> OnUnloaded;
 
 private:
+    // A Bluetooth stack of the table, and a transport that is not Bluetooth.
+    struct BluetoothStack {
+        TwclBluetoothAPI api;
+        std::uint32_t arrivalMessage;
+        std::uint32_t removalMessage;
+        std::shared_ptr<wclBindingSlot> slot;
+    };
+    struct TransportStack {
+        TwclTransport transport;
+        std::uint32_t arrivalMessage;
+        std::uint32_t removalMessage;
+        std::unique_ptr<wclStackLoader> loader;
+    };
+
     void HandleMessage(const Message& message);
+    // Moves the bit of the stack whose arrival or removal message this is;
+    // false when no line of the table has it. Under m_stateMutex.
+    bool ApplyStackMessageLocked(std::uint32_t msg);
+    // Closes every slot (waiting for running calls) and unloads every loader.
+    void UnloadStacks();
 
     MessageWindow m_window;
 };

@@ -206,10 +206,10 @@ TwclBluetoothDiscovery::~TwclBluetoothDiscovery() = default;
 
 std::unique_ptr<TwclBluetoothRadios> TwclBluetoothDiscovery::EnumRadios() const {
     CheckTransport(TwclTransport::trBluetooth);
+    // The check found a manager, and on this thread it cannot go away meanwhile.
+    const TwclAPIManager* manager = TwclAPIManager::Current();
     auto radios = std::make_unique<TwclBluetoothRadios>();
-    for (const TwclBluetoothAPI api :
-         {TwclBluetoothAPI::baBlueSoleil, TwclBluetoothAPI::baMicrosoft,
-          TwclBluetoothAPI::baToshiba, TwclBluetoothAPI::baWidComm}) {
+    for (const TwclBluetoothAPI api : manager->BluetoothAPIs()) {
         if (IsBluetoothAPIAvailable(api)) {
             radios->Add(std::make_unique<TwclBluetoothRadio>(api));
         }

@@ -22,7 +22,7 @@ namespace kavri {
 // Radios, devices and services are plain values that any thread may use; an
 // operation that reaches a stack checks availability first (CheckBluetoothAPI:
 // wclEAPINotLoaded, wclETransportNotAvailable, wclEBluetoothAPINotAvailable),
-// raises wclEInvalidBluetoothAPI for a stack value outside 0 to 3, then blocks
+// raises wclEInvalidBluetoothAPI for a stack value not in the manager's table, then blocks
 // in that stack's binding, which raises the error of its operation. Device
 // operations given no radio raise wclERadioRequired before anything else.
 // Lists own their items. Names are UTF-8.
@@ -157,8 +157,8 @@ public:
     TwclBluetoothDiscovery(const TwclBluetoothDiscovery&) = delete;
     TwclBluetoothDiscovery& operator=(const TwclBluetoothDiscovery&) = delete;
 
-    // One radio per stack with a ready radio, in the order BlueSoleil,
-    // Microsoft, Toshiba, Widcomm; the list belongs to the caller.
+    // One radio per stack with a ready radio, in the order of the manager's
+    // stack table; the list belongs to the caller.
     // CheckTransport(trBluetooth) errors.
     std::unique_ptr<TwclBluetoothRadios> EnumRadios() const;
 

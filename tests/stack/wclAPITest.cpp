@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kavri {
@@ -345,7 +346,14 @@ TEST_F(APIManagerTest, OnlyOneManagerAtATime) {
 
 TEST_F(APIManagerTest, MissingLoadersCountAsAbsentStacks) {
     // A loader set with empty slots. Expected: Load succeeds with only serial.
-    manager = std::make_unique<TwclAPIManager>(loop, wclLoaderSet{});
+    wclLoaderSet loaders = stacks.Loaders();
+    for (wclBluetoothLoader& stack : loaders.bluetooth) {
+        stack.binding.reset();
+    }
+    for (wclTransportLoader& stack : loaders.transports) {
+        stack.loader.reset();
+    }
+    manager = std::make_unique<TwclAPIManager>(loop, std::move(loaders));
     manager->Load();
     EXPECT_TRUE(manager->IsLoaded());
     EXPECT_EQ(manager->Transports(), TransportSet({TwclTransport::trSerial}));

@@ -10,12 +10,15 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/EventLoop.h"
 #include "stack/wclLoaders.h"
 #include "stack/wclMessages.h"
 #include "stack/wclStackBinding.h"
+#include "stack/wclStackTable.h"
 
 // Stacks at the boundary of the stack layer for its tests: each fake loader
 // and binding keeps its state in a shared record that the test reads and
@@ -189,17 +192,32 @@ struct FakeStacks {
         stacks[index]->ready = ready;
     }
 
+    // The default table with every loader replaced by its fake, so the
+    // manager sees this build's lines and message numbers.
     wclLoaderSet Loaders() const {
-        wclLoaderSet set;
-        set.blueSoleil = std::make_unique<FakeBinding>(stacks[0]);
-        set.microsoft = std::make_unique<FakeBinding>(stacks[1]);
-        set.toshiba = std::make_unique<FakeBinding>(stacks[2]);
-        set.widcomm = std::make_unique<FakeBinding>(stacks[3]);
-        set.rapi = std::make_unique<FakeBinding>(stacks[kRAPI]);
-        set.irda = std::make_unique<FakeBinding>(stacks[kIrDA]);
-        return set;
+        wclStackTable table = DefaultStackTable();
+        for (wclStackLine& line : table) {
+            std::shared_ptr<FakeStack> fake = stacks[IndexOf(line)];
+            std::visit(
+                [&fake](auto& stack) {
+                    stack.make = [fake](const Clock&) {
+                        return std::make_unique<FakeBinding>(fake);
+                    };
+                },
+                line.stack);
+        }
+        return CreateLoaders(table, clock);
     }
 
+    static std::size_t IndexOf(const wclStackLine& line) {
+        if (const auto* stack = std::get_if<wclBluetoothStack>(&line.stack)) {
+            return static_cast<std::size_t>(stack->api);
+        }
+        return std::get<wclTransportStack>(line.stack).transport == TwclTransport::trRAPI ? kRAPI
+                                                                                          : kIrDA;
+    }
+
+    ManualClock clock;  // the fakes keep no time; the factories only need one
     std::shared_ptr<Journal> journal = std::make_shared<Journal>();
     std::array<std::shared_ptr<FakeStack>, 6> stacks;
 };

@@ -1,0 +1,41 @@
+#include "stack/wclStackTable.h"
+
+#include "stack/wclAbsentBinding.h"
+#include "stack/wclIrDA.h"
+#include "stack/wclMicrosoft.h"
+#include "stack/wclRAPI.h"
+
+namespace kavri {
+namespace {
+
+template <typename Loader>
+std::unique_ptr<Loader> Make(const Clock& clock) {
+    return std::make_unique<Loader>(clock);
+}
+
+std::unique_ptr<wclBluetoothBinding> Absent(const Clock&) {
+    return CreateAbsentBinding();
+}
+
+}  // namespace
+
+wclStackTable DefaultStackTable() {
+    using A = TwclBluetoothAPI;
+    using T = TwclTransport;
+    return {
+        {wclTransportStack{T::trRAPI, Make<TwclRAPILoader>}, "RAPI", wclMsg::kRAPIConnected,
+         wclMsg::kRAPIDisconnected},
+        {wclBluetoothStack{A::baBlueSoleil, Absent}, "BlueSoleil", wclMsg::kBlueSoleilReady,
+         wclMsg::kBlueSoleilNotReady},
+        {wclBluetoothStack{A::baMicrosoft, Make<TwclMicrosoftLoader>}, "Microsoft",
+         wclMsg::kMicrosoftPresent, wclMsg::kMicrosoftAbsent},
+        {wclBluetoothStack{A::baToshiba, Absent}, "Toshiba", wclMsg::kToshibaReady,
+         wclMsg::kToshibaNotReady},
+        {wclBluetoothStack{A::baWidComm, Absent}, "Widcomm", wclMsg::kWidCommReady,
+         wclMsg::kWidCommNotReady},
+        {wclTransportStack{T::trIrDA, Make<TwclIrDALoader>}, "IrDA", wclMsg::kIrDAPresent,
+         wclMsg::kIrDAAbsent},
+    };
+}
+
+}  // namespace kavri

@@ -539,6 +539,17 @@ bool TwclProximitySender::BuildFileList() {
     return true;
 }
 
+// Whether the radio's stack takes several connection attempts at once. A
+// stack that went away meanwhile is given one at a time: its attempts fail
+// on their own.
+bool TwclProximitySender::ConnectsInParallel(TwclBluetoothAPI api) {
+    try {
+        return AcquireBluetoothBinding(api)->ConnectsInParallel();
+    } catch (const wclException&) {
+        return false;
+    }
+}
+
 void TwclProximitySender::StartConnections() {
     if (!m_active || m_phase != Phase::Connecting) {
         return;
@@ -593,9 +604,9 @@ void TwclProximitySender::StartConnections() {
         if (!StillRunning(this, mark)) {
             return;
         }
-        if (api != TwclBluetoothAPI::baMicrosoft) {
-            // The other stacks take one attempt at a time: the next starts at
-            // the pacing tick after this one's result.
+        if (!ConnectsInParallel(api)) {
+            // The next attempt starts at the pacing tick after this one's
+            // result.
             break;
         }
         EnablePacing();

@@ -181,6 +181,7 @@ private:
     void ReapHandOffs();
     bool BuildFileList();
     void StartConnections();
+    static bool ConnectsInParallel(TwclBluetoothAPI api);
     void BeginSleep();
     void EnablePacing();
     void PacingTick();

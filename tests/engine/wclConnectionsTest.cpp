@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/MicrosoftLinks.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/PollEventLoop.h"
+#include "platform/SerialPort.h"
 #include "sim/ScenarioParser.h"
 #include "sim/SimWinsockSockets.h"
 #include "sim/VirtualNeighbourhood.h"
@@ -214,7 +216,7 @@ protected:
     ManualClock clock;
     PollEventLoop loop{clock};
     FakeStacks fakes;
-    TwclAPIManager manager{loop, fakes.Loaders()};
+    TwclAPIManager manager{loop, test::WithMicrosoftLinks(fakes.Loaders(), clock)};
     TestDirectory directory;
     sim::SimWinsockSockets sockets{loop, directory};
     std::unique_ptr<InProcessLibraries::Registration> winsock =
@@ -337,19 +339,6 @@ TEST_F(ConnectionTest, SettersRaiseWhileActiveUnlessTheValueIsTheSame) {
     }
     EXPECT_EQ(c.BluetoothParams().Channel(), 5);
     EXPECT_EQ(c.Timeouts().ReadTimeout(), 10000u);
-}
-
-TEST_F(ConnectionTest, SerialPortPaths) {
-    // Port N is /dev/ttyS<N-1> unless the environment or the program names another path.
-    EXPECT_EQ(SerialPortPath(1), "/dev/ttyS0");
-    EXPECT_EQ(SerialPortPath(12), "/dev/ttyS11");
-    ::setenv("KAVRI_SERIAL_PORT_42", "/dev/rfcomm0", 1);
-    EXPECT_EQ(SerialPortPath(42), "/dev/rfcomm0");
-    SetSerialPortPath(42, "/dev/pts/9");
-    EXPECT_EQ(SerialPortPath(42), "/dev/pts/9");
-    SetSerialPortPath(42, "");
-    ::unsetenv("KAVRI_SERIAL_PORT_42");
-    EXPECT_EQ(SerialPortPath(42), "/dev/ttyS41");
 }
 
 // ---- Bluetooth over the stand-in sockets ----------------------------------------

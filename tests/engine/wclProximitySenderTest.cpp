@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/MicrosoftLinks.h"
+#include "engine/LinkingBindings.h"
 #include "engine/wclOBEXObjectSource.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/PollEventLoop.h"

@@ -13,14 +13,12 @@
 
 namespace kavri::test {
 
-// A fake stack whose links, and whose pacing of connection attempts, are the
-// Microsoft binding's own: radio and device calls go to the fake, OpenLink and
-// ConnectsInParallel to a Microsoft binding that is never loaded (opening a
-// link needs only the socket library, which the tests register).
-class MicrosoftLinkBinding final : public wclBluetoothBinding {
+// Bindings that add a way to link to a fake stack: radio and device calls go
+// to the fake, which the test steers as usual.
+class FakeStackBinding : public wclBluetoothBinding {
 public:
-    MicrosoftLinkBinding(std::unique_ptr<wclBluetoothBinding> fake, const Clock& clock)
-        : m_fake(std::move(fake)), m_microsoft(clock) {}
+    explicit FakeStackBinding(std::unique_ptr<wclBluetoothBinding> fake)
+        : m_fake(std::move(fake)) {}
 
     bool Load(const MessageWindowHandle& managerWindow) override {
         return m_fake->Load(managerWindow);
@@ -41,6 +39,19 @@ public:
         return m_fake->EnumServices(address, serviceClass);
     }
 
+private:
+    std::unique_ptr<wclBluetoothBinding> m_fake;
+};
+
+// A fake stack whose links, and whose pacing of connection attempts, are the
+// Microsoft binding's own: OpenLink and ConnectsInParallel go to a Microsoft
+// binding that is never loaded (opening a link needs only the socket library,
+// which the tests register).
+class MicrosoftLinkBinding final : public FakeStackBinding {
+public:
+    MicrosoftLinkBinding(std::unique_ptr<wclBluetoothBinding> fake, const Clock& clock)
+        : FakeStackBinding(std::move(fake)), m_microsoft(clock) {}
+
     std::unique_ptr<wclConnectionBackend> OpenLink(EventLoop& loop,
                                                    const wclBluetoothLinkRequest& request,
                                                    wclLinkEvents events) override {
@@ -49,7 +60,6 @@ public:
     bool ConnectsInParallel() const override { return m_microsoft.ConnectsInParallel(); }
 
 private:
-    std::unique_ptr<wclBluetoothBinding> m_fake;
     TwclMicrosoftLoader m_microsoft;
 };
 

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <string>
 
 namespace kavri {
 
@@ -25,9 +24,9 @@ class SerialReader;
 // attempt. Lives on the loop thread: create, use and destroy it there. While
 // Active it owns a message window, in the process notification list, through
 // which the serial reader and the stack layer reach it, so every event runs
-// on the loop thread. Synchronous failures throw the
-// library's errors; an exception thrown while a message is handled (by an
-// event handler, say) goes to the application's exception handler.
+// on the loop thread. Synchronous failures throw the library's errors; an
+// exception thrown while a message is handled (by an event handler, say) goes
+// to the application's exception handler.
 //
 // An event handler may call Disconnect, or destroy the connection.
 class TwclCustomConnection {
@@ -113,8 +112,9 @@ private:
 //
 // Bluetooth asks the binding of the radio's stack for a link
 // (wclBluetoothBinding::OpenLink); a stack without a connect path raises
-// wclEInvalidBluetoothAPI. IrDA opens a Winsock IrDA socket (wclWinsockLink).
-// Either link reports its connect result, data and close back here.
+// wclEInvalidBluetoothAPI. IrDA opens the IrDA transport's link
+// (OpenIrDALink). Either link reports its connect result, data and close back
+// here, on the loop thread; this class never asks which stack it runs on.
 //
 // A serial port is its device path (SerialPortPath) in raw mode (SerialPort).
 // Rates without a B constant are set exactly; a driver that refuses them, and

@@ -63,6 +63,17 @@ private:
     std::shared_ptr<std::atomic<bool>> m_finished;
 };
 
+// Whether the radio's stack takes several connection attempts at once. A
+// stack that went away meanwhile is given one at a time: its attempts fail
+// on their own.
+bool ConnectsInParallel(TwclBluetoothAPI api) {
+    try {
+        return AcquireBluetoothBinding(api)->ConnectsInParallel();
+    } catch (const wclException&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 TwclProximitySender::TwclProximitySender(EventLoop& loop)
@@ -537,17 +548,6 @@ bool TwclProximitySender::BuildFileList() {
         }
     }
     return true;
-}
-
-// Whether the radio's stack takes several connection attempts at once. A
-// stack that went away meanwhile is given one at a time: its attempts fail
-// on their own.
-bool TwclProximitySender::ConnectsInParallel(TwclBluetoothAPI api) {
-    try {
-        return AcquireBluetoothBinding(api)->ConnectsInParallel();
-    } catch (const wclException&) {
-        return false;
-    }
 }
 
 void TwclProximitySender::StartConnections() {

@@ -181,7 +181,6 @@ private:
     void ReapHandOffs();
     bool BuildFileList();
     void StartConnections();
-    static bool ConnectsInParallel(TwclBluetoothAPI api);
     void BeginSleep();
     void EnablePacing();
     void PacingTick();

@@ -59,7 +59,10 @@ public:
     // result arrives later through events.onConnect. Unlike the calls above it
     // runs on the connection's loop thread and must not block. Synchronous
     // failures throw (wclEUnableConnect, wclEInvalidAddress); a stack without
-    // a connect path raises wclEInvalidBluetoothAPI, the default.
+    // a connect path raises wclEInvalidBluetoothAPI, the default. The caller
+    // holds a lease only while this runs: the link keeps whatever it needs of
+    // the stack, and connections close their links (message 1043) before the
+    // manager unloads a stack.
     virtual std::unique_ptr<wclConnectionBackend> OpenLink(EventLoop& loop,
                                                            const wclBluetoothLinkRequest& request,
                                                            wclLinkEvents events);

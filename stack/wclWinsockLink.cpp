@@ -230,7 +230,8 @@ int wclWinsockLink::SignalLevel() {
 
 void wclWinsockLink::HandleSocketEvent(const Message& message) {
     // Events of an earlier socket are not this link's business. Each case
-    // ends with its callback, which may destroy this link.
+    // ends with its callback, called through a copy: the callback may destroy
+    // this link, and with it the stored one.
     if (message.Msg != wclMsg::kConnectionSocketEvent || m_socket == kInvalidSocket ||
         message.WParam != m_socket) {
         return;
@@ -247,19 +248,22 @@ void wclWinsockLink::HandleSocketEvent(const Message& message) {
                 m_api->recv(m_socket, reinterpret_cast<char*>(buffer.data()),
                             static_cast<INT>(std::min<std::size_t>(buffer.size(), INT_MAX)), 0);
             if (count > 0) {
-                m_events.onData(buffer.data(), static_cast<std::size_t>(count));
+                const auto onData = m_events.onData;
+                onData(buffer.data(), static_cast<std::size_t>(count));
             }
             return;
         }
         case kFdConnect:
             m_up = error == 0;
             if (m_events.onConnect) {
-                m_events.onConnect(error == 0 ? kWclSuccess : SocketErrorToResult(error));
+                const auto onConnect = m_events.onConnect;
+                onConnect(error == 0 ? kWclSuccess : SocketErrorToResult(error));
             }
             return;
         case kFdClose:
             if (m_events.onClose) {
-                m_events.onClose();
+                const auto onClose = m_events.onClose;
+                onClose();
             }
             return;
         default:

@@ -34,10 +34,9 @@ public:
     void Close() override;
     int SignalLevel() override;
 
-    struct SocketApi;  // the resolved socket calls, defined in the source
-
 private:
-    struct Opening;
+    struct SocketApi;  // the resolved socket calls
+    struct Opening;    // the steps of opening, shared by both families
 
     wclWinsockLink(EventLoop& loop, wclLinkEvents events, std::uint32_t readBuffer);
     void HandleSocketEvent(const Message& message);

@@ -1,203 +1,32 @@
 #pragma once
 
+#include "engine/wclConnectionParams.h"
 #include "platform/EventLoop.h"
 #include "stack/wclAPI.h"
-#include "stack/wclBluetoothDiscovery.h"
+#include "stack/wclConnectionBackend.h"
 #include "stack/wclMessages.h"
-#include "stack/wclUUIDs.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <string>
 
 namespace kavri {
 
+class SerialReader;
+
 // The client connections: one stream link to a remote party over Bluetooth
-// RFCOMM, IrDA or a serial port, with the parameter objects that configure
-// it. Everything here lives on the loop thread of the connection.
-
-class TwclCustomConnection;
-
-// Where serial port N (1, 2, ...) is opened on this system. In order: a path
-// set with SetSerialPortPath, the environment variable KAVRI_SERIAL_PORT_<N>
-// (for example KAVRI_SERIAL_PORT_3=/dev/rfcomm0, or a pseudo-terminal), and
-// otherwise "/dev/ttyS<N-1>" (port 1 is /dev/ttyS0). Any thread.
-std::string SerialPortPath(std::uint32_t port);
-// Sets the path of one port for this process; an empty path removes the
-// setting. Any thread.
-void SetSerialPortPath(std::uint32_t port, const std::string& path);
-
-// Base of the parameter objects: every setter does nothing when the value does
-// not change; otherwise it raises wclEConnectionActive while the owning
-// connection is Active, then validates, then stores.
-class TwclCustomParams {
-public:
-    explicit TwclCustomParams(TwclCustomConnection& owner) : m_owner(owner) {}
-    virtual ~TwclCustomParams() = default;
-    TwclCustomParams(const TwclCustomParams&) = delete;
-    TwclCustomParams& operator=(const TwclCustomParams&) = delete;
-
-protected:
-    // Raises wclEConnectionActive while the owner is Active.
-    void CheckNotActive() const;
-    TwclCustomConnection& m_owner;
-};
-
-// ReadTimeout and WriteTimeout in milliseconds.
-class TwclTimeouts : public TwclCustomParams {
-public:
-    using TwclCustomParams::TwclCustomParams;
-    std::uint32_t ReadTimeout() const { return m_readTimeout; }
-    std::uint32_t WriteTimeout() const { return m_writeTimeout; }
-    void SetReadTimeout(std::uint32_t ms);   // 0 raises wclEInvalidTimeout
-    void SetWriteTimeout(std::uint32_t ms);  // 0 raises wclEInvalidTimeout
-
-private:
-    std::uint32_t m_readTimeout = 10000;
-    std::uint32_t m_writeTimeout = 10000;
-};
-
-// ReadBuffer: the most bytes one read hands on; WriteBuffer: the transport's
-// send buffer.
-class TwclBuffers : public TwclCustomParams {
-public:
-    using TwclCustomParams::TwclCustomParams;
-    std::uint32_t ReadBuffer() const { return m_readBuffer; }
-    std::uint32_t WriteBuffer() const { return m_writeBuffer; }
-    void SetReadBuffer(std::uint32_t bytes);   // 0 raises wclEInvalidBuffer
-    void SetWriteBuffer(std::uint32_t bytes);  // 0 raises wclEInvalidBuffer
-
-private:
-    std::uint32_t m_readBuffer = 2048;
-    std::uint32_t m_writeBuffer = 2048;
-};
-
-enum class TwclBaudRate : std::uint8_t {
-    br110,
-    br300,
-    br600,
-    br1200,
-    br2400,
-    br4800,
-    br9600,
-    br14400,
-    br19200,
-    br38400,
-    br56000,
-    br57600,
-    br115200,
-    br128000,
-    br256000,
-    brCustom,
-};
-enum class TwclByteSize : std::uint8_t { bs4, bs5, bs6, bs7, bs8 };
-enum class TwclParity : std::uint8_t { paNone, paOdd, paEven, paMark, paSpace };
-enum class TwclStopBits : std::uint8_t { sb1, sb15, sb2 };
-
-// The line settings of the serial transport. BaudRate and BaudRateValue move
-// together: a named rate sets the value, a value sets the matching name or
-// brCustom; brCustom keeps the value.
-class TwclSerialPortClientParams : public TwclCustomParams {
-public:
-    using TwclCustomParams::TwclCustomParams;
-    TwclBaudRate BaudRate() const { return m_baudRate; }
-    std::uint32_t BaudRateValue() const { return m_baudRateValue; }
-    TwclByteSize ByteSize() const { return m_byteSize; }
-    TwclParity Parity() const { return m_parity; }
-    std::uint32_t Port() const { return m_port; }
-    TwclStopBits StopBits() const { return m_stopBits; }
-    void SetBaudRate(TwclBaudRate value);
-    void SetBaudRateValue(std::uint32_t value);  // 0 raises wclEInvalidBaudRateValue
-    void SetByteSize(TwclByteSize value);
-    void SetParity(TwclParity value);
-    void SetPort(std::uint32_t value);  // 0 raises wclEInvalidSerialPortNumber
-    void SetStopBits(TwclStopBits value);
-
-private:
-    TwclBaudRate m_baudRate = TwclBaudRate::br115200;
-    std::uint32_t m_baudRateValue = 115200;
-    TwclByteSize m_byteSize = TwclByteSize::bs8;
-    TwclParity m_parity = TwclParity::paNone;
-    std::uint32_t m_port = 1;
-    TwclStopBits m_stopBits = TwclStopBits::sb1;
-};
-
-// The RFCOMM settings. Channel 0 means: the stack finds the channel of
-// ServiceUUID by service discovery. Radio, ServiceUUID and ServiceName follow
-// the same rules as the other setters (no change, no check; Active raises).
-class TwclBluetoothParams : public TwclCustomParams {
-public:
-    using TwclCustomParams::TwclCustomParams;
-    bool Authentication() const { return m_authentication; }
-    std::uint8_t Channel() const { return m_channel; }
-    bool Encryption() const { return m_encryption; }
-    void SetAuthentication(bool value);  // false also clears Encryption
-    void SetChannel(unsigned value);     // 32 or more raises wclEInvalidChannel
-    // True while Authentication is false raises wclEInvalidEncrytpionFlag.
-    void SetEncryption(bool value);
-
-    // The radio whose stack carries the link: a copy of the one given, or none.
-    const TwclBluetoothRadio* Radio() const { return m_radio.get(); }
-    void SetRadio(const TwclBluetoothRadio* radio);
-    const GUID& ServiceUUID() const { return m_serviceUUID; }
-    void SetServiceUUID(const GUID& uuid);
-    const std::string& ServiceName() const { return m_serviceName; }
-    void SetServiceName(const std::string& name);
-
-private:
-    bool m_authentication = false;
-    std::uint8_t m_channel = 0;
-    bool m_encryption = false;
-    std::unique_ptr<TwclBluetoothRadio> m_radio;
-    GUID m_serviceUUID = BaseUUID;
-    std::string m_serviceName = "Bluetooth Service";
-};
-
-// The remote device: a 19-character address text.
-class TwclBluetoothClientParams : public TwclBluetoothParams {
-public:
-    using TwclBluetoothParams::TwclBluetoothParams;
-    const std::string& Address() const { return m_address; }
-    void SetAddress(const std::string& address);  // wclEInvalidAddress
-
-private:
-    std::string m_address = "(00:00:00:00:00:00)";
-};
-
-// The IrDA service name. The IrDA socket address holds at most 24 bytes of
-// it: a longer name is refused when the connection opens
-// (wclEInvalidIrDAService), not cut short.
-class TwclIrDAParams : public TwclCustomParams {
-public:
-    using TwclCustomParams::TwclCustomParams;
-    const std::string& Service() const { return m_service; }
-    void SetService(const std::string& service);  // empty raises wclEInvalidIrDAService
-
-private:
-    std::string m_service = "IrDA:Service";
-};
-
-// The remote IrDA device: a 13-character address text "(XX:XX:XX:XX)".
-class TwclIrDAClientParams : public TwclIrDAParams {
-public:
-    using TwclIrDAParams::TwclIrDAParams;
-    const std::string& Address() const { return m_address; }
-    void SetAddress(const std::string& address);  // wclEInvalidAddress
-
-private:
-    std::string m_address = "(00:00:00:00)";
-};
+// RFCOMM, IrDA or a serial port. Everything here lives on the loop thread of
+// the connection.
 
 // One stream link to a remote party: Connect starts opening it and returns;
 // the result arrives as OnConnect (0 or a library result code), once per
 // attempt. Lives on the loop thread: create, use and destroy it there. While
 // Active it owns a message window, in the process notification list, through
-// which socket events, the serial reader and the stack layer reach it, so
-// every event runs on the loop thread. Synchronous failures throw the
-// library's errors; an exception thrown while a message is handled (by an
-// event handler, say) goes to the application's exception handler.
+// which the serial reader and the stack layer reach it, so every event runs
+// on the loop thread. Synchronous failures throw the library's errors; an
+// exception thrown while a message is handled (by an event handler, say) goes
+// to the application's exception handler.
 //
 // An event handler may call Disconnect, or destroy the connection.
 class TwclCustomConnection {
@@ -279,24 +108,22 @@ private:
 };
 
 // Adds the parameter objects, the transport choice, the connect timer, and the
-// Bluetooth (Microsoft stack), IrDA and serial paths.
+// Bluetooth, IrDA and serial paths.
 //
-// Bluetooth and IrDA go through Winsock stream sockets whose entry points are
-// resolved by name from "ws2_32.dll" while the link is open; their events
-// arrive as message 1052. The Bluetooth paths of the BlueSoleil, Toshiba and
-// Widcomm stacks are not in this build: connecting on them raises
-// wclEInvalidBluetoothAPI.
+// Bluetooth asks the binding of the radio's stack for a link
+// (wclBluetoothBinding::OpenLink); a stack without a connect path raises
+// wclEInvalidBluetoothAPI. IrDA opens the IrDA transport's link
+// (OpenIrDALink). Either link reports its connect result, data and close back
+// here, on the loop thread; this class never asks which stack it runs on.
 //
-// A serial port is its device path (SerialPortPath) in raw mode. Rates without
-// a B constant (14400, 56000, 128000, 256000, custom values) are set exactly
-// through the kernel's arbitrary-rate interface; a driver that refuses them,
-// and 4 data bits, raise wclEUnableConnect. sb15 sets two stop bits (there is
-// no 1.5 here; a UART sends 1.5 with five data bits). RTS and DTR are raised
-// where the line has them. ReadBuffer bounds each chunk; the driver's queue
-// sizes have no equivalent. WriteTimeout is real time. A reader thread owned
-// by the connection sends what arrives as message 1053; it ends by itself when
-// the line hangs up (later writes raise wclEWriteError) and is joined by
-// Disconnect, or right after the handling of a chunk that disconnected.
+// A serial port is its device path (SerialPortPath) in raw mode (SerialPort).
+// Rates without a B constant are set exactly; a driver that refuses them, and
+// 4 data bits, raise wclEUnableConnect. sb15 sets two stop bits. ReadBuffer
+// bounds each chunk; the driver's queue sizes have no equivalent. WriteTimeout
+// is real time. A reader thread owned by the connection sends what arrives as
+// message 1053; it ends by itself when the line hangs up (later writes raise
+// wclEWriteError) and is joined by Disconnect, or right after the handling of
+// a chunk that disconnected.
 class TwclCustomClientConnection : public TwclCustomConnection {
 public:
     explicit TwclCustomClientConnection(EventLoop& loop);
@@ -317,7 +144,7 @@ public:
     void SetConnectTimeOut(std::int32_t ms);
 
     // wclENotConnected, wclEInvalidTransport unless Bluetooth, then the
-    // stack's reader (the Microsoft stack raises wclEFeatureNotSupported).
+    // link's reader (wclEUnableGetSignalLevel where the stack has none).
     int GetSignalLevel() override;
 
 protected:
@@ -331,22 +158,18 @@ protected:
     void SetNineWireMode(bool on) { m_nineWire = on; }
     bool NineWireMode() const { return m_nineWire; }
 
-    // The per-stack signal-level readers.
-    virtual int GetBlueSoleilSignalLevel();
-    virtual int GetMicrosoftSignalLevel();
-    virtual int GetToshibaSignalLevel();
-    virtual int GetWidCommSignalLevel();
-
 private:
-    struct Link;  // the open transport (socket or serial port and its reader)
-    class SerialReader;
     struct SerialDataScope;
 
     void WindowReleased() override;
     void OpenBluetooth();
-    void OpenSocket(bool bluetooth);
+    void OpenIrDA();
     void OpenSerial();
-    void HandleSocketEvent(const Message& message);
+    wclLinkSettings LinkSettings() const;
+    wclLinkEvents LinkEvents();
+    // The link's reports: the connect result, a received chunk, the close.
+    void LinkConnected(std::uint32_t result);
+    void LinkClosed();
     void HandleSerialData(const Message& message);
     void ConnectTimerTick();
     void StopConnectTimer();
@@ -360,7 +183,9 @@ private:
     bool m_nineWire = true;
     EventLoop::TimerId m_connectTimer = 0;
     bool m_connectReported = false;
-    std::unique_ptr<Link> m_link;
+    // The open link: a backend for Bluetooth and IrDA, a reader for serial.
+    std::unique_ptr<wclConnectionBackend> m_backend;
+    std::shared_ptr<SerialReader> m_reader;
     // A reader told to stop whose thread is joined once the window is gone.
     std::shared_ptr<SerialReader> m_stoppedReader;
     // The handling of message 1053 under way; shared so that it outlives a

@@ -63,6 +63,17 @@ private:
     std::shared_ptr<std::atomic<bool>> m_finished;
 };
 
+// Whether the radio's stack takes several connection attempts at once. A
+// stack that went away meanwhile is given one at a time: its attempts fail
+// on their own.
+bool ConnectsInParallel(TwclBluetoothAPI api) {
+    try {
+        return AcquireBluetoothBinding(api)->ConnectsInParallel();
+    } catch (const wclException&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 TwclProximitySender::TwclProximitySender(EventLoop& loop)
@@ -593,9 +604,9 @@ void TwclProximitySender::StartConnections() {
         if (!StillRunning(this, mark)) {
             return;
         }
-        if (api != TwclBluetoothAPI::baMicrosoft) {
-            // The other stacks take one attempt at a time: the next starts at
-            // the pacing tick after this one's result.
+        if (!ConnectsInParallel(api)) {
+            // The next attempt starts at the pacing tick after this one's
+            // result.
             break;
         }
         EnablePacing();

@@ -5,6 +5,7 @@
 #include "stack/wclMessages.h"
 #include "stack/wclTypes.h"
 #include "stack/wclWin32Api.h"
+#include "stack/wclWinsockLink.h"
 
 namespace kavri {
 
@@ -118,6 +119,12 @@ std::shared_ptr<const TwclIrDALoader::Api> TwclIrDALoader::CurrentApi() const {
 bool TwclIrDALoader::IsDevicePresent() const {
     const auto api = CurrentApi();
     return api != nullptr && api->IsDevicePresent();
+}
+
+std::unique_ptr<wclConnectionBackend> OpenIrDALink(EventLoop& loop,
+                                                   const wclIrDALinkRequest& request,
+                                                   wclLinkEvents events) {
+    return wclWinsockLink::OpenIrDA(loop, request, std::move(events));
 }
 
 }  // namespace kavri

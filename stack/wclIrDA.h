@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/EventLoop.h"
+#include "stack/wclConnectionBackend.h"
 #include "stack/wclStackBinding.h"
 
 #include <memory>
@@ -43,5 +45,13 @@ private:
     std::shared_ptr<const Api> m_api;           // guarded by m_mutex; null when not loaded
     std::unique_ptr<PollingWatcher> m_watcher;  // Load/Unload thread only
 };
+
+// Starts opening an IrDA stream link (a Winsock socket of the IrDA family) on
+// the loop thread; the result arrives through events.onConnect. Throws
+// wclEInvalidIrDAService for a service name longer than the address holds,
+// wclEUnableConnect when the sockets fail.
+std::unique_ptr<wclConnectionBackend> OpenIrDALink(EventLoop& loop,
+                                                   const wclIrDALinkRequest& request,
+                                                   wclLinkEvents events);
 
 }  // namespace kavri

@@ -10,6 +10,7 @@
 #include "stack/wclSDPService.h"
 #include "stack/wclTypes.h"
 #include "stack/wclWin32Api.h"
+#include "stack/wclWinsockLink.h"
 
 #include <algorithm>
 #include <cstring>
@@ -698,6 +699,11 @@ std::vector<wclServiceInfo> TwclMicrosoftLoader::EnumServices(
         }
     }
     return services;
+}
+
+std::unique_ptr<wclConnectionBackend> TwclMicrosoftLoader::OpenLink(
+    EventLoop& loop, const wclBluetoothLinkRequest& request, wclLinkEvents events) {
+    return wclWinsockLink::OpenBluetooth(loop, request, std::move(events));
 }
 
 }  // namespace kavri

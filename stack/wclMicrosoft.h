@@ -31,6 +31,11 @@ class PollingWatcher;
 // path. Errors: the library errors named in wclBluetoothBinding; a service
 // record that cannot be read (a channel of 32 or more) is skipped, not raised,
 // so one bad record does not hide a device's other services.
+//
+// Links to devices are Winsock RFCOMM sockets (wclWinsockLink), opened on the
+// connection's loop thread; they hold their own reference to the socket
+// library, so a link outlives an Unload until its connection closes it. The
+// stack takes several connection attempts at once.
 class TwclMicrosoftLoader final : public wclBluetoothBinding {
 public:
     explicit TwclMicrosoftLoader(const Clock& clock);
@@ -49,6 +54,10 @@ public:
     std::uint32_t ReadRemoteClassOfDevice(const std::string& address) override;
     std::vector<wclServiceInfo> EnumServices(const std::string& address,
                                              const std::optional<GUID>& serviceClass) override;
+    std::unique_ptr<wclConnectionBackend> OpenLink(EventLoop& loop,
+                                                   const wclBluetoothLinkRequest& request,
+                                                   wclLinkEvents events) override;
+    bool ConnectsInParallel() const override { return true; }
 
     // True when a first radio can be found now.
     bool IsRadioPresent() const;

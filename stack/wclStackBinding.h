@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/EventLoop.h"
+#include "stack/wclConnectionBackend.h"
 #include "stack/wclMessages.h"
 #include "stack/wclSDPService.h"
 #include "stack/wclTypes.h"
@@ -51,6 +54,21 @@ public:
     // wclEEnumServices. With a class UUID, only services of that class.
     virtual std::vector<wclServiceInfo> EnumServices(const std::string& address,
                                                      const std::optional<GUID>& serviceClass) = 0;
+
+    // Starts opening an RFCOMM link to a device and returns the link, whose
+    // result arrives later through events.onConnect. Unlike the calls above it
+    // runs on the connection's loop thread and must not block. Synchronous
+    // failures throw (wclEUnableConnect, wclEInvalidAddress); a stack without
+    // a connect path raises wclEInvalidBluetoothAPI, the default. The caller
+    // holds a lease only while this runs: the link keeps whatever it needs of
+    // the stack, and connections close their links (message 1043) before the
+    // manager unloads a stack.
+    virtual std::unique_ptr<wclConnectionBackend> OpenLink(EventLoop& loop,
+                                                           const wclBluetoothLinkRequest& request,
+                                                           wclLinkEvents events);
+    // Whether the stack takes several connection attempts at once. The
+    // default, one attempt at a time, is what every stack copes with.
+    virtual bool ConnectsInParallel() const { return false; }
 };
 
 }  // namespace kavri

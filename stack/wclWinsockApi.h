@@ -8,11 +8,12 @@
 
 namespace kavri::winsock {
 
-// The Winsock stream-socket calls that the client connections make over the
-// Bluetooth (RFCOMM) and IrDA address families: entry-point signatures,
-// record layouts and constants with the values the system gives them. The
-// connections resolve these entry points by name from "ws2_32.dll"; the
-// virtual neighbourhood's stand-in sockets implement the same signatures.
+// The Winsock stream-socket calls that the links of the client connections
+// make over the Bluetooth (RFCOMM) and IrDA address families: entry-point
+// signatures, record layouts and constants with the values the system gives
+// them. The links (wclWinsockLink) resolve these entry points by name from
+// "ws2_32.dll"; the virtual neighbourhood's stand-in sockets implement the
+// same signatures.
 // Plain declarations, no state, any thread.
 //
 // One difference from the system: the window handle given to WSAAsyncSelect

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/LinkingBindings.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/PollEventLoop.h"
+#include "platform/SerialPort.h"
 #include "sim/ScenarioParser.h"
 #include "sim/SimWinsockSockets.h"
 #include "sim/VirtualNeighbourhood.h"
@@ -214,7 +216,7 @@ protected:
     ManualClock clock;
     PollEventLoop loop{clock};
     FakeStacks fakes;
-    TwclAPIManager manager{loop, fakes.Loaders()};
+    TwclAPIManager manager{loop, test::WithMicrosoftLinks(fakes.Loaders(), clock)};
     TestDirectory directory;
     sim::SimWinsockSockets sockets{loop, directory};
     std::unique_ptr<InProcessLibraries::Registration> winsock =
@@ -337,19 +339,6 @@ TEST_F(ConnectionTest, SettersRaiseWhileActiveUnlessTheValueIsTheSame) {
     }
     EXPECT_EQ(c.BluetoothParams().Channel(), 5);
     EXPECT_EQ(c.Timeouts().ReadTimeout(), 10000u);
-}
-
-TEST_F(ConnectionTest, SerialPortPaths) {
-    // Port N is /dev/ttyS<N-1> unless the environment or the program names another path.
-    EXPECT_EQ(SerialPortPath(1), "/dev/ttyS0");
-    EXPECT_EQ(SerialPortPath(12), "/dev/ttyS11");
-    ::setenv("KAVRI_SERIAL_PORT_42", "/dev/rfcomm0", 1);
-    EXPECT_EQ(SerialPortPath(42), "/dev/rfcomm0");
-    SetSerialPortPath(42, "/dev/pts/9");
-    EXPECT_EQ(SerialPortPath(42), "/dev/pts/9");
-    SetSerialPortPath(42, "");
-    ::unsetenv("KAVRI_SERIAL_PORT_42");
-    EXPECT_EQ(SerialPortPath(42), "/dev/ttyS41");
 }
 
 // ---- Bluetooth over the stand-in sockets ----------------------------------------
@@ -688,6 +677,102 @@ TEST(ConnectionNeighbourhoodTest, ConnectsThroughTheVirtualNeighbourhood) {
     const auto lastError = winsock->ResolveAs<winsock::PFN_WSAGetLastError>("WSAGetLastError");
     EXPECT_EQ(openSocket(winsock::kAfIrDA, winsock::kSockStream, 0), winsock::kInvalidSocket);
     EXPECT_EQ(lastError(), winsock::kWsaEAfNoSupport);
+    manager.Unload();
+}
+
+// ---- A binding's own link --------------------------------------------------------
+
+// What the connection did with the in-memory link, and the link's reports to it.
+struct MemoryLinkState {
+    int opened = 0;
+    wclBluetoothLinkRequest request;
+    wclLinkEvents events;
+    std::string written;
+    bool closed = false;
+};
+
+class MemoryLink final : public wclConnectionBackend {
+public:
+    explicit MemoryLink(std::shared_ptr<MemoryLinkState> state) : m_state(std::move(state)) {}
+    void Write(const std::uint8_t* data, std::size_t size) override {
+        m_state->written.append(reinterpret_cast<const char*>(data), size);
+    }
+    void Close() override { m_state->closed = true; }
+    int SignalLevel() override { return -7; }
+
+private:
+    std::shared_ptr<MemoryLinkState> m_state;
+};
+
+class MemoryLinkBinding final : public test::FakeStackBinding {
+public:
+    MemoryLinkBinding(std::unique_ptr<wclBluetoothBinding> fake,
+                      std::shared_ptr<MemoryLinkState> state)
+        : FakeStackBinding(std::move(fake)), m_state(std::move(state)) {}
+    std::unique_ptr<wclConnectionBackend> OpenLink(EventLoop&,
+                                                   const wclBluetoothLinkRequest& request,
+                                                   wclLinkEvents events) override {
+        ++m_state->opened;
+        m_state->request = request;
+        m_state->events = std::move(events);
+        m_state->closed = false;
+        return std::make_unique<MemoryLink>(m_state);
+    }
+
+private:
+    std::shared_ptr<MemoryLinkState> m_state;
+};
+
+TEST(ConnectionBackendTest, AStacksOwnLinkCarriesTheConnection) {
+    // A stack with no connect path of its own in this build gains one through its binding alone:
+    // the connection opens the binding's link, reports its result, carries bytes both ways,
+    // reads its signal level and closes on its close report; a failed result closes it too.
+    ManualClock clock;
+    PollEventLoop loop(clock);
+    FakeStacks fakes;
+    fakes.SetReady(2, true);
+    const auto link = std::make_shared<MemoryLinkState>();
+    wclLoaderSet loaders = fakes.Loaders();
+    loaders.toshiba = std::make_unique<MemoryLinkBinding>(std::move(loaders.toshiba), link);
+    TwclAPIManager manager(loop, std::move(loaders));
+    manager.Load();
+    const TwclBluetoothRadio radio(TwclBluetoothAPI::baToshiba);
+    TwclCustomClientConnection client(loop);
+    Events events;
+    events.Attach(client);
+    client.BluetoothParams().SetRadio(&radio);
+    client.BluetoothParams().SetAddress("(00:11:22:33:44:55)");
+    client.BluetoothParams().SetChannel(4);
+    client.BluetoothParams().SetAuthentication(true);
+    client.Buffers().SetReadBuffer(512);
+
+    client.Connect();
+    ASSERT_EQ(link->opened, 1);
+    EXPECT_EQ(link->request.address, "(00:11:22:33:44:55)");
+    EXPECT_EQ(link->request.channel, 4);
+    EXPECT_TRUE(link->request.authentication);
+    EXPECT_EQ(link->request.settings.readBuffer, 512u);
+    EXPECT_FALSE(client.Connected());
+    link->events.onConnect(0);
+    EXPECT_EQ(events.connects, std::vector<std::uint32_t>{0});
+    EXPECT_TRUE(client.Connected());
+
+    link->events.onData(reinterpret_cast<const std::uint8_t*>("pong"), 4);
+    EXPECT_EQ(events.data, "pong");
+    client.Write(reinterpret_cast<const std::uint8_t*>("ping"), 4);
+    EXPECT_EQ(link->written, "ping");
+    EXPECT_EQ(client.GetSignalLevel(), -7);
+    link->events.onClose();
+    EXPECT_EQ(events.disconnects, 1);
+    EXPECT_FALSE(client.Active());
+    EXPECT_TRUE(link->closed);
+
+    client.Connect();
+    link->events.onConnect(0x8000F02B);
+    EXPECT_EQ(events.connects, (std::vector<std::uint32_t>{0, 0x8000F02B}));
+    EXPECT_EQ(events.disconnects, 1);
+    EXPECT_FALSE(client.Active());
+    EXPECT_TRUE(link->closed);
     manager.Unload();
 }
 

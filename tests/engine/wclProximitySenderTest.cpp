@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/LinkingBindings.h"
 #include "engine/wclOBEXObjectSource.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/PollEventLoop.h"
@@ -407,7 +408,7 @@ protected:
     PollEventLoop loop{clock};
     CaughtExceptions caught;
     FakeStacks fakes;
-    TwclAPIManager manager{loop, fakes.Loaders()};
+    TwclAPIManager manager{loop, test::WithMicrosoftLinks(fakes.Loaders(), clock)};
     sim::Scenario scenario;
     std::vector<std::string> found;
     std::map<std::string, std::unique_ptr<sim::ObexPushServer>> servers;

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,9 +64,22 @@ private:
     TwclMicrosoftLoader m_microsoft;
 };
 
+// The binding a loader set holds for a Bluetooth stack of its table.
+inline std::unique_ptr<wclBluetoothBinding>& BindingOf(wclLoaderSet& loaders,
+                                                       TwclBluetoothAPI api) {
+    for (wclBluetoothLoader& loader : loaders.bluetooth) {
+        if (loader.api == api) {
+            return loader.binding;
+        }
+    }
+    throw std::invalid_argument("the loader set has no such stack");
+}
+
 // The loader set with the fake Microsoft stack linking as the real one does.
 inline wclLoaderSet WithMicrosoftLinks(wclLoaderSet loaders, const Clock& clock) {
-    loaders.microsoft = std::make_unique<MicrosoftLinkBinding>(std::move(loaders.microsoft), clock);
+    std::unique_ptr<wclBluetoothBinding>& microsoft =
+        BindingOf(loaders, TwclBluetoothAPI::baMicrosoft);
+    microsoft = std::make_unique<MicrosoftLinkBinding>(std::move(microsoft), clock);
     return loaders;
 }
 

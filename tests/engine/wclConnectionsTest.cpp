@@ -733,7 +733,9 @@ TEST(ConnectionBackendTest, AStacksOwnLinkCarriesTheConnection) {
     fakes.SetReady(2, true);
     const auto link = std::make_shared<MemoryLinkState>();
     wclLoaderSet loaders = fakes.Loaders();
-    loaders.toshiba = std::make_unique<MemoryLinkBinding>(std::move(loaders.toshiba), link);
+    std::unique_ptr<wclBluetoothBinding>& toshiba =
+        test::BindingOf(loaders, TwclBluetoothAPI::baToshiba);
+    toshiba = std::make_unique<MemoryLinkBinding>(std::move(toshiba), link);
     TwclAPIManager manager(loop, std::move(loaders));
     manager.Load();
     const TwclBluetoothRadio radio(TwclBluetoothAPI::baToshiba);

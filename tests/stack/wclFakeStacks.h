@@ -85,6 +85,7 @@ struct FakeStack {
     std::vector<wclServiceInfo> services;
     std::optional<GUID> lastServiceClass;
     std::exception_ptr failure;  // thrown by the remote operations when set
+    bool connectsInParallel = false;
 
     std::atomic<int> inquiries{0};
     std::atomic<int> inquiriesInFlight{0};
@@ -162,6 +163,10 @@ public:
         m_stack->lastServiceClass = serviceClass;
         return m_stack->services;
     }
+    bool ConnectsInParallel() const override {
+        std::lock_guard lock(m_stack->mutex);
+        return m_stack->connectsInParallel;
+    }
 
 private:
     void ThrowIfFailing() {
@@ -184,6 +189,7 @@ struct FakeStacks {
         for (std::size_t i = 0; i < stacks.size(); ++i) {
             stacks[i] = std::make_shared<FakeStack>(names[i], journal);
         }
+        stacks[1]->connectsInParallel = true;  // as the Microsoft stack
     }
 
     FakeStack& operator[](std::size_t index) { return *stacks[index]; }

@@ -53,8 +53,8 @@ QString FromUtf8(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// A list in the report style of both lists: read-only, whole rows, grid lines
-// (Qt draws alternating rows for them), selection kept when focus goes.
+// A list in the report style of both lists: read-only, whole rows, grid
+// lines, selection kept when focus goes.
 QTreeWidget* ReportList(QWidget* parent, const std::vector<int>& widths) {
     auto* list = new QTreeWidget(parent);
     list->setRootIsDecorated(false);
@@ -63,7 +63,9 @@ QTreeWidget* ReportList(QWidget* parent, const std::vector<int>& widths) {
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setAlternatingRowColors(true);
+    list->setStyleSheet(QStringLiteral(
+        "QTreeView::item { border-right: 1px solid palette(midlight);"
+        " border-bottom: 1px solid palette(midlight); }"));
     list->setContextMenuPolicy(Qt::ActionsContextMenu);
     list->setColumnCount(static_cast<int>(widths.size()));
     QPalette palette = list->palette();
@@ -255,6 +257,12 @@ void TfmMain::CreateLists() {
 
     connect(lvCampaigns, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateActions(); });
     connect(lvDevices, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateActions(); });
+    // A double-click edits, where Edit may.
+    connect(lvCampaigns, &QTreeWidget::itemDoubleClicked, this, [this] {
+        if (acCampaignEdit->isEnabled()) {
+            acCampaignEdit->trigger();
+        }
+    });
 }
 
 void TfmMain::CreateTrayIcon() {

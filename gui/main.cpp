@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <cstdio>
 #include <exception>
 #include <optional>
 #include <string>
@@ -55,6 +56,16 @@ int main(int argc, char* argv[]) {
         arguments.push_back(argument.toStdString());
     }
 
+    const std::optional<std::string> screenshot = OptionValue(arguments, "--screenshot");
+    bool valid = true;
+    const int screenshotSeconds =
+        QString::fromStdString(OptionValue(arguments, "--screenshot-after").value_or("5"))
+            .toInt(&valid);
+    if (!valid || screenshotSeconds < 0) {
+        std::fputs("kavri: --screenshot-after needs a whole number of seconds\n", stderr);
+        return 2;
+    }
+
     kavri::gui::TfmSplash splash;
     splash.show();
 
@@ -88,13 +99,12 @@ int main(int argc, char* argv[]) {
             window.show();
         });
 
-        if (const std::optional<std::string> shot = OptionValue(arguments, "--screenshot")) {
-            const int seconds =
-                std::stoi(OptionValue(arguments, "--screenshot-after").value_or("5"));
-            QTimer::singleShot(seconds * 1000, [&window, file = QString::fromStdString(*shot)] {
-                window.grab().save(file);
-                window.close();
-            });
+        if (screenshot) {
+            QTimer::singleShot(screenshotSeconds * 1000,
+                               [&window, file = QString::fromStdString(*screenshot)] {
+                                   window.grab().save(file);
+                                   window.close();
+                               });
         }
 
         // An exception from a handler ends up here; the window stays.

@@ -142,7 +142,8 @@ bool CampaignList::Add(std::string_view name, std::string& error) {
     }
     m_lines.push_back(Line{std::string(name), true});
     Rebuild();
-    if (!Save(error)) {
+    if (Result saved = Save(); !saved) {
+        error = saved.Message;
         m_lines.pop_back();
         Rebuild();
         return false;
@@ -150,21 +151,18 @@ bool CampaignList::Add(std::string_view name, std::string& error) {
     return true;
 }
 
-bool CampaignList::Remove(std::string_view name, std::string& error) {
+Result CampaignList::Remove(std::string_view name) {
     const FileLock lock(m_path);
     if (!lock.Locked()) {
-        error = lock.Error();
-        return false;
+        return Result::Failure(lock.Error());
     }
     Reload();
     if (!m_loadError.empty()) {
-        error = m_loadError + "; the campaign list is left as it is";
-        return false;
+        return Result::Failure(m_loadError + "; the campaign list is left as it is");
     }
     const int index = IndexOf(name);
     if (index < 0) {
-        error = "\"" + std::string(name) + "\" is not in the campaign list";
-        return false;
+        return Result::Failure("\"" + std::string(name) + "\" is not in the campaign list");
     }
     // The index counts names; the lines kept as they are lie between them.
     int seen = -1;
@@ -178,18 +176,17 @@ bool CampaignList::Remove(std::string_view name, std::string& error) {
     Line removed = std::move(*at);
     m_lines.erase(at);
     Rebuild();
-    if (!Save(error)) {
+    if (Result saved = Save(); !saved) {
         m_lines.insert(m_lines.begin() + position, std::move(removed));
         Rebuild();
-        return false;
+        return saved;
     }
-    return true;
+    return Result::Success();
 }
 
-bool CampaignList::Save(std::string& error) const {
+Result CampaignList::Save() const {
     if (!m_loadError.empty()) {
-        error = m_loadError + "; the campaign list is left as it is";
-        return false;
+        return Result::Failure(m_loadError + "; the campaign list is left as it is");
     }
     // CR LF like every other data file, so the files read the same everywhere.
     // Lines that name no campaign go back as they came.
@@ -197,7 +194,11 @@ bool CampaignList::Save(std::string& error) const {
     for (const Line& line : m_lines) {
         bytes.append(line.Text).append("\r\n");
     }
-    return WriteFileAtomically(m_path, bytes, error);
+    std::string error;
+    if (!WriteFileAtomically(m_path, bytes, error)) {
+        return Result::Failure(std::move(error));
+    }
+    return Result::Success();
 }
 
 }  // namespace kavri

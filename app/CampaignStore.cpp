@@ -39,21 +39,20 @@ CampaignRecord CampaignStore::ReadRecord(std::string_view name) const {
     return CampaignRecord::Read(*OpenRecord(name));
 }
 
-bool CampaignStore::DeleteCampaign(std::string_view name, std::string& error) {
+Result CampaignStore::DeleteCampaign(std::string_view name) {
     if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
-        error = "cannot delete campaign \"" + std::string(name) + "\": " + why;
-        return false;
+        return Result::Failure("cannot delete campaign \"" + std::string(name) + "\": " + why);
     }
     // The folder as it is on disk: a campaign of an earlier version may have
     // one upper-cased in ASCII only.
     const std::string folderName = FolderNameOf(name);
-    if (!m_campaigns.Remove(name, error)) {
-        return false;
+    if (Result removed = m_campaigns.Remove(name); !removed) {
+        return removed;
     }
     // Failures from here on are not reported, as with the folder's files: the
     // campaign is gone from the list and a stray folder harms nothing.
     (void)RemoveFlatFolder(m_folder.Path(), folderName);
-    return true;
+    return Result::Success();
 }
 
 bool RemoveFlatFolder(const std::string& parent, const std::string& name) {

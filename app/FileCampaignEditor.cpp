@@ -72,7 +72,7 @@ void FileCampaignEditor::LoadOwn(const CampaignRecord& stored) {
     Values().FileName = stored.FileName;
 }
 
-EditorResult FileCampaignEditor::CheckOwn() {
+Result FileCampaignEditor::CheckOwn() {
     const std::string& fileName = Values().FileName;
     if (fileName.empty()) {
         return Refuse("FileNameRequired");
@@ -98,12 +98,12 @@ EditorResult FileCampaignEditor::CheckOwn() {
         if (::access(m_sourcePath.c_str(), R_OK) != 0) {
             return Refuse("SourceFileUnreadable", m_sourcePath + ": " + ErrorText(errno));
         }
-        return {};
+        return Result::Success();
     }
     // Renaming the stored file. Only an existing campaign has one, so its
     // folder is known here.
     if (fileName == m_storedFileName) {
-        return {};
+        return Result::Success();
     }
     if (!DataFolder::NameRefusal(m_storedFileName).empty() ||
         !ReservedRefusal(m_storedFileName).empty()) {
@@ -118,10 +118,10 @@ EditorResult FileCampaignEditor::CheckOwn() {
         return Refuse("FileNameInvalid",
                       "the campaign folder already holds a file named \"" + fileName + "\"");
     }
-    return {};
+    return Result::Success();
 }
 
-EditorResult FileCampaignEditor::PlaceContent(const std::string& folder) {
+Result FileCampaignEditor::PlaceContent(const std::string& folder) {
     const std::string& fileName = Values().FileName;
     const std::string target = folder + fileName;
     if (!m_sourcePath.empty()) {
@@ -135,16 +135,16 @@ EditorResult FileCampaignEditor::PlaceContent(const std::string& folder) {
             ReservedRefusal(m_storedFileName).empty()) {
             (void)::unlink((folder + m_storedFileName).c_str());
         }
-        return {};
+        return Result::Success();
     }
     if (m_storedFileName.empty() || m_storedFileName == fileName) {
-        return {};
+        return Result::Success();
     }
     if (const int error = RenameNoReplace(folder + m_storedFileName, target); error != 0) {
         return Refuse("CampaignSaveFailed", "cannot rename \"" + m_storedFileName + "\" to \"" +
                                                 fileName + "\": " + ErrorText(error));
     }
-    return {};
+    return Result::Success();
 }
 
 void FileCampaignEditor::AppendOwnEntries(CampaignRecord::Entries& entries) const {

@@ -79,14 +79,14 @@ CouponAlignment CouponCampaignEditor::Alignment() const {
     return CouponAlignment::Left;
 }
 
-std::string CouponCampaignEditor::ChooseImage(std::string_view path) {
+Result CouponCampaignEditor::ChooseImage(std::string_view path) {
     std::string error;
     QImage image = ReadImageFile(std::string(path), error);
     if (image.isNull()) {
-        return error;
+        return Result::Failure(std::move(error));
     }
     m_image = std::move(image);
-    return {};
+    return Result::Success();
 }
 
 void CouponCampaignEditor::GenerateCoupon() {
@@ -117,7 +117,7 @@ CouponPicture CouponCampaignEditor::Picture() const {
     return picture;
 }
 
-EditorResult CouponCampaignEditor::CheckOwn() {
+Result CouponCampaignEditor::CheckOwn() {
     const std::string& name = Values().MessageName;
     if (name.empty()) {
         return Refuse("StrMessageNameRequired");
@@ -167,7 +167,7 @@ void CouponCampaignEditor::LoadOwn(const CampaignRecord& stored) {
     }
 }
 
-EditorResult CouponCampaignEditor::PlaceContent(const std::string& folder) {
+Result CouponCampaignEditor::PlaceContent(const std::string& folder) {
     const CouponPicture picture = Picture();
     std::string error;
     // The bitmap first: should the picture then fail, the campaign still sends
@@ -178,7 +178,7 @@ EditorResult CouponCampaignEditor::PlaceContent(const std::string& folder) {
     if (!WriteJpegFile(folder + PictureFileName(), picture.Picture(), kJpegQuality, error)) {
         return Refuse("CampaignSaveFailed", error);
     }
-    return {};
+    return Result::Success();
 }
 
 void CouponCampaignEditor::AppendOwnEntries(CampaignRecord::Entries& entries) const {
@@ -189,7 +189,7 @@ void CouponCampaignEditor::AppendOwnEntries(CampaignRecord::Entries& entries) co
     }
 }
 
-EditorResult CouponCampaignEditor::AfterRecord(const std::string& folder) {
+Result CouponCampaignEditor::AfterRecord(const std::string& folder) {
     const std::string written = PictureFileName();
     // The record names the new picture now; the one under the old promotion
     // name is no longer sent. Failing to delete it costs only disk space.
@@ -199,7 +199,7 @@ EditorResult CouponCampaignEditor::AfterRecord(const std::string& folder) {
     }
     m_storedFileName = written;
     Values().FileName = written;
-    return {};
+    return Result::Success();
 }
 
 }  // namespace kavri

@@ -194,11 +194,7 @@ Result CampaignList::Save() const {
     for (const Line& line : m_lines) {
         bytes.append(line.Text).append("\r\n");
     }
-    std::string error;
-    if (!WriteFileAtomically(m_path, bytes, error)) {
-        return Result::Failure(std::move(error));
-    }
-    return Result::Success();
+    return WriteFileAtomically(m_path, bytes);
 }
 
 }  // namespace kavri

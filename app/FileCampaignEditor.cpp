@@ -125,9 +125,8 @@ Result FileCampaignEditor::PlaceContent(const std::string& folder) {
     const std::string& fileName = Values().FileName;
     const std::string target = folder + fileName;
     if (!m_sourcePath.empty()) {
-        std::string error;
-        if (!CopyFileAtomically(m_sourcePath, target, error)) {
-            return Refuse("CampaignSaveFailed", error);
+        if (Result copied = CopyFileAtomically(m_sourcePath, target); !copied) {
+            return Refuse("CampaignSaveFailed", copied.Message);
         }
         // The old file goes only once its replacement is in place.
         if (!m_storedFileName.empty() && m_storedFileName != fileName &&

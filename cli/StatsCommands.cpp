@@ -147,11 +147,8 @@ int SetAutoStart(const DataFolder::Environment& environment, bool on, std::strin
         return Fail(err, "no home folder, so the log-on start cannot be saved");
     }
     const AutoStart entry(*path);
-    std::string error;
-    if (!(on ? entry.Enable(program, error) : entry.Disable(error))) {
-        return Fail(err, error);
-    }
-    return 0;
+    const Result done = on ? entry.Enable(program) : entry.Disable();
+    return done ? 0 : Fail(err, done.Message);
 }
 
 }  // namespace kavri::cli

@@ -80,10 +80,9 @@ CouponAlignment CouponCampaignEditor::Alignment() const {
 }
 
 Result CouponCampaignEditor::ChooseImage(std::string_view path) {
-    std::string error;
-    QImage image = ReadImageFile(std::string(path), error);
-    if (image.isNull()) {
-        return Result::Failure(std::move(error));
+    QImage image;
+    if (Result read = ReadImageFile(std::string(path), image); !read) {
+        return read;
     }
     m_image = std::move(image);
     return Result::Success();
@@ -161,22 +160,22 @@ void CouponCampaignEditor::LoadOwn(const CampaignRecord& stored) {
     m_image = QImage();
     m_imageError.clear();
     const std::string path = Store().CampaignFolder(CampaignName()) + std::string(kOriginalFile);
-    QImage image = ReadImageFile(path, m_imageError);
-    if (!image.isNull()) {
-        m_image = std::move(image);
+    if (Result read = ReadImageFile(path, m_image); !read) {
+        m_imageError = read.Message;
     }
 }
 
 Result CouponCampaignEditor::PlaceContent(const std::string& folder) {
     const CouponPicture picture = Picture();
-    std::string error;
     // The bitmap first: should the picture then fail, the campaign still sends
     // its old picture with the old coupon code its record names.
-    if (!WriteBmpFile(folder + std::string(kOriginalFile), picture.Original(), error)) {
-        return Refuse("CampaignSaveFailed", error);
+    if (Result written = WriteBmpFile(folder + std::string(kOriginalFile), picture.Original());
+        !written) {
+        return Refuse("CampaignSaveFailed", written.Message);
     }
-    if (!WriteJpegFile(folder + PictureFileName(), picture.Picture(), kJpegQuality, error)) {
-        return Refuse("CampaignSaveFailed", error);
+    if (Result written = WriteJpegFile(folder + PictureFileName(), picture.Picture(), kJpegQuality);
+        !written) {
+        return Refuse("CampaignSaveFailed", written.Message);
     }
     return Result::Success();
 }

@@ -168,7 +168,8 @@ protected:
     std::string ImageFile(const std::string& name, QRgb colour, int width = 40, int height = 30) {
         const std::string path = m_temp.Path() + "src/" + name;
         std::string error;
-        EXPECT_TRUE(WriteJpegFile(path, Solid(width, height, colour), 95, error)) << error;
+        EXPECT_TRUE(test::Done(WriteJpegFile(path, Solid(width, height, colour), 95), error))
+            << error;
         return path;
     }
     // Saves a new campaign "Promo week" with promotion "Spring": message
@@ -196,9 +197,9 @@ protected:
     }
     std::string Folder() const { return m_store->CampaignFolder(kName); }
     QImage ReadPicture(const std::string& name) const {
-        std::string error;
-        QImage image = ReadImageFile(Folder() + name, error);
-        EXPECT_FALSE(image.isNull()) << error;
+        QImage image;
+        const Result read = ReadImageFile(Folder() + name, image);
+        EXPECT_FALSE(image.isNull()) << read.Message;
         return image;
     }
 

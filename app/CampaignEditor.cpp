@@ -57,8 +57,8 @@ Result CampaignEditor::AfterRecord(const std::string&) {
 }
 
 Result CampaignEditor::Load(std::string_view name) {
-    if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
-        return Refuse("CampaignNameInvalid", why);
+    if (Result named = DataFolder::CheckName(name); !named) {
+        return Refuse("CampaignNameInvalid", named.Message);
     }
     if (!m_store.Campaigns().Contains(DataFolder::CampaignFolderName(name))) {
         return Refuse("CampaignNotFound", name);
@@ -106,16 +106,16 @@ Result CampaignEditor::Save() {
     }
     // Unlike the name check alone, this keeps a name such as "../x" from making,
     // and later deleting, files outside the data folder.
-    if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
-        return Refuse("CampaignNameInvalid", why);
+    if (Result named = DataFolder::CheckName(name); !named) {
+        return Refuse("CampaignNameInvalid", named.Message);
     }
     if (Result own = CheckOwn(); !own.Ok) {
         return own;
     }
     const std::string folderName = DataFolder::CampaignFolderName(name);
     // Upper-casing may lengthen a name ("ß" becomes "SS").
-    if (std::string why = DataFolder::NameRefusal(folderName); !why.empty()) {
-        return Refuse("CampaignNameInvalid", "in upper case, " + why);
+    if (Result named = DataFolder::CheckName(folderName); !named) {
+        return Refuse("CampaignNameInvalid", "in upper case, " + named.Message);
     }
     const std::string folder = m_store.CampaignFolder(name);
     const bool listed = m_store.Campaigns().Contains(folderName);

@@ -89,7 +89,7 @@ void CampaignList::Reload() {
             line.remove_suffix(1);
         }
         if (!line.empty()) {
-            m_lines.push_back(Line{std::string(line), DataFolder::NameRefusal(line).empty()});
+            m_lines.push_back(Line{std::string(line), DataFolder::CheckName(line).Ok});
         }
         start = end + 1;
     }
@@ -120,8 +120,8 @@ int CampaignList::IndexOf(std::string_view name) const {
 }
 
 bool CampaignList::Add(std::string_view name, std::string& error) {
-    if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
-        error = "cannot add \"" + std::string(name) + "\" to the campaign list: " + why;
+    if (Result named = DataFolder::CheckName(name); !named) {
+        error = "cannot add \"" + std::string(name) + "\" to the campaign list: " + named.Message;
         return false;
     }
     // Held until the new list is in place, so a change by another process

@@ -24,7 +24,7 @@ namespace kavri {
 //
 // Loading takes LF or CR LF lines and skips a leading UTF-8 byte-order mark
 // and empty lines. A line that cannot be one folder name
-// (DataFolder::NameRefusal) names no campaign: a hand-edited "../x" would lead
+// (DataFolder::CheckName) names no campaign: a hand-edited "../x" would lead
 // outside the data folder, and a line that is not UTF-8 (written under a legacy
 // 8-bit code page) is no name this program can show or match. Such lines are
 // reported by SkippedLines() and kept byte for byte in their places when the

@@ -8,8 +8,8 @@ namespace kavri {
 
 Result FindListedCampaign(const CampaignStore& store, std::string_view name,
                           const TextLookup& texts) {
-    if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
-        return Result::Failure(LookUpText(texts, "CampaignNameInvalid") + ": " + why,
+    if (Result named = DataFolder::CheckName(name); !named) {
+        return Result::Failure(LookUpText(texts, "CampaignNameInvalid") + ": " + named.Message,
                                "CampaignNameInvalid");
     }
     if (!store.Campaigns().Contains(DataFolder::CampaignFolderName(name))) {
@@ -22,7 +22,7 @@ Result FindListedCampaign(const CampaignStore& store, std::string_view name,
 std::string EditorLoadName(const CampaignRecord& stored, std::string_view name) {
     const bool storedNameFits = !stored.Name.empty() &&
                                 DataFolder::SameCampaignName(stored.Name, name) &&
-                                DataFolder::NameRefusal(stored.Name).empty();
+                                DataFolder::CheckName(stored.Name).Ok;
     return storedNameFits ? stored.Name : std::string(name);
 }
 

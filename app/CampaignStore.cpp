@@ -33,15 +33,16 @@ std::unique_ptr<IniFile> CampaignStore::OpenRecord(std::string_view name) const 
 }
 
 CampaignRecord CampaignStore::ReadRecord(std::string_view name) const {
-    if (!DataFolder::NameRefusal(name).empty()) {
+    if (!DataFolder::CheckName(name)) {
         return CampaignRecord();
     }
     return CampaignRecord::Read(*OpenRecord(name));
 }
 
 Result CampaignStore::DeleteCampaign(std::string_view name) {
-    if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
-        return Result::Failure("cannot delete campaign \"" + std::string(name) + "\": " + why);
+    if (Result named = DataFolder::CheckName(name); !named) {
+        return Result::Failure("cannot delete campaign \"" + std::string(name) +
+                               "\": " + named.Message);
     }
     // The folder as it is on disk: a campaign of an earlier version may have
     // one upper-cased in ASCII only.

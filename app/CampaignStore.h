@@ -67,7 +67,7 @@ private:
 // descending into subfolders; symbolic links are removed as links), then the
 // folder itself, which stays when it is not empty afterwards. A name that is
 // itself a symbolic link has only the link removed. For the campaign folders;
-// name must already have passed DataFolder::NameRefusal. True when the folder is
+// name must already have passed DataFolder::CheckName. True when the folder is
 // gone (or was never there).
 bool RemoveFlatFolder(const std::string& parent, const std::string& name);
 

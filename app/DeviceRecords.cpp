@@ -130,9 +130,9 @@ Result DeviceRecords::Remove(DeviceRecordKind kind, std::string_view campaign,
                              std::string_view address) {
     // The folder is found from the name alone, so the name must not lead
     // outside the data folder.
-    if (std::string why = DataFolder::NameRefusal(campaign); !why.empty()) {
+    if (Result named = DataFolder::CheckName(campaign); !named) {
         return Result::Failure("cannot remove from campaign \"" + std::string(campaign) +
-                               "\": " + why);
+                               "\": " + named.Message);
     }
     return RemoveSection(m_store.CampaignFolder(campaign) + std::string(FileName(kind)), address);
 }

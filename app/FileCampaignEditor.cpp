@@ -25,13 +25,14 @@ bool EqualsFolded(std::string_view a, std::string_view b) {
 }
 
 // Files of the campaign itself that a content file must not replace.
-std::string ReservedRefusal(std::string_view name) {
+Result ReservedName(std::string_view name) {
     for (std::string_view own : {"settings.dat", "accepted.dat", "rejected.dat"}) {
         if (EqualsFolded(name, own)) {
-            return "\"" + std::string(name) + "\" is one of the campaign's own files";
+            return Result::Failure("\"" + std::string(name) +
+                                   "\" is one of the campaign's own files");
         }
     }
-    return {};
+    return Result::Success();
 }
 
 bool Exists(const std::string& path) {
@@ -77,12 +78,12 @@ Result FileCampaignEditor::CheckOwn() {
     if (fileName.empty()) {
         return Refuse("FileNameRequired");
     }
-    std::string why = DataFolder::NameRefusal(fileName);
-    if (why.empty()) {
-        why = ReservedRefusal(fileName);
+    Result named = DataFolder::CheckName(fileName);
+    if (named) {
+        named = ReservedName(fileName);
     }
-    if (!why.empty()) {
-        return Refuse("FileNameInvalid", why);
+    if (!named) {
+        return Refuse("FileNameInvalid", named.Message);
     }
     if (m_storedFileName.empty() && m_sourcePath.empty()) {
         return Refuse("SelectFile");
@@ -105,8 +106,7 @@ Result FileCampaignEditor::CheckOwn() {
     if (fileName == m_storedFileName) {
         return Result::Success();
     }
-    if (!DataFolder::NameRefusal(m_storedFileName).empty() ||
-        !ReservedRefusal(m_storedFileName).empty()) {
+    if (!DataFolder::CheckName(m_storedFileName) || !ReservedName(m_storedFileName)) {
         return Refuse("FileNameInvalid", "the stored file name \"" + m_storedFileName +
                                              "\" cannot be used; choose a file");
     }
@@ -130,8 +130,7 @@ Result FileCampaignEditor::PlaceContent(const std::string& folder) {
         }
         // The old file goes only once its replacement is in place.
         if (!m_storedFileName.empty() && m_storedFileName != fileName &&
-            DataFolder::NameRefusal(m_storedFileName).empty() &&
-            ReservedRefusal(m_storedFileName).empty()) {
+            DataFolder::CheckName(m_storedFileName).Ok && ReservedName(m_storedFileName).Ok) {
             (void)::unlink((folder + m_storedFileName).c_str());
         }
         return Result::Success();

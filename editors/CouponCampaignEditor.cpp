@@ -17,7 +17,7 @@ constexpr std::string_view kPictureExtension = ".jpg";
 // by hand (or damaged) may name any file, such as "settings.dat" or "../x".
 bool IsPictureName(std::string_view name) {
     return name.size() > kPictureExtension.size() && name.ends_with(kPictureExtension) &&
-           DataFolder::NameRefusal(name).empty();
+           DataFolder::CheckName(name).Ok;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -123,12 +123,12 @@ Result CouponCampaignEditor::CheckOwn() {
     }
     // The name is also stored on its own, so it must read back as written
     // (no blanks at its ends), and with ".jpg" it must be one file name.
-    std::string why = DataFolder::NameRefusal(name);
-    if (why.empty()) {
-        why = DataFolder::NameRefusal(PictureFileName());
+    Result named = DataFolder::CheckName(name);
+    if (named) {
+        named = DataFolder::CheckName(PictureFileName());
     }
-    if (!why.empty()) {
-        return Refuse("FileNameInvalid", why);
+    if (!named) {
+        return Refuse("FileNameInvalid", named.Message);
     }
     // Checked also when the coupon is off: the code is stored either way.
     return RefuseControlCharacters("CouponCodeInvalid", "the coupon code", Values().Coupon);

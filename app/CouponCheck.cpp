@@ -63,7 +63,10 @@ Result CloseCoupon(const CampaignStore& store, std::string_view campaign,
         return Result::Failure("device " + std::string(address) +
                                " holds no coupon of campaign \"" + std::string(campaign) + "\"");
     }
-    return accepted.DeleteKey(address, kCouponKey);
+    if (!accepted.DeleteKey(address, kCouponKey)) {
+        return Result::Failure(accepted.LastError());
+    }
+    return Result::Success();
 }
 
 }  // namespace kavri

@@ -1220,31 +1220,31 @@ Result IniFile::WriteTime(std::string_view section, std::string_view key, TDateT
     return WriteString(section, key, text);
 }
 
-Result IniFile::DeleteKey(std::string_view section, std::string_view key) {
+bool IniFile::DeleteKey(std::string_view section, std::string_view key) {
     SectionEdit edit;
     edit.Delete = std::string(Trim(key));
     if (edit.Delete.empty()) {
-        return Succeed();
+        return Succeed().Ok;
     }
-    return ApplyToSection(section, edit);
+    return ApplyToSection(section, edit).Ok;
 }
 
-Result IniFile::EraseSection(std::string_view section) {
+bool IniFile::EraseSection(std::string_view section) {
     section = Trim(section);
     if (section.empty()) {
-        return Succeed();
+        return Succeed().Ok;
     }
     std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
     const FileLock fileLock(WriteTarget());
     if (!fileLock.Locked()) {
-        return Fail(fileLock.Error());
+        return Fail(fileLock.Error()).Ok;
     }
     Loaded loaded;
     if (Result read = LoadForWrite(loaded); !read) {
-        return read;
+        return read.Ok;
     }
     if (loaded.Doc == nullptr || loaded.Doc->FindIndex(section) < 0) {
-        return Succeed();
+        return Succeed().Ok;
     }
     const Document& doc = *loaded.Doc;
     std::string text;
@@ -1257,7 +1257,7 @@ Result IniFile::EraseSection(std::string_view section) {
         }
     }
     text.append(doc.Text, copied);
-    return Commit(loaded, Document::Parse(std::move(text)));
+    return Commit(loaded, Document::Parse(std::move(text))).Ok;
 }
 
 Result IniFile::Clear() {

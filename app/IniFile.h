@@ -141,15 +141,16 @@ public:
     Result Clear();
 
     // Removes every section of that name with all its entries, so no shadowed
-    // duplicate comes to light afterwards. Done (and the file untouched) when
+    // duplicate comes to light afterwards. True (and the file untouched) when
     // there is no such section.
-    Result EraseSection(std::string_view section);
-    // Removes every entry of that key from the section. Done (and the file
+    [[nodiscard]] bool EraseSection(std::string_view section);
+    // Removes every entry of that key from the section. True (and the file
     // untouched) when there is none.
-    Result DeleteKey(std::string_view section, std::string_view key);
+    [[nodiscard]] bool DeleteKey(std::string_view section, std::string_view key);
 
     // The message of the last refused write (also in its result); empty after
-    // a success. Kept for the INI fuzz target until it reads the result.
+    // a success. EraseSection and DeleteKey still answer true or false with
+    // this, until the INI fuzz target reads their results.
     const std::string& LastError() const { return m_lastError; }
 
 protected:

@@ -22,11 +22,17 @@ std::string Lowered(std::string_view text) {
     return lowered;
 }
 
+// value changes only when the whole text is the number.
 template <typename Number>
 bool ParseWhole(std::string_view text, Number& value) {
+    Number parsed{};
     const char* end = text.data() + text.size();
-    const auto [next, error] = std::from_chars(text.data(), end, value);
-    return !text.empty() && error == std::errc() && next == end;
+    const auto [next, error] = std::from_chars(text.data(), end, parsed);
+    if (text.empty() || error != std::errc() || next != end) {
+        return false;
+    }
+    value = parsed;
+    return true;
 }
 
 // Splits at every ',', keeping empty parts.

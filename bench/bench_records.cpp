@@ -98,12 +98,14 @@ void AddCampaign(const kavri::DataFolder& data, int index) {
     const std::string folder = data.CampaignFolder(name);
     fs::create_directories(folder);
     kavri::IniFile record(folder + "settings.dat", kavri::DateFormat::Iso());
-    if (!record.WriteValues("SETTINGS", {{"Name", name},
-                                         {"Type", "0"},
-                                         {"Scheduling", "0"},
-                                         {"Enabled", index % 2 == 0 ? "1" : "0"},
-                                         {"FileName", "promo.jpg"}})) {
-        std::fprintf(stderr, "cannot write the campaign: %s\n", record.LastError().c_str());
+    if (const kavri::Result written =
+            record.WriteValues("SETTINGS", {{"Name", name},
+                                            {"Type", "0"},
+                                            {"Scheduling", "0"},
+                                            {"Enabled", index % 2 == 0 ? "1" : "0"},
+                                            {"FileName", "promo.jpg"}});
+        !written) {
+        std::fprintf(stderr, "cannot write the campaign: %s\n", written.Message.c_str());
         std::exit(1);
     }
     std::ofstream(data.CampaignsFile(), std::ios::binary | std::ios::app)

@@ -201,9 +201,10 @@ void BM_WriteOneKey(benchmark::State& state) {
     std::size_t i = 0;
     for (auto _ : state) {
         const std::string& name = records.Names()[(i * 7919) % kDevices];
-        if (!ini.WriteString(name, "DateTime",
-                             i % 2 == 0 ? "08.12.2026 10:11:12" : "07.12.2026 10:11:12")) {
-            state.SkipWithError(ini.LastError().c_str());
+        if (const kavri::Result written = ini.WriteString(
+                name, "DateTime", i % 2 == 0 ? "08.12.2026 10:11:12" : "07.12.2026 10:11:12");
+            !written) {
+            state.SkipWithError(written.Message.c_str());
             break;
         }
         ++i;

@@ -98,12 +98,14 @@ void AddCampaign(const kavri::DataFolder& data, int index) {
     const std::string folder = data.CampaignFolder(name);
     fs::create_directories(folder);
     kavri::IniFile record(folder + "settings.dat", kavri::DateFormat::Iso());
-    if (!record.WriteValues("SETTINGS", {{"Name", name},
-                                         {"Type", "0"},
-                                         {"Scheduling", "0"},
-                                         {"Enabled", index % 2 == 0 ? "1" : "0"},
-                                         {"FileName", "promo.jpg"}})) {
-        std::fprintf(stderr, "cannot write the campaign: %s\n", record.LastError().c_str());
+    if (const kavri::Result written =
+            record.WriteValues("SETTINGS", {{"Name", name},
+                                            {"Type", "0"},
+                                            {"Scheduling", "0"},
+                                            {"Enabled", index % 2 == 0 ? "1" : "0"},
+                                            {"FileName", "promo.jpg"}});
+        !written) {
+        std::fprintf(stderr, "cannot write the campaign: %s\n", written.Message.c_str());
         std::exit(1);
     }
     std::ofstream(data.CampaignsFile(), std::ios::binary | std::ios::app)
@@ -182,8 +184,7 @@ void RunStatistics(benchmark::State& state, bool cold) {
             state.ResumeTiming();
         }
         std::vector<kavri::CampaignStatistics> rows;
-        std::string error;
-        if (!kavri::CountDecisions(bench.Store(), range, rows, error) || !CountsAsWritten(rows)) {
+        if (!kavri::CountDecisions(bench.Store(), range, rows) || !CountsAsWritten(rows)) {
             state.SkipWithError("the counts differ from the records written");
             return;
         }
@@ -201,8 +202,7 @@ void RunListAccepted(benchmark::State& state, bool cold) {
             state.ResumeTiming();
         }
         std::vector<kavri::DeviceRecordRow> rows;
-        std::string error;
-        if (!bench.Records().List(kavri::DeviceRecordKind::Accepted, rows, error) ||
+        if (!bench.Records().List(kavri::DeviceRecordKind::Accepted, rows) ||
             rows.size() != static_cast<std::size_t>(kCampaigns) * kRecordsPerFile) {
             state.SkipWithError("rows were dropped or invented");
             return;

@@ -136,12 +136,13 @@ void AddCampaign(const kavri::DataFolder& data, const std::string& payloadName) 
     const std::string folder = data.CampaignFolder(kCampaign);
     fs::create_directories(folder);
     kavri::IniFile record(folder + "settings.dat", kavri::DateFormat::Iso());
-    if (!record.WriteValues("SETTINGS", {{"Name", kCampaign},
-                                         {"Type", "0"},
-                                         {"Scheduling", "0"},
-                                         {"Enabled", "1"},
-                                         {"FileName", payloadName}})) {
-        std::fprintf(stderr, "cannot write the campaign: %s\n", record.LastError().c_str());
+    if (const kavri::Result written = record.WriteValues("SETTINGS", {{"Name", kCampaign},
+                                                                      {"Type", "0"},
+                                                                      {"Scheduling", "0"},
+                                                                      {"Enabled", "1"},
+                                                                      {"FileName", payloadName}});
+        !written) {
+        std::fprintf(stderr, "cannot write the campaign: %s\n", written.Message.c_str());
         std::exit(1);
     }
     std::ofstream(data.CampaignsFile(), std::ios::binary | std::ios::app)
@@ -369,8 +370,8 @@ void BM_SenderRun(benchmark::State& state) {
         }
         std::ofstream(data.CampaignFolder(kCampaign) + "promo.bin", std::ios::binary) << payload;
         kavri::AppSettings settings(data.SettingsFile());
-        if (!settings.SetMaxConnections(kMaxConnections)) {
-            state.SkipWithError(settings.LastError().c_str());
+        if (const kavri::Result written = settings.SetMaxConnections(kMaxConnections); !written) {
+            state.SkipWithError(written.Message.c_str());
             return;
         }
     }

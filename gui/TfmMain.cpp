@@ -63,9 +63,9 @@ QTreeWidget* ReportList(QWidget* parent, const std::vector<int>& widths) {
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setStyleSheet(QStringLiteral(
-        "QTreeView::item { border-right: 1px solid palette(midlight);"
-        " border-bottom: 1px solid palette(midlight); }"));
+    list->setStyleSheet(
+        QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
+                       " border-bottom: 1px solid palette(midlight); }"));
     list->setContextMenuPolicy(Qt::ActionsContextMenu);
     list->setColumnCount(static_cast<int>(widths.size()));
     QPalette palette = list->palette();
@@ -543,9 +543,8 @@ void TfmMain::acCampaignDeleteExecute() {
     if (!Confirm(Text("DeleteCampaign", "Delete the selected campaign?"))) {
         return;
     }
-    std::string error;
-    if (!m_session.Store().DeleteCampaign(folderName, error)) {
-        ShowError(FromUtf8(error));
+    if (const Result r = m_session.Store().DeleteCampaign(folderName); !r) {
+        ShowError(FromUtf8(r.Message));
     }
     m_session.RefreshCampaigns();
     FillCampaigns();
@@ -557,11 +556,11 @@ void TfmMain::acToolsBlackListDeviceExecute() {
         return;
     }
     DeviceRecords records(m_session.Store());
-    std::string error;
-    if (!records.AddToBlackList(item->text(kDeviceAddress).toStdString(),
-                                item->text(kDeviceName).toStdString(),
-                                item->text(kDeviceType).toStdString(), error)) {
-        ShowError(FromUtf8(error));
+    if (const Result r = records.AddToBlackList(item->text(kDeviceAddress).toStdString(),
+                                                item->text(kDeviceName).toStdString(),
+                                                item->text(kDeviceType).toStdString());
+        !r) {
+        ShowError(FromUtf8(r.Message));
     }
 }
 

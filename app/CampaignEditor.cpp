@@ -170,9 +170,8 @@ Result CampaignEditor::Save() {
         return fail(std::move(after));
     }
     if (!m_editing) {
-        std::string error;
-        if (!m_store.Campaigns().Add(folderName, error)) {
-            return fail(Refuse("CampaignSaveFailed", error));
+        if (Result added = m_store.Campaigns().Add(folderName); !added) {
+            return fail(Refuse("CampaignSaveFailed", added.Message));
         }
     }
     return Result::Success();

@@ -119,36 +119,32 @@ int CampaignList::IndexOf(std::string_view name) const {
     return -1;
 }
 
-bool CampaignList::Add(std::string_view name, std::string& error) {
+Result CampaignList::Add(std::string_view name) {
     if (Result named = DataFolder::CheckName(name); !named) {
-        error = "cannot add \"" + std::string(name) + "\" to the campaign list: " + named.Message;
-        return false;
+        return Result::Failure("cannot add \"" + std::string(name) +
+                               "\" to the campaign list: " + named.Message);
     }
     // Held until the new list is in place, so a change by another process
     // between the reading and the writing is never written over.
     const FileLock lock(m_path);
     if (!lock.Locked()) {
-        error = lock.Error();
-        return false;
+        return Result::Failure(lock.Error());
     }
     Reload();
     if (!m_loadError.empty()) {
-        error = m_loadError + "; the campaign list is left as it is";
-        return false;
+        return Result::Failure(m_loadError + "; the campaign list is left as it is");
     }
     if (Contains(name)) {
-        error = "\"" + std::string(name) + "\" is already in the campaign list";
-        return false;
+        return Result::Failure("\"" + std::string(name) + "\" is already in the campaign list");
     }
     m_lines.push_back(Line{std::string(name), true});
     Rebuild();
     if (Result saved = Save(); !saved) {
-        error = saved.Message;
         m_lines.pop_back();
         Rebuild();
-        return false;
+        return saved;
     }
-    return true;
+    return Result::Success();
 }
 
 Result CampaignList::Remove(std::string_view name) {

@@ -62,7 +62,7 @@ public:
     // False, with the list as read and error set, for a name that cannot be a
     // folder name, a name already in the list, a file that cannot be read, or
     // a write that fails.
-    [[nodiscard]] bool Add(std::string_view name, std::string& error);
+    Result Add(std::string_view name);
     // Reads the file again, removes the first name equal to name without
     // regard to case and writes the file. Refused, with the list as read,
     // when the name is not in the list, the file cannot be read, or

@@ -63,10 +63,7 @@ Result CloseCoupon(const CampaignStore& store, std::string_view campaign,
         return Result::Failure("device " + std::string(address) +
                                " holds no coupon of campaign \"" + std::string(campaign) + "\"");
     }
-    if (!accepted.DeleteKey(address, kCouponKey)) {
-        return Result::Failure(accepted.LastError());
-    }
-    return Result::Success();
+    return accepted.DeleteKey(address, kCouponKey);
 }
 
 }  // namespace kavri

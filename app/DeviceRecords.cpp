@@ -116,8 +116,8 @@ Result DeviceRecords::RemoveSection(const std::string& path, std::string_view ad
     if (!current.SectionExists(address)) {
         return Result::Failure("no record of " + std::string(address) + " in " + path);
     }
-    if (!file.EraseSection(address)) {
-        return Result::Failure("cannot write " + path + ": " + file.LastError());
+    if (const Result erased = file.EraseSection(address); !erased) {
+        return Result::Failure("cannot write " + path + ": " + erased.Message);
     }
     return Result::Success();
 }

@@ -948,16 +948,6 @@ std::vector<std::string> IniFile::ReadSection(std::string_view section) const {
     return keys;
 }
 
-Result IniFile::Fail(std::string message) {
-    m_lastError = message;
-    return Result::Failure(std::move(message));
-}
-
-Result IniFile::Succeed() {
-    m_lastError.clear();
-    return Result::Success();
-}
-
 Result IniFile::LoadForWrite(Loaded& loaded) {
     // Called under the file's lock: the bytes are read anew, so a change that
     // another process made a moment ago is part of what is written back. A
@@ -966,7 +956,7 @@ Result IniFile::LoadForWrite(Loaded& loaded) {
     std::string error;
     loaded.Doc = Load(&loaded, &error, true);
     if (!error.empty()) {
-        return Fail(std::move(error));
+        return Result::Failure(std::move(error));
     }
     return Result::Success();
 }
@@ -988,12 +978,12 @@ std::string IniFile::WriteTarget() const {
 Result IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& edit) {
     sectionName = Trim(sectionName);
     if (std::string why = RefusalOf(sectionName, true); !why.empty()) {
-        return Fail(why);
+        return Result::Failure(why);
     }
     std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
     const FileLock fileLock(WriteTarget());
     if (!fileLock.Locked()) {
-        return Fail(fileLock.Error());
+        return Result::Failure(fileLock.Error());
     }
     Loaded loaded;
     if (Result read = LoadForWrite(loaded); !read) {
@@ -1006,7 +996,7 @@ Result IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& 
     auto next = std::make_shared<Document>();
     if (index < 0) {
         if (edit.Set.empty()) {
-            return Succeed();  // nothing to delete
+            return Result::Success();  // nothing to delete
         }
         // A new section goes at the end, after a line break for a last line
         // that had none.
@@ -1057,7 +1047,7 @@ Result IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& 
             pos = line.Next;
         }
         if (!changed) {
-            return Succeed();
+            return Result::Success();
         }
     }
     for (const auto& [newKey, newValue] : edit.Set) {
@@ -1093,7 +1083,7 @@ Result IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& 
     next->Text.reserve(doc.Text.size() - (old.End - old.Start) + body.size());
     next->Text.append(doc.Text, 0, old.Start).append(body).append(doc.Text, old.End);
     if (next->Text.size() > kMaxFileSize) {
-        return Fail(m_path + " would grow past the size limit");
+        return Result::Failure(m_path + " would grow past the size limit");
     }
     next->Sections = doc.Sections;
     next->Table = doc.Table;
@@ -1106,13 +1096,13 @@ Result IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& 
 
 Result IniFile::Commit(const Loaded& loaded, std::shared_ptr<Document> next) {
     if (next->Text.size() > kMaxFileSize) {
-        return Fail(m_path + " would grow past the size limit");
+        return Result::Failure(m_path + " would grow past the size limit");
     }
     const std::string target = WriteTarget();
     const std::size_t slash = target.rfind('/');
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     if (base.empty()) {
-        return Fail(m_path + " names no file");
+        return Result::Failure(m_path + " names no file");
     }
     // What an interrupted write of an earlier process left here goes first.
     RemoveStaleTemporaryFiles(FolderOf(target));
@@ -1125,7 +1115,7 @@ Result IniFile::Commit(const Loaded& loaded, std::shared_ptr<Document> next) {
     const mode_t mode = loaded.Stamp ? (loaded.Mode & 07777) : 0666;
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
-        return Fail("cannot create " + temporary + ": " + ErrorText(errno));
+        return Result::Failure("cannot create " + temporary + ": " + ErrorText(errno));
     }
     if (loaded.Stamp) {
         (void)::fchmod(fd, mode);
@@ -1146,7 +1136,7 @@ Result IniFile::Commit(const Loaded& loaded, std::shared_ptr<Document> next) {
     }
     if (!failure.empty()) {
         ::unlink(temporary.c_str());
-        return Fail(std::move(failure));
+        return Result::Failure(std::move(failure));
     }
 
     Cache::Impl& cache = *m_cache->m_impl;
@@ -1157,7 +1147,7 @@ Result IniFile::Commit(const Loaded& loaded, std::shared_ptr<Document> next) {
     if (::stat(m_path.c_str(), &st) == 0) {
         cache.Store(FileStamp::Of(st), std::move(next));
     }
-    return Succeed();
+    return Result::Success();
 }
 
 std::error_code IniFile::ReplaceFile(const std::string& temporaryPath, const std::string& path) {
@@ -1181,12 +1171,12 @@ Result IniFile::WriteValues(
     for (const auto& [key, value] : entries) {
         const std::string_view trimmed = Trim(key);
         if (std::string why = RefusalOf(trimmed, false); !why.empty()) {
-            return Fail(why);
+            return Result::Failure(why);
         }
         edit.Set.emplace_back(std::string(trimmed), SanitizeValue(value));
     }
     if (edit.Set.empty()) {
-        return Succeed();
+        return Result::Success();
     }
     return ApplyToSection(section, edit);
 }
@@ -1207,7 +1197,8 @@ Result IniFile::WriteBool(std::string_view section, std::string_view key, bool v
 Result IniFile::WriteDateTime(std::string_view section, std::string_view key, TDateTime value) {
     const std::string text = m_format.FormatDateTime(value);
     if (text.empty()) {
-        return Fail("date-time " + std::to_string(value.Value()) + " has no calendar date");
+        return Result::Failure("date-time " + std::to_string(value.Value()) +
+                               " has no calendar date");
     }
     return WriteString(section, key, text);
 }
@@ -1215,36 +1206,36 @@ Result IniFile::WriteDateTime(std::string_view section, std::string_view key, TD
 Result IniFile::WriteTime(std::string_view section, std::string_view key, TDateTime value) {
     const std::string text = m_format.FormatTime(value);
     if (text.empty()) {
-        return Fail("time " + std::to_string(value.Value()) + " has no calendar date");
+        return Result::Failure("time " + std::to_string(value.Value()) + " has no calendar date");
     }
     return WriteString(section, key, text);
 }
 
-bool IniFile::DeleteKey(std::string_view section, std::string_view key) {
+Result IniFile::DeleteKey(std::string_view section, std::string_view key) {
     SectionEdit edit;
     edit.Delete = std::string(Trim(key));
     if (edit.Delete.empty()) {
-        return Succeed().Ok;
+        return Result::Success();
     }
-    return ApplyToSection(section, edit).Ok;
+    return ApplyToSection(section, edit);
 }
 
-bool IniFile::EraseSection(std::string_view section) {
+Result IniFile::EraseSection(std::string_view section) {
     section = Trim(section);
     if (section.empty()) {
-        return Succeed().Ok;
+        return Result::Success();
     }
     std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
     const FileLock fileLock(WriteTarget());
     if (!fileLock.Locked()) {
-        return Fail(fileLock.Error()).Ok;
+        return Result::Failure(fileLock.Error());
     }
     Loaded loaded;
     if (Result read = LoadForWrite(loaded); !read) {
-        return read.Ok;
+        return read;
     }
     if (loaded.Doc == nullptr || loaded.Doc->FindIndex(section) < 0) {
-        return Succeed().Ok;
+        return Result::Success();
     }
     const Document& doc = *loaded.Doc;
     std::string text;
@@ -1257,21 +1248,21 @@ bool IniFile::EraseSection(std::string_view section) {
         }
     }
     text.append(doc.Text, copied);
-    return Commit(loaded, Document::Parse(std::move(text))).Ok;
+    return Commit(loaded, Document::Parse(std::move(text)));
 }
 
 Result IniFile::Clear() {
     std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
     const FileLock fileLock(WriteTarget());
     if (!fileLock.Locked()) {
-        return Fail(fileLock.Error());
+        return Result::Failure(fileLock.Error());
     }
     Loaded loaded;
     if (Result read = LoadForWrite(loaded); !read) {
         return read;
     }
     if (loaded.Doc == nullptr || loaded.Doc->Text.empty()) {
-        return Succeed();
+        return Result::Success();
     }
     return Commit(loaded, Document::Parse(std::string()));
 }

@@ -141,17 +141,12 @@ public:
     Result Clear();
 
     // Removes every section of that name with all its entries, so no shadowed
-    // duplicate comes to light afterwards. True (and the file untouched) when
+    // duplicate comes to light afterwards. Done (and the file untouched) when
     // there is no such section.
-    [[nodiscard]] bool EraseSection(std::string_view section);
-    // Removes every entry of that key from the section. True (and the file
+    Result EraseSection(std::string_view section);
+    // Removes every entry of that key from the section. Done (and the file
     // untouched) when there is none.
-    [[nodiscard]] bool DeleteKey(std::string_view section, std::string_view key);
-
-    // The message of the last refused write (also in its result); empty after
-    // a success. EraseSection and DeleteKey still answer true or false with
-    // this, until the INI fuzz target reads their results.
-    const std::string& LastError() const { return m_lastError; }
+    Result DeleteKey(std::string_view section, std::string_view key);
 
 protected:
     // The last step of every write: puts the finished, flushed temporary file
@@ -175,13 +170,10 @@ private:
     // is a symbolic link.
     std::string WriteTarget() const;
     Result ApplyToSection(std::string_view section, const SectionEdit& edit);
-    Result Fail(std::string message);
-    Result Succeed();
 
     std::string m_path;
     DateFormat m_format;
     std::shared_ptr<Cache> m_cache;
-    std::string m_lastError;
 };
 
 // One parsed state of a file, unchanged by later writes. Reads behave as the

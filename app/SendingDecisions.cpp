@@ -262,10 +262,10 @@ AcceptReason SendingDecisions::wclProximitySenderAcceptDevice(const std::string&
     }
     accept = true;
     SetDeviceStatus(dsAccepted, address);
-    if (!rejected.EraseSection(address)) {
+    if (const Result erased = rejected.EraseSection(address); !erased) {
         // The device is served anyway; a new refusal overwrites the record.
         ReportFailure("cannot erase " + address + " from " + rejected.FileName() + ": " +
-                      rejected.LastError());
+                      erased.Message);
     }
     return AcceptReason::RefusalExpired;
 }

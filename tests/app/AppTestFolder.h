@@ -88,6 +88,14 @@ inline TDateTime TimeOfDay(int h, int mi, int s, int ms = 0) {
     return value.value_or(TDateTime());
 }
 
+// A result as an assertion: a refusal fails with the result's message.
+inline ::testing::AssertionResult Succeeded(const Result& result) {
+    if (result) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << result.Message;
+}
+
 // A result as the tests check it: true when done, its message in error.
 inline bool Done(const Result& result, std::string& error) {
     error = result.Message;

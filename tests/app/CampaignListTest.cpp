@@ -51,7 +51,7 @@ TEST_F(CampaignListTest, MissingFileIsAnEmptyListAndAnUnreadableOneIsNeverOverwr
     EXPECT_NE(big.LoadError(), "");
     // Writing now would replace every campaign it lists with one line.
     std::string error;
-    EXPECT_FALSE(big.Add("NEW", error));
+    EXPECT_FALSE(test::Done(big.Add("NEW"), error));
     EXPECT_NE(error.find("left as it is"), std::string::npos) << error;
     EXPECT_EQ(std::filesystem::file_size(m_path), CampaignList::kMaxFileSize + 1);
 }
@@ -63,9 +63,9 @@ TEST_F(CampaignListTest, EveryChangeIsOnDiskWhenItReturns) {
     // companion lock file stays, by design).
     CampaignList list(m_path);
     std::string error;
-    ASSERT_TRUE(list.Add("A", error)) << error;
-    ASSERT_TRUE(list.Add("B", error)) << error;
-    ASSERT_TRUE(list.Add("C", error)) << error;
+    ASSERT_TRUE(test::Done(list.Add("A"), error)) << error;
+    ASSERT_TRUE(test::Done(list.Add("B"), error)) << error;
+    ASSERT_TRUE(test::Done(list.Add("C"), error)) << error;
     EXPECT_EQ(Slurp(m_path), "A\r\nB\r\nC\r\n");
     ASSERT_TRUE(test::Done(list.Remove("b"), error)) << error;
     EXPECT_EQ(CampaignList(m_path).Names(), (Names{"A", "C"}));
@@ -82,10 +82,10 @@ TEST_F(CampaignListTest, RefusedChangesLeaveListAndFileAlone) {
     // and the file unchanged.
     CampaignList list(m_path);
     std::string error;
-    ASSERT_TRUE(list.Add("SUMMER", error));
+    ASSERT_TRUE(test::Done(list.Add("SUMMER"), error));
     for (const char* name : {"summer", "../x", "", "a\nb"}) {
         error.clear();
-        EXPECT_FALSE(list.Add(name, error)) << name;
+        EXPECT_FALSE(test::Done(list.Add(name), error)) << name;
         EXPECT_NE(error, "") << name;
     }
     EXPECT_FALSE(test::Done(list.Remove("WINTER"), error));
@@ -98,7 +98,7 @@ TEST_F(CampaignListTest, FailedWriteUndoesTheChangeInMemory) {
     // Expected: Add and Remove fail and the list in memory matches the disk.
     CampaignList list(m_temp.Path() + "gone/campaigns.dat");
     std::string error;
-    EXPECT_FALSE(list.Add("A", error));
+    EXPECT_FALSE(test::Done(list.Add("A"), error));
     EXPECT_NE(error.find("gone"), std::string::npos) << error;
     EXPECT_TRUE(list.Names().empty());
 
@@ -134,7 +134,7 @@ TEST_F(CampaignListTest, LinesThatNameNoCampaignAreKeptByteForByte) {
     EXPECT_EQ(list.Names(), (Names{"SUMMER", "WINTER"}));
     EXPECT_EQ(list.SkippedLines(), (Names{"CAF\xC9 \xC0 LA CARTE", "../x"}));
     std::string error;
-    ASSERT_TRUE(list.Add("SPRING", error)) << error;
+    ASSERT_TRUE(test::Done(list.Add("SPRING"), error)) << error;
     EXPECT_EQ(Slurp(m_path), "SUMMER\r\nCAF\xC9 \xC0 LA CARTE\r\n../x\r\nWINTER\r\nSPRING\r\n");
     ASSERT_TRUE(test::Done(list.Remove("summer"), error)) << error;
     ASSERT_TRUE(test::Done(list.Remove("WINTER"), error)) << error;
@@ -149,11 +149,11 @@ TEST_F(CampaignListTest, AChangeKeepsWhatAnotherProcessChangedMeanwhile) {
     CampaignList window(m_path);
     CampaignList tool(m_path);
     std::string error;
-    ASSERT_TRUE(window.Add("A", error)) << error;
-    ASSERT_TRUE(tool.Add("B", error)) << error;
-    ASSERT_TRUE(window.Add("C", error)) << error;
+    ASSERT_TRUE(test::Done(window.Add("A"), error)) << error;
+    ASSERT_TRUE(test::Done(tool.Add("B"), error)) << error;
+    ASSERT_TRUE(test::Done(window.Add("C"), error)) << error;
     EXPECT_EQ(window.Names(), (Names{"A", "B", "C"}));
-    EXPECT_FALSE(window.Add("b", error)) << "B came from the other list";
+    EXPECT_FALSE(test::Done(window.Add("b"), error)) << "B came from the other list";
     ASSERT_TRUE(test::Done(tool.Remove("A"), error)) << error;
     ASSERT_TRUE(test::Done(window.Remove("C"), error)) << error;
     EXPECT_EQ(Slurp(m_path), "B\r\n");
@@ -186,7 +186,7 @@ TEST_F(CampaignListTest, TwoProcessesAddingAtOnceLoseNoCampaign) {
         CampaignList list(path);
         std::string error;
         for (int i = 0; i < kEach; ++i) {
-            if (!list.Add(prefix + std::to_string(i), error)) {
+            if (!test::Done(list.Add(prefix + std::to_string(i)), error)) {
                 return false;
             }
         }

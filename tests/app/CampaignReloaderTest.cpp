@@ -37,7 +37,8 @@ protected:
         ASSERT_TRUE(record.WriteValues(
             "SETTINGS", {{"Name", name}, {"Type", "0"}, {"Scheduling", "0"}, {"Enabled", "1"}}));
         std::string error;
-        ASSERT_TRUE(other.Campaigns().Add(DataFolder::CampaignFolderName(name), error)) << error;
+        ASSERT_TRUE(test::Done(other.Campaigns().Add(DataFolder::CampaignFolderName(name)), error))
+            << error;
     }
     void RemoveElsewhere(const std::string& name) {
         CampaignStore other(DataFolder::Open(m_data), DateFormat::Iso());

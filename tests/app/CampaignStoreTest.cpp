@@ -29,7 +29,7 @@ protected:
         Spill(folder + "accepted.dat", "a");
         Spill(folder + "offer.mp3", "content");
         std::string error;
-        EXPECT_TRUE(m_store.Campaigns().Add(folderName, error)) << error;
+        EXPECT_TRUE(test::Done(m_store.Campaigns().Add(folderName), error)) << error;
         return folder;
     }
 
@@ -67,7 +67,7 @@ TEST_F(CampaignStoreTest, DeleteStaysInsideTheCampaignFolder) {
     EXPECT_FALSE(fs::is_symlink(a + "link.txt"));
 
     fs::create_directory_symlink(m_outside, m_data + "LINKED");
-    ASSERT_TRUE(m_store.Campaigns().Add("LINKED", error));
+    ASSERT_TRUE(test::Done(m_store.Campaigns().Add("LINKED"), error));
     ASSERT_TRUE(test::Done(m_store.DeleteCampaign("Linked"), error)) << error;
     EXPECT_FALSE(fs::exists(m_data + "LINKED"));
     EXPECT_EQ(Slurp(m_outside + "precious.txt"), "keep me");

@@ -30,16 +30,18 @@ protected:
         std::filesystem::create_directory(folder);
         IniFile record(folder + "settings.dat", DateFormat::Iso());
         const std::string mode = std::to_string(scheduling);
-        ASSERT_TRUE(record.WriteValues("SETTINGS", {{"Name", name},
-                                                    {"Type", "0"},
-                                                    {"Scheduling", mode},
-                                                    {"Enabled", enabled ? "1" : "0"}}))
-            << record.LastError();
+        ASSERT_TRUE(
+            test::Succeeded(record.WriteValues("SETTINGS", {{"Name", name},
+                                                            {"Type", "0"},
+                                                            {"Scheduling", mode},
+                                                            {"Enabled", enabled ? "1" : "0"}})));
         if (!more.empty()) {
-            ASSERT_TRUE(record.WriteValues("SETTINGS", more)) << record.LastError();
+            ASSERT_TRUE(test::Succeeded(record.WriteValues("SETTINGS", more)));
         }
         std::string error;
-        ASSERT_TRUE(m_store.Campaigns().Add(DataFolder::CampaignFolderName(name), error)) << error;
+        ASSERT_TRUE(
+            test::Done(m_store.Campaigns().Add(DataFolder::CampaignFolderName(name)), error))
+            << error;
     }
 
     std::vector<std::string> Cycles(int count) {
@@ -76,7 +78,7 @@ TEST_F(CampaignTableTest, RowsCarryTextsTypesAndStates) {
     Add("Summer sale", true, 0);
     Add("Coupons", false, 2, {{"Type", "2"}});
     std::string error;
-    ASSERT_TRUE(m_store.Campaigns().Add("GHOST", error));
+    ASSERT_TRUE(test::Done(m_store.Campaigns().Add("GHOST"), error));
     Add("Odd", true, 7, {{"Type", "9"}});
     m_table.RefreshCampaigns();
 

@@ -19,7 +19,9 @@ class CouponCheckTest : public ::testing::Test {
 protected:
     std::string AddCampaign(const std::string& name) {
         std::string error;
-        EXPECT_TRUE(m_store.Campaigns().Add(DataFolder::CampaignFolderName(name), error)) << error;
+        EXPECT_TRUE(
+            test::Done(m_store.Campaigns().Add(DataFolder::CampaignFolderName(name)), error))
+            << error;
         const std::string folder = m_store.CampaignFolder(name);
         std::filesystem::create_directories(folder);
         EXPECT_TRUE(m_store.OpenRecord(name)->WriteString("SETTINGS", "Name", name));

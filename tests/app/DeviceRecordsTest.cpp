@@ -36,16 +36,17 @@ protected:
         const std::string folder = m_store.CampaignFolder(display);
         std::filesystem::create_directory(folder);
         IniFile record(folder + "settings.dat", DateFormat::Iso());
-        ASSERT_TRUE(record.WriteValues("SETTINGS", {{"Name", display}})) << record.LastError();
+        ASSERT_TRUE(test::Succeeded(record.WriteValues("SETTINGS", {{"Name", display}})));
         std::string error;
-        ASSERT_TRUE(m_store.Campaigns().Add(DataFolder::CampaignFolderName(display), error))
+        ASSERT_TRUE(
+            test::Done(m_store.Campaigns().Add(DataFolder::CampaignFolderName(display)), error))
             << error;
     }
 
     void Write(const std::string& campaign, const char* file, const std::string& address,
                const std::vector<std::pair<std::string_view, std::string_view>>& entries) {
         IniFile ini(m_store.CampaignFolder(campaign) + file, DateFormat::Iso());
-        ASSERT_TRUE(ini.WriteValues(address, entries)) << ini.LastError();
+        ASSERT_TRUE(test::Succeeded(ini.WriteValues(address, entries)));
     }
 
     // The rows of a listing that must succeed.

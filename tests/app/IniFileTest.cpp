@@ -158,7 +158,6 @@ TEST_F(IniFileTest, WritesCrLfLinesByteExact) {
     EXPECT_EQ(Slurp(m_path),
               "[(00:11:22:33:44:55)]\r\nname=Other\r\nCOD=5898764\r\n"
               "DateTime=2026-12-07 10:11:12\r\n[SETTINGS]\r\nEnabled=0\r\n");
-    EXPECT_TRUE(ini.LastError().empty());
 }
 
 TEST_F(IniFileTest, KeepsLinesItDoesNotUnderstandVerbatim) {
@@ -372,10 +371,12 @@ TEST_F(IniFileTest, RefusesNamesThatCouldForgeStructure) {
                                "[x",   ";x",     "a\r\nb", "a\nb",
                                "a\rb", "a\x01z", "a\x7fz", std::string("a\0b", 3)};
     for (const std::string& name : bad) {
-        EXPECT_FALSE(ini.WriteString(name, "Key", "v")) << name;
-        EXPECT_FALSE(ini.LastError().empty()) << name;
-        EXPECT_FALSE(ini.WriteString("S", name, "v")) << name;
-        EXPECT_FALSE(ini.LastError().empty()) << name;
+        const Result badSection = ini.WriteString(name, "Key", "v");
+        EXPECT_FALSE(badSection) << name;
+        EXPECT_FALSE(badSection.Message.empty()) << name;
+        const Result badKey = ini.WriteString("S", name, "v");
+        EXPECT_FALSE(badKey) << name;
+        EXPECT_FALSE(badKey.Message.empty()) << name;
         EXPECT_FALSE(ini.WriteValues("S", {{"Good", "v"}, {name, "v"}})) << name;
     }
     EXPECT_EQ(Slurp(m_path), before);
@@ -413,9 +414,9 @@ TEST_F(IniFileTest, WriteThatFailsBeforeTheRenameLeavesTheOldFile) {
         EXPECT_EQ(warm.ReadString("S", "K", ""), "old");
     }
     ReplaceFailingIniFile failing(m_path, German());
-    EXPECT_FALSE(failing.WriteString("S", "K", "new"));
-    EXPECT_NE(failing.LastError().find("Input/output error"), std::string::npos)
-        << failing.LastError();
+    const Result written = failing.WriteString("S", "K", "new");
+    EXPECT_FALSE(written);
+    EXPECT_NE(written.Message.find("Input/output error"), std::string::npos) << written.Message;
     EXPECT_EQ(fs::path(failing.WrittenTemporary).parent_path(), fs::path(m_folder));
     EXPECT_EQ(failing.WrittenText, "; keep\r\n[S]\r\nK=new\r\n");
     EXPECT_EQ(Slurp(m_path), before);
@@ -431,9 +432,10 @@ TEST_F(IniFileTest, WriteIntoAMissingFolderFails) {
     // Situation: a file path whose folder does not exist.
     // Expected: false with the system's reason; nothing created.
     IniFile ini(m_folder + "/no/such/folder/x.dat", German());
-    EXPECT_FALSE(ini.WriteString("S", "K", "v"));
-    EXPECT_NE(ini.LastError().find("No such file or directory"), std::string::npos)
-        << ini.LastError();
+    const Result written = ini.WriteString("S", "K", "v");
+    EXPECT_FALSE(written);
+    EXPECT_NE(written.Message.find("No such file or directory"), std::string::npos)
+        << written.Message;
     EXPECT_FALSE(fs::exists(m_folder + "/no"));
 }
 
@@ -712,8 +714,9 @@ TEST_F(IniFileTest, AFileThatExistsButCannotBeReadIsAnErrorNotAnEmptyFile) {
     EXPECT_TRUE(IniFile(m_folder + "/missing.dat", German()).ReadSnapshot().Error().empty());
 
     IniFile writer(m_path, German());
-    EXPECT_FALSE(writer.WriteString("S", "K", "v"));
-    EXPECT_EQ(writer.LastError(), "cannot read " + m_path + ": not a regular file");
+    const Result written = writer.WriteString("S", "K", "v");
+    EXPECT_FALSE(written);
+    EXPECT_EQ(written.Message, "cannot read " + m_path + ": not a regular file");
     EXPECT_FALSE(writer.Clear());
     EXPECT_TRUE(fs::is_directory(m_path));
 }
@@ -724,7 +727,8 @@ TEST_F(IniFileTest, ClearEmptiesTheFileAndCreatesNoMissingOne) {
     IniFile ini(m_path, German());
     ASSERT_TRUE(ini.WriteString("A", "K", "1"));
     ASSERT_TRUE(ini.WriteString("B", "K", "2"));
-    ASSERT_TRUE(ini.Clear()) << ini.LastError();
+    const Result cleared = ini.Clear();
+    ASSERT_TRUE(cleared) << cleared.Message;
     EXPECT_EQ(Slurp(m_path), "");
     EXPECT_TRUE(ini.ReadSections().empty());
     IniFile missing(m_folder + "/missing.dat", German());
@@ -812,8 +816,9 @@ TEST_F(IniFileTest, TwoProcessesWritingTheSameFileLoseNothing) {
     IniFile ini(path, German(), std::make_shared<IniFile::Cache>());
     closer.Start();
     for (int i = 0; i < kEach; ++i) {
-        ASSERT_TRUE(ini.WriteValues("new" + std::to_string(i), {{"Name", "y"}, {"Coupon", "N"}}))
-            << ini.LastError();
+        const Result written =
+            ini.WriteValues("new" + std::to_string(i), {{"Name", "y"}, {"Coupon", "N"}});
+        ASSERT_TRUE(written) << written.Message;
     }
     ASSERT_EQ(closer.Wait(), 0);
 

@@ -183,7 +183,8 @@ protected:
                                                     {"FileName", "promo.txt"}}));
         test::Spill(folder + "promo.txt", payload);
         std::string error;
-        ASSERT_TRUE(store.Campaigns().Add(DataFolder::CampaignFolderName(name), error)) << error;
+        ASSERT_TRUE(test::Done(store.Campaigns().Add(DataFolder::CampaignFolderName(name)), error))
+            << error;
         table.RefreshCampaigns();
     }
     void Found(std::vector<std::string> addresses) {

@@ -124,17 +124,18 @@ protected:
         const std::string folder = m_store.CampaignFolder(name);
         std::filesystem::create_directory(folder);
         IniFile record(folder + "settings.dat", DateFormat::Iso());
-        ASSERT_TRUE(record.WriteValues("SETTINGS", {{"Name", name},
-                                                    {"Type", "0"},
-                                                    {"Scheduling", "0"},
-                                                    {"Enabled", "1"},
-                                                    {"FileName", "promo.jpg"}}))
-            << record.LastError();
+        ASSERT_TRUE(test::Succeeded(record.WriteValues("SETTINGS", {{"Name", name},
+                                                                    {"Type", "0"},
+                                                                    {"Scheduling", "0"},
+                                                                    {"Enabled", "1"},
+                                                                    {"FileName", "promo.jpg"}})));
         if (!more.empty()) {
-            ASSERT_TRUE(record.WriteValues("SETTINGS", more)) << record.LastError();
+            ASSERT_TRUE(test::Succeeded(record.WriteValues("SETTINGS", more)));
         }
         std::string error;
-        ASSERT_TRUE(m_store.Campaigns().Add(DataFolder::CampaignFolderName(name), error)) << error;
+        ASSERT_TRUE(
+            test::Done(m_store.Campaigns().Add(DataFolder::CampaignFolderName(name)), error))
+            << error;
         m_table.RefreshCampaigns();
     }
 

@@ -20,7 +20,9 @@ protected:
     // A campaign in the list with its record; returns its folder.
     std::string AddCampaign(const std::string& name, bool enabled = true) {
         std::string error;
-        EXPECT_TRUE(m_store.Campaigns().Add(DataFolder::CampaignFolderName(name), error)) << error;
+        EXPECT_TRUE(
+            test::Done(m_store.Campaigns().Add(DataFolder::CampaignFolderName(name)), error))
+            << error;
         const std::string folder = m_store.CampaignFolder(name);
         std::filesystem::create_directories(folder);
         EXPECT_TRUE(m_store.OpenRecord(name)->WriteValues(

@@ -69,7 +69,7 @@ TEST(TemporaryFilesTest, TheNextWriteRemovesWhatADeadWriterLeftAndNothingElse) {
         test::Spill(folder + name, "half a record");
     }
     IniFile accepted(folder + "accepted.dat", DateFormat::Iso());
-    ASSERT_TRUE(accepted.WriteString("(00:17:E5:3A:91:02)", "Name", "Ann")) << accepted.LastError();
+    ASSERT_TRUE(test::Succeeded(accepted.WriteString("(00:17:E5:3A:91:02)", "Name", "Ann")));
     EXPECT_EQ(Entries(folder),
               (std::vector<std::string>{".accepted.dat.lock", ".accepted.dat.tmp-" + live + "-2",
                                         ".hidden", ".kavri-tmp-" + self + "-3", "accepted.dat",

@@ -45,9 +45,11 @@ protected:
         const std::string folder = store.CampaignFolder(display);
         std::filesystem::create_directory(folder);
         IniFile record(folder + "settings.dat", DateFormat::Iso());
-        ASSERT_TRUE(record.WriteValues("SETTINGS", {{"Name", display}})) << record.LastError();
+        ASSERT_TRUE(test::Succeeded(record.WriteValues("SETTINGS", {{"Name", display}})));
         std::string error;
-        ASSERT_TRUE(store.Campaigns().Add(DataFolder::CampaignFolderName(display), error)) << error;
+        ASSERT_TRUE(
+            test::Done(store.Campaigns().Add(DataFolder::CampaignFolderName(display)), error))
+            << error;
     }
     void Record(const std::string& display, const char* file, const char* address, const char* name,
                 const char* stamp, const char* coupon = nullptr) {
@@ -57,7 +59,7 @@ protected:
         if (coupon != nullptr) {
             entries.emplace_back("Coupon", coupon);
         }
-        ASSERT_TRUE(ini.WriteValues(address, entries)) << ini.LastError();
+        ASSERT_TRUE(test::Succeeded(ini.WriteValues(address, entries)));
     }
 
     test::TempFolder m_temp;

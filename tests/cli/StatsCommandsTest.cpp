@@ -28,7 +28,8 @@ protected:
         CampaignStore store(DataFolder::Open(m_data), DateFormat::Iso());
         std::string error;
         for (const std::string name : {"Say \"hi\", friend", "Plain"}) {
-            ASSERT_TRUE(store.Campaigns().Add(DataFolder::CampaignFolderName(name), error));
+            ASSERT_TRUE(
+                test::Done(store.Campaigns().Add(DataFolder::CampaignFolderName(name)), error));
             std::filesystem::create_directories(store.CampaignFolder(name));
             ASSERT_TRUE(store.OpenRecord(name)->WriteString("SETTINGS", "Name", name));
         }

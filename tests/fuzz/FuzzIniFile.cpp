@@ -134,8 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     IniFile ini(path.string(), DateFormat::Iso(), std::make_shared<IniFile::Cache>());
     const Contents before = ReadAll(ini);
 
-    if (!ini.WriteString(section, key, value)) {
-        fuzz::Check(!ini.LastError().empty(), "a refused write says why");
+    if (const Result write = ini.WriteString(section, key, value); !write) {
+        fuzz::Check(!write.Message.empty(), "a refused write says why");
         fuzz::Check(FileBytes(path) == text, "a refused write leaves the file as it was");
         return 0;
     }
@@ -149,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        (value.empty() || (value.front() != ' ' && value.back() != ' '));
     fuzz::Check(!plain || readBack == value, "a plain value reads back as written");
 
-    fuzz::Check(ini.DeleteKey(section, key), "a key is removed");
+    fuzz::Check(ini.DeleteKey(section, key).Ok, "a key is removed");
     fuzz::Check(!ini.ValueExists(section, key), "no other entry of a removed key comes to light");
     CheckOthersKept(written, ReadAll(ini), section, "removing a key changes no other section");
 
@@ -157,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (remaining.empty())
         return 0;
     const std::string erased = remaining.front().first;
-    fuzz::Check(ini.EraseSection(erased), "a section is removed");
+    fuzz::Check(ini.EraseSection(erased).Ok, "a section is removed");
     fuzz::Check(!ini.SectionExists(erased), "no other section of a removed name comes to light");
     const Contents last = ReadAll(ini);
     fuzz::Check(last.size() + 1 == remaining.size(), "removing a section removes one");

@@ -13,22 +13,6 @@ namespace kavri {
 
 namespace {
 
-bool EqualsFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        x = x >= 'A' && x <= 'Z' ? static_cast<char>(x - 'A' + 'a') : x;
-        y = y >= 'A' && y <= 'Z' ? static_cast<char>(y - 'A' + 'a') : y;
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool HasControl(std::string_view text) {
     for (char c : text) {
         const auto u = static_cast<unsigned char>(c);
@@ -147,19 +131,19 @@ const std::vector<AppSettings::KeyInfo>& AppSettings::Keys() {
 }
 
 bool AppSettings::ValueText(std::string_view key, std::string& value) const {
-    if (EqualsFolded(key, "ConnectTimeout")) {
+    if (EqualsFoldedAscii(key, "ConnectTimeout")) {
         value = std::to_string(ConnectTimeout());
-    } else if (EqualsFolded(key, "IdleTimeout")) {
+    } else if (EqualsFoldedAscii(key, "IdleTimeout")) {
         value = std::to_string(IdleTimeout());
-    } else if (EqualsFolded(key, "MaxConnections")) {
+    } else if (EqualsFoldedAscii(key, "MaxConnections")) {
         value = std::to_string(MaxConnections());
-    } else if (EqualsFolded(key, "RejectedTimeout")) {
+    } else if (EqualsFoldedAscii(key, "RejectedTimeout")) {
         value = std::to_string(RejectedTimeout());
-    } else if (EqualsFolded(key, "Language")) {
+    } else if (EqualsFoldedAscii(key, "Language")) {
         value = Language();
-    } else if (EqualsFolded(key, "LocalRadioName")) {
+    } else if (EqualsFoldedAscii(key, "LocalRadioName")) {
         value = LocalRadioName();
-    } else if (EqualsFolded(key, "ResponseTimeout")) {
+    } else if (EqualsFoldedAscii(key, "ResponseTimeout")) {
         value = std::to_string(ResponseTimeout());
     } else {
         return false;
@@ -170,7 +154,7 @@ bool AppSettings::ValueText(std::string_view key, std::string& value) const {
 Result AppSettings::SetValueText(std::string_view key, std::string_view text) {
     const KeyInfo* info = nullptr;
     for (const KeyInfo& candidate : Keys()) {
-        if (EqualsFolded(candidate.Key, key)) {
+        if (EqualsFoldedAscii(candidate.Key, key)) {
             info = &candidate;
         }
     }

@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "app/CampaignRecord.h"
+#include "platform/Text.h"
 
 namespace kavri {
 namespace {
@@ -13,36 +14,6 @@ namespace {
 // The names of the modes, indexed by the stored "Scheduling" value.
 constexpr std::array<std::string_view, 3> kSchedulingNames{"continuous", "time-based",
                                                            "day-of-week"};
-
-char FoldAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
-}
 
 // Seconds may be left out ("09:30", "2026-06-01 09:30"): the form a person
 // types most, and one that no pattern of ours reads on its own.
@@ -113,7 +84,7 @@ Result ReadDays(std::string_view text, std::array<bool, 7>& days) {
                 start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
             bool known = false;
             for (std::size_t day = 0; day < CampaignRecord::kDayKeys.size(); ++day) {
-                if (EqualsFolded(item, CampaignRecord::kDayKeys[day])) {
+                if (EqualsFoldedAscii(item, CampaignRecord::kDayKeys[day])) {
                     chosen[day] = true;
                     known = true;
                 }
@@ -141,7 +112,7 @@ Result ReadScheduleOptions(const CampaignOptions& o, bool editing, const DateFor
     if (o.Scheduling) {
         int mode = -1;
         for (std::size_t i = 0; i < kSchedulingNames.size(); ++i) {
-            if (EqualsFolded(*o.Scheduling, kSchedulingNames[i])) {
+            if (EqualsFoldedAscii(*o.Scheduling, kSchedulingNames[i])) {
                 mode = static_cast<int>(i);
             }
         }

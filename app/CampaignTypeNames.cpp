@@ -1,5 +1,7 @@
 #include "app/CampaignTypeNames.h"
 
+#include "platform/Text.h"
+
 #include <array>
 
 namespace kavri {
@@ -7,16 +9,12 @@ namespace {
 
 constexpr std::array<std::string_view, 3> kTypeNames{"file", "message", "coupon"};
 
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 }  // namespace
 
 int CampaignTypeOf(std::string_view name) {
     std::string lowered(name);
     for (char& c : lowered) {
-        c = Lower(c);
+        c = LowerAscii(c);
     }
     for (std::size_t i = 0; i < kTypeNames.size(); ++i) {
         if (lowered == kTypeNames[i]) {

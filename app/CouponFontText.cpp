@@ -6,21 +6,10 @@
 #include <vector>
 
 #include "app/CampaignRecord.h"
+#include "platform/Text.h"
 
 namespace kavri {
 namespace {
-
-std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
-}
-
-std::string Lowered(std::string_view text) {
-    std::string lowered(text);
-    for (char& c : lowered) {
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return lowered;
-}
 
 // value changes only when the whole text is the number.
 template <typename Number>
@@ -76,7 +65,7 @@ bool ParseFontStyle(std::string_view text, std::uint8_t& style) {
         style = static_cast<std::uint8_t>(bits);
         return true;
     }
-    const std::string lowered = Lowered(text);
+    const std::string lowered = LowerAscii(text);
     if (lowered == "regular") {
         style = 0;
         return true;

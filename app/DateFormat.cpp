@@ -1,5 +1,7 @@
 #include "app/DateFormat.h"
 
+#include "platform/Text.h"
+
 #include <cstddef>
 #include <optional>
 #include <stdexcept>
@@ -37,30 +39,12 @@ struct Token {
     std::string Text;
 };
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-char FoldAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 bool StartsWithFolded(std::string_view text, std::size_t pos, std::string_view prefix) {
     if (prefix.empty() || text.size() - pos < prefix.size()) {
         return false;
     }
     for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (FoldAscii(text[pos + i]) != FoldAscii(prefix[i])) {
+        if (LowerAscii(text[pos + i]) != LowerAscii(prefix[i])) {
             return false;
         }
     }
@@ -162,35 +146,6 @@ bool ParseIsoTime(std::string_view text, std::size_t& pos, DateTimeParts& parts)
         }
     }
     pos = p;
-    return true;
-}
-
-bool IsValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        if (c < 0x80) {
-            length = 1;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-                return false;
-            }
-        }
-        i += length;
-    }
     return true;
 }
 
@@ -596,7 +551,7 @@ void Append(std::string& out, const std::vector<Token>& tokens, const DateNames&
                 break;
             case Field::AmPmLower:
                 for (char c : parts.Hour < 12 ? names.Am : names.Pm) {
-                    out.push_back(FoldAscii(c));
+                    out.push_back(LowerAscii(c));
                 }
                 break;
         }
@@ -806,7 +761,7 @@ std::string DateFormat::FormatTime(TDateTime value) const {
 }
 
 bool DateFormat::ParseDateTime(std::string_view text, TDateTime& out) const {
-    text = Trim(text);
+    text = TrimBlanks(text);
     auto take = [&out](const DateTimeParts& parts) {
         const std::optional<TDateTime> value = TDateTime::FromParts(parts);
         if (value) {
@@ -830,7 +785,7 @@ bool DateFormat::ParseDateTime(std::string_view text, TDateTime& out) const {
 }
 
 bool DateFormat::ParseTime(std::string_view text, TDateTime& out) const {
-    text = Trim(text);
+    text = TrimBlanks(text);
     auto take = [&out](const DateTimeParts& parts) {
         const std::optional<TDateTime> value =
             TDateTime::FromTime(parts.Hour, parts.Minute, parts.Second, parts.Millisecond);

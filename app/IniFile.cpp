@@ -3,6 +3,7 @@
 #include "app/FileLock.h"
 #include "app/FileStamp.h"
 #include "app/TemporaryFiles.h"
+#include "platform/Text.h"
 
 #include <atomic>
 #include <cerrno>
@@ -25,45 +26,15 @@ namespace {
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 bool IsControl(char c) {
     const auto u = static_cast<unsigned char>(c);
     return u < 0x20 || u == 0x7F;
 }
 
-char Fold(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-bool EqualsFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Fold(a[i]) != Fold(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::uint64_t HashFolded(std::string_view text) {
     std::uint64_t hash = 0xcbf29ce484222325ULL;
     for (char c : text) {
-        hash ^= static_cast<unsigned char>(Fold(c));
+        hash ^= static_cast<unsigned char>(LowerAscii(c));
         hash *= 0x100000001b3ULL;
     }
     return hash ^ (hash >> 29);
@@ -92,7 +63,7 @@ Line LineAt(std::string_view text, std::size_t pos, std::size_t end) {
 // "key=value" with a non-empty key; comments (";") and headers ("[") are not
 // entries.
 bool ParseEntry(std::string_view line, std::string_view& key, std::string_view& value) {
-    line = Trim(line);
+    line = TrimBlanks(line);
     if (line.empty() || line.front() == ';' || line.front() == '[') {
         return false;
     }
@@ -100,8 +71,8 @@ bool ParseEntry(std::string_view line, std::string_view& key, std::string_view& 
     if (equals == std::string_view::npos || equals == 0) {
         return false;
     }
-    key = Trim(line.substr(0, equals));
-    value = Trim(line.substr(equals + 1));
+    key = TrimBlanks(line.substr(0, equals));
+    value = TrimBlanks(line.substr(equals + 1));
     return true;
 }
 
@@ -119,7 +90,7 @@ std::string CapValue(std::string_view value) {
 }
 
 bool ParseInteger(std::string_view text, std::int32_t& out) {
-    text = Trim(text);
+    text = TrimBlanks(text);
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         text.remove_prefix(2);
         if (text.size() > 8) {
@@ -130,8 +101,8 @@ bool ParseInteger(std::string_view text, std::int32_t& out) {
             unsigned digit = 0;
             if (c >= '0' && c <= '9') {
                 digit = static_cast<unsigned>(c - '0');
-            } else if (Fold(c) >= 'a' && Fold(c) <= 'f') {
-                digit = static_cast<unsigned>(Fold(c) - 'a' + 10);
+            } else if (LowerAscii(c) >= 'a' && LowerAscii(c) <= 'f') {
+                digit = static_cast<unsigned>(LowerAscii(c) - 'a' + 10);
             } else {
                 return false;
             }
@@ -193,7 +164,7 @@ std::string SanitizeValue(std::string_view value) {
             c = ' ';
         }
     }
-    return std::string(Trim(clean));
+    return std::string(TrimBlanks(clean));
 }
 
 std::string ErrorText(int error) {
@@ -270,8 +241,8 @@ struct IniFile::Document {
                 return nullptr;
             }
             if (slot.Hash == hash32 && slot.NameLength == name.size() &&
-                EqualsFolded(std::string_view(Text).substr(slot.NameOffset, slot.NameLength),
-                             name)) {
+                EqualsFoldedAscii(std::string_view(Text).substr(slot.NameOffset, slot.NameLength),
+                                  name)) {
                 return &slot;
             }
         }
@@ -301,8 +272,8 @@ struct IniFile::Document {
                 return true;
             }
             if (slot.Hash == hash32 && slot.NameLength == name.size() &&
-                EqualsFolded(std::string_view(Text).substr(slot.NameOffset, slot.NameLength),
-                             name)) {
+                EqualsFoldedAscii(std::string_view(Text).substr(slot.NameOffset, slot.NameLength),
+                                  name)) {
                 return false;
             }
         }
@@ -365,7 +336,7 @@ struct IniFile::Document {
             std::string_view k;
             std::string_view v;
             if (ParseEntry(text.substr(line.Start, line.ContentEnd - line.Start), k, v) &&
-                EqualsFolded(k, key)) {
+                EqualsFoldedAscii(k, key)) {
                 value = v;
                 return true;
             }
@@ -415,7 +386,8 @@ struct IniFile::Document {
                     close != nullptr
                         ? static_cast<std::size_t>(static_cast<const char*>(close) - all.data())
                         : line.ContentEnd;
-                const std::string_view name = Trim(all.substr(first + 1, nameEnd - first - 1));
+                const std::string_view name =
+                    TrimBlanks(all.substr(first + 1, nameEnd - first - 1));
                 if (current != nullptr) {
                     current->End = static_cast<std::uint32_t>(line.Start);
                 }
@@ -792,7 +764,7 @@ bool IniFile::SectionExists(std::string_view section) const {
     // The accept decision's question: answered from the parse without making
     // a snapshot of it.
     const std::shared_ptr<const Document> doc = Load(nullptr, nullptr, false);
-    const Document::Slot* slot = doc != nullptr ? doc->FindSlot(Trim(section)) : nullptr;
+    const Document::Slot* slot = doc != nullptr ? doc->FindSlot(TrimBlanks(section)) : nullptr;
     return slot != nullptr && slot->HasKey != 0;
 }
 
@@ -816,7 +788,8 @@ IniFile::Snapshot::Snapshot(std::shared_ptr<const Document> document, DateFormat
 std::string IniFile::Snapshot::ReadString(std::string_view section, std::string_view key,
                                           std::string_view defaultValue) const {
     std::string_view value;
-    if (m_document != nullptr && m_document->FindValue(Trim(section), Trim(key), value)) {
+    if (m_document != nullptr &&
+        m_document->FindValue(TrimBlanks(section), TrimBlanks(key), value)) {
         return CapValue(value);
     }
     return std::string(defaultValue);
@@ -826,7 +799,8 @@ std::int32_t IniFile::Snapshot::ReadInteger(std::string_view section, std::strin
                                             std::int32_t defaultValue) const {
     std::string_view value;
     std::int32_t result = 0;
-    if (m_document != nullptr && m_document->FindValue(Trim(section), Trim(key), value) &&
+    if (m_document != nullptr &&
+        m_document->FindValue(TrimBlanks(section), TrimBlanks(key), value) &&
         ParseInteger(CapValue(value), result)) {
         return result;
     }
@@ -851,13 +825,14 @@ bool IniFile::Snapshot::SectionExists(std::string_view section) const {
     if (m_document == nullptr) {
         return false;
     }
-    const Document::Slot* slot = m_document->FindSlot(Trim(section));
+    const Document::Slot* slot = m_document->FindSlot(TrimBlanks(section));
     return slot != nullptr && slot->HasKey != 0;
 }
 
 bool IniFile::Snapshot::ValueExists(std::string_view section, std::string_view key) const {
     std::string_view value;
-    return m_document != nullptr && m_document->FindValue(Trim(section), Trim(key), value);
+    return m_document != nullptr &&
+           m_document->FindValue(TrimBlanks(section), TrimBlanks(key), value);
 }
 
 void IniFile::Snapshot::ForEachSection(const std::function<void(const SectionView&)>& read) const {
@@ -883,7 +858,7 @@ std::string_view IniFile::SectionView::Name() const {
 std::string IniFile::SectionView::ReadString(std::string_view key,
                                              std::string_view defaultValue) const {
     std::string_view value;
-    if (m_document.FindValueIn(m_document.Sections[m_index], Trim(key), value)) {
+    if (m_document.FindValueIn(m_document.Sections[m_index], TrimBlanks(key), value)) {
         return CapValue(value);
     }
     return std::string(defaultValue);
@@ -915,7 +890,7 @@ std::vector<std::pair<std::string, std::string>> IniFile::Snapshot::ReadSectionV
     if (m_document == nullptr) {
         return entries;
     }
-    const int index = m_document->FindIndex(Trim(section));
+    const int index = m_document->FindIndex(TrimBlanks(section));
     if (index < 0) {
         return entries;
     }
@@ -929,7 +904,7 @@ std::vector<std::pair<std::string, std::string>> IniFile::Snapshot::ReadSectionV
         if (ParseEntry(text.substr(line.Start, line.ContentEnd - line.Start), key, value)) {
             std::string folded(key);
             for (char& c : folded) {
-                c = Fold(c);
+                c = LowerAscii(c);
             }
             if (seen.insert(std::move(folded)).second) {
                 entries.emplace_back(std::string(key), CapValue(value));
@@ -976,7 +951,7 @@ std::string IniFile::WriteTarget() const {
 }
 
 Result IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& edit) {
-    sectionName = Trim(sectionName);
+    sectionName = TrimBlanks(sectionName);
     if (std::string why = RefusalOf(sectionName, true); !why.empty()) {
         return Result::Failure(why);
     }
@@ -1039,7 +1014,7 @@ Result IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& 
             std::string_view value;
             if (ParseEntry(std::string_view(body).substr(line.Start, line.ContentEnd - line.Start),
                            key, value) &&
-                EqualsFolded(key, edit.Delete)) {
+                EqualsFoldedAscii(key, edit.Delete)) {
                 body.erase(line.Start, line.Next - line.Start);
                 changed = true;
                 continue;  // the next line now starts at pos
@@ -1059,7 +1034,7 @@ Result IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& 
             std::string_view value;
             if (ParseEntry(std::string_view(body).substr(line.Start, line.ContentEnd - line.Start),
                            key, value)) {
-                if (EqualsFolded(key, newKey)) {
+                if (EqualsFoldedAscii(key, newKey)) {
                     body.replace(line.Start, line.ContentEnd - line.Start, newKey + "=" + newValue);
                     replaced = true;
                     break;
@@ -1169,7 +1144,7 @@ Result IniFile::WriteValues(
     const std::vector<std::pair<std::string_view, std::string_view>>& entries) {
     SectionEdit edit;
     for (const auto& [key, value] : entries) {
-        const std::string_view trimmed = Trim(key);
+        const std::string_view trimmed = TrimBlanks(key);
         if (std::string why = RefusalOf(trimmed, false); !why.empty()) {
             return Result::Failure(why);
         }
@@ -1213,7 +1188,7 @@ Result IniFile::WriteTime(std::string_view section, std::string_view key, TDateT
 
 Result IniFile::DeleteKey(std::string_view section, std::string_view key) {
     SectionEdit edit;
-    edit.Delete = std::string(Trim(key));
+    edit.Delete = std::string(TrimBlanks(key));
     if (edit.Delete.empty()) {
         return Result::Success();
     }
@@ -1221,7 +1196,7 @@ Result IniFile::DeleteKey(std::string_view section, std::string_view key) {
 }
 
 Result IniFile::EraseSection(std::string_view section) {
-    section = Trim(section);
+    section = TrimBlanks(section);
     if (section.empty()) {
         return Result::Success();
     }
@@ -1242,7 +1217,7 @@ Result IniFile::EraseSection(std::string_view section) {
     text.reserve(doc.Text.size());
     std::size_t copied = 0;
     for (const Document::Section& s : doc.Sections) {
-        if (EqualsFolded(doc.Name(s), section)) {
+        if (EqualsFoldedAscii(doc.Name(s), section)) {
             text.append(doc.Text, copied, s.Start - copied);
             copied = s.End;
         }

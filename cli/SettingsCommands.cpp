@@ -6,6 +6,7 @@
 #include "app/AppSettings.h"
 #include "app/DataFolder.h"
 #include "cli/Escape.h"
+#include "platform/Text.h"
 
 namespace kavri::cli {
 namespace {
@@ -29,17 +30,13 @@ std::unique_ptr<AppSettings> OpenSettings(const std::string& dataFolder, bool fo
     }
 }
 
-char FoldAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // The key as the settings name it, matched without regard to case; nothing
 // for an unknown key.
 const AppSettings::KeyInfo* FindKey(std::string_view key) {
     for (const AppSettings::KeyInfo& info : AppSettings::Keys()) {
         bool same = info.Key.size() == key.size();
         for (std::size_t i = 0; i < key.size() && same; ++i) {
-            same = FoldAscii(info.Key[i]) == FoldAscii(key[i]);
+            same = LowerAscii(info.Key[i]) == LowerAscii(key[i]);
         }
         if (same) {
             return &info;

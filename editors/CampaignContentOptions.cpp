@@ -10,26 +10,15 @@
 #include "app/FileCampaignEditor.h"
 #include "editors/CouponCampaignEditor.h"
 #include "editors/MessageCampaignEditor.h"
+#include "platform/Text.h"
 
 namespace kavri {
 namespace {
 
-std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
-}
-
-std::string Lowered(std::string_view text) {
-    std::string lowered(text);
-    for (char& c : lowered) {
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return lowered;
-}
-
 Result ApplyCoupon(CouponCampaignEditor& editor, const CampaignOptions& options) {
     CampaignRecord& values = editor.Values();
     if (options.Place) {
-        const std::string place = Lowered(*options.Place);
+        const std::string place = LowerAscii(*options.Place);
         if (place == "top") {
             editor.SetPlacement(CouponPlacement::Top);
         } else if (place == "middle") {
@@ -42,7 +31,7 @@ Result ApplyCoupon(CouponCampaignEditor& editor, const CampaignOptions& options)
         }
     }
     if (options.Align) {
-        const std::string align = Lowered(*options.Align);
+        const std::string align = LowerAscii(*options.Align);
         if (align == "left") {
             editor.SetAlignment(CouponAlignment::Left);
         } else if (align == "center" || align == "centre") {

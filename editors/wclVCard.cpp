@@ -2,6 +2,7 @@
 
 #include "app/AtomicFile.h"
 #include "platform/RegularFile.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -16,28 +17,14 @@ constexpr std::string_view kEncodedParams = ";CHARSET=UTF-8;ENCODING=QUOTED-PRIN
 // content and the soft-break "=".
 constexpr std::size_t kLineLimit = 76;
 
-char Upper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Upper(x) == Upper(y); });
-}
-
 bool ContainsNoCase(std::string_view text, std::string_view part) {
     return std::search(text.begin(), text.end(), part.begin(), part.end(),
-                       [](char x, char y) { return Upper(x) == Upper(y); }) != text.end();
+                       [](char x, char y) { return UpperAscii(x) == UpperAscii(y); }) != text.end();
 }
 
 bool IsControl(char c) {
     const auto byte = static_cast<unsigned char>(c);
     return byte < 0x20 || byte == 0x7F;
-}
-
-bool IsBlankOrControl(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte <= 0x20 || byte == 0x7F;
 }
 
 // A text written as it is (URL, EMAIL, TEL) with each control character as a
@@ -49,22 +36,10 @@ std::string PlainText(std::string_view text) {
     return plain;
 }
 
-std::string_view Trim(std::string_view text) {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && IsBlankOrControl(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && IsBlankOrControl(text[end - 1])) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
-
 // A line that holds the property name: the name (letter case ignored) right
 // before ":" or ";", so looking for N does not find NOTE.
 bool StartsProperty(std::string_view line, std::string_view name) {
-    return line.size() > name.size() && EqualsNoCase(line.substr(0, name.size()), name) &&
+    return line.size() > name.size() && EqualsFoldedAscii(line.substr(0, name.size()), name) &&
            (line[name.size()] == ':' || line[name.size()] == ';');
 }
 
@@ -111,17 +86,6 @@ std::vector<std::string> SplitPieces(std::string_view text) {
         pieces.emplace_back(text.substr(start));
     }
     return pieces;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    const char upper = Upper(c);
-    if (upper >= 'A' && upper <= 'F') {
-        return upper - 'A' + 10;
-    }
-    return -1;
 }
 
 // An escape as the operator can read it in a message: printable bytes and the
@@ -222,7 +186,7 @@ void AddTypes(std::bitset<N>& set, const std::array<std::string_view, N>& names,
               const std::vector<std::string>& params) {
     for (const std::string& param : params) {
         for (std::size_t type = 0; type < N; ++type) {
-            if (EqualsNoCase(param, names[type])) {
+            if (EqualsFoldedAscii(param, names[type])) {
                 set.set(type);
             }
         }
@@ -318,7 +282,7 @@ void TwclPropertyParser::Parse(std::string_view name) {
             const std::string& line = m_lines[next];
             if (!line.empty() && line.front() == ' ') {
                 text.push_back(' ');
-                text.append(Trim(line));
+                text.append(TrimControls(line));
             } else {
                 text.append(line);
             }
@@ -328,14 +292,14 @@ void TwclPropertyParser::Parse(std::string_view name) {
         // A line that begins with a blank continues the property.
         while (next < m_lines.size() && !m_lines[next].empty() && m_lines[next].front() == ' ') {
             text.push_back(' ');
-            text.append(Trim(m_lines[next]));
+            text.append(TrimControls(m_lines[next]));
             ++next;
         }
     }
     m_lines.erase(m_lines.begin() + static_cast<std::ptrdiff_t>(index),
                   m_lines.begin() + static_cast<std::ptrdiff_t>(next));
 
-    const std::string_view whole = Trim(text);
+    const std::string_view whole = TrimControls(text);
     if (whole.empty()) {
         return;
     }
@@ -345,7 +309,7 @@ void TwclPropertyParser::Parse(std::string_view name) {
     std::string value(colon == std::string_view::npos ? std::string_view()
                                                       : whole.substr(colon + 1));
     if (ContainsNoCase(head, "QUOTED-PRINTABLE")) {
-        value = DecodeQuotedPrintable(Trim(value), name);
+        value = DecodeQuotedPrintable(TrimControls(value), name);
     }
     // "UTF-8" values need no conversion: texts are UTF-8. The charset names are
     // matched in their exact letter case.
@@ -555,7 +519,7 @@ void TwclEmailRec::Load(std::vector<std::string>& lines) {
     const std::vector<std::string>& params = parser.Params();
     for (std::size_t i = 1; i < params.size(); ++i) {
         for (std::size_t type = etNone + 1; type < kWclEmailTypeNames.size(); ++type) {
-            if (EqualsNoCase(params[i], kWclEmailTypeNames[type]) && type > EmailType) {
+            if (EqualsFoldedAscii(params[i], kWclEmailTypeNames[type]) && type > EmailType) {
                 EmailType = static_cast<TwclEmailType>(type);
             }
         }

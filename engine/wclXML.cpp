@@ -22,29 +22,25 @@ constexpr std::string_view kCDataEnd = "]]>";
 
 // Blanks are the space and every control character, NUL included, so stray
 // control bytes between tags never become a token of their own.
-bool IsBlank(char c) noexcept {
+bool IsXmlBlank(char c) noexcept {
     return static_cast<unsigned char>(c) <= 0x20;
 }
 
-std::string_view Trim(std::string_view text) noexcept {
+std::string_view TrimXmlBlanks(std::string_view text) noexcept {
     std::size_t first = 0;
     std::size_t last = text.size();
-    while (first < last && IsBlank(text[first]))
+    while (first < last && IsXmlBlank(text[first]))
         ++first;
-    while (last > first && IsBlank(text[last - 1]))
+    while (last > first && IsXmlBlank(text[last - 1]))
         --last;
     return text.substr(first, last - first);
-}
-
-char AsciiUpper(char c) noexcept {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view upper) noexcept {
     if (a.size() != upper.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiUpper(a[i]) != upper[i])
+        if (UpperAscii(a[i]) != upper[i])
             return false;
     }
     return true;
@@ -307,7 +303,7 @@ void TwclXMLTree::AddToken(std::string_view prefix, std::string_view text) {
     } else {
         // Trimming first gives the same result as after the replacements (CR,
         // LF and tab are blanks themselves) and skips the work for blank runs.
-        const std::string_view trimmed = Trim(text);
+        const std::string_view trimmed = TrimXmlBlanks(text);
         for (std::size_t i = 0; i < trimmed.size(); ++i) {
             if (trimmed[i] == '\r' && i + 1 < trimmed.size() && trimmed[i + 1] == '\n') {
                 m_tokenText += ' ';
@@ -324,7 +320,7 @@ void TwclXMLTree::AddToken(std::string_view prefix, std::string_view text) {
 
 void TwclXMLTree::Tokenise(std::string_view text) {
     const auto addText = [this](std::string_view part) {
-        if (!Trim(part).empty())
+        if (!TrimXmlBlanks(part).empty())
             AddToken(kText, part);
     };
     constexpr std::size_t npos = std::string_view::npos;
@@ -399,7 +395,7 @@ void TwclXMLTree::Build() {
                 break;
             if (++attributeCount > kWclXMLMaxAttributes)
                 throw wclEUnreadableXML("XML document: too many attributes.");
-            node.AddAttribute(std::string(Trim(content.substr(pos, equals - pos))),
+            node.AddAttribute(std::string(TrimXmlBlanks(content.substr(pos, equals - pos))),
                               std::string(content.substr(open + 1, close - open - 1)));
             pos = close + 1;
         }
@@ -480,7 +476,7 @@ TwclFileSystemObjects ReadFolderListing(std::string_view store) {
         if (const TwclXMLAttribute* perm = child->FindAttribute("user-perm")) {
             TwclFilePermissions permissions;
             for (const char c : perm->Value()) {
-                const char upper = AsciiUpper(c);
+                const char upper = UpperAscii(c);
                 if (upper == 'R')
                     permissions.Include(TwclFilePermission::fpRead);
                 else if (upper == 'W')

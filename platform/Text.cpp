@@ -122,14 +122,6 @@ std::string_view TruncateUtf8(std::string_view text, std::size_t maxBytes) noexc
     return text.substr(0, cut);
 }
 
-char LowerAscii(char c) noexcept {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-char UpperAscii(char c) noexcept {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 std::string LowerAscii(std::string_view text) {
     std::string lower(text);
     for (char& c : lower) {
@@ -166,7 +158,7 @@ std::string_view TrimWhere(std::string_view text, Strip strip) noexcept {
 }  // namespace
 
 std::string_view TrimBlanks(std::string_view text) noexcept {
-    return TrimWhere(text, [](char c) { return c == ' ' || c == '\t'; });
+    return TrimWhere(text, IsBlank);
 }
 
 std::string_view TrimControls(std::string_view text) noexcept {

@@ -29,13 +29,22 @@ std::string_view TruncateUtf8(std::string_view text, std::size_t maxBytes) noexc
 
 // ASCII letter case, for keys, names and tokens the program defines: only A-Z
 // and a-z change; every other byte, UTF-8 sequences included, stays.
-char LowerAscii(char c) noexcept;
-char UpperAscii(char c) noexcept;
+// Inline: the INI store folds every key it looks up.
+inline char LowerAscii(char c) noexcept {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+inline char UpperAscii(char c) noexcept {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 std::string LowerAscii(std::string_view text);
 // Equal apart from ASCII letter case.
 bool EqualsFoldedAscii(std::string_view a, std::string_view b) noexcept;
 
-// Without leading and trailing blanks (space and tab).
+// A blank: space or tab.
+inline bool IsBlank(char c) noexcept {
+    return c == ' ' || c == '\t';
+}
+// Without leading and trailing blanks.
 std::string_view TrimBlanks(std::string_view text) noexcept;
 // Without leading and trailing white space and control characters (bytes up
 // to 0x20, and 0x7F).

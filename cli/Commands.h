@@ -28,7 +28,8 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& global);
 using CommandAction = std::function<int()>;
 using CommandRegistration = std::function<CommandAction(CLI::App& app, const GlobalOptions&)>;
 
-// "--simulate" alone means the built-in demo neighbourhood; absent means none.
+// "--simulate" alone means the built-in demo neighbourhood; absent leaves the
+// choice to KAVRI_SIMULATION (host::ChooseScenario).
 std::optional<std::string> ScenarioOption(bool given, const std::string& value);
 
 CommandAction RegisterInquiryCommand(CLI::App& app, const GlobalOptions& global);

@@ -234,26 +234,7 @@ public:
     std::function<void(TwclAPI& sender)> OnUnloaded;
 
 private:
-    // A Bluetooth stack of the table, and a transport that is not Bluetooth.
-    struct BluetoothStack {
-        TwclBluetoothAPI api;
-        std::uint32_t arrivalMessage;
-        std::uint32_t removalMessage;
-        std::shared_ptr<wclBindingSlot> slot;
-    };
-    struct TransportStack {
-        TwclTransport transport;
-        std::uint32_t arrivalMessage;
-        std::uint32_t removalMessage;
-        std::unique_ptr<wclStackLoader> loader;
-    };
-
     void HandleMessage(const Message& message);
-    // Moves the bit of the stack whose arrival or removal message this is;
-    // false when no line of the table has it. Under m_stateMutex.
-    bool ApplyStackMessageLocked(std::uint32_t msg);
-    // Closes every slot (waiting for running calls) and unloads every loader.
-    void UnloadStacks();
 
     MessageWindow m_window;
 };

@@ -18,11 +18,12 @@ constexpr std::string_view kTypeKey = "COD";
 constexpr std::string_view kDateTimeKey = "DateTime";
 constexpr std::string_view kCouponKey = "Coupon";
 
-std::string AddressRefusal(std::string_view address) {
+Result CheckAddress(std::string_view address) {
     if (IsValidAddress(address)) {
-        return {};
+        return Result::Success();
     }
-    return "\"" + std::string(address) + "\" is not a device address such as (00:17:E5:3A:91:02)";
+    return Result::Failure("\"" + std::string(address) +
+                           "\" is not a device address such as (00:17:E5:3A:91:02)");
 }
 
 }  // namespace
@@ -88,8 +89,8 @@ Result DeviceRecords::List(DeviceRecordKind kind, std::vector<DeviceRecordRow>& 
 
 Result DeviceRecords::AddToBlackList(std::string_view address, std::string_view name,
                                      std::string_view typeText) {
-    if (std::string why = AddressRefusal(address); !why.empty()) {
-        return Result::Failure("cannot black-list: " + why);
+    if (const Result valid = CheckAddress(address); !valid) {
+        return Result::Failure("cannot black-list: " + valid.Message);
     }
     std::string section(address);
     for (char& c : section) {
@@ -105,8 +106,8 @@ Result DeviceRecords::AddToBlackList(std::string_view address, std::string_view 
 }
 
 Result DeviceRecords::RemoveSection(const std::string& path, std::string_view address) const {
-    if (std::string why = AddressRefusal(address); !why.empty()) {
-        return Result::Failure("cannot remove: " + why);
+    if (const Result valid = CheckAddress(address); !valid) {
+        return Result::Failure("cannot remove: " + valid.Message);
     }
     IniFile file(path, m_store.Format());
     const IniFile::Snapshot current = file.ReadSnapshot();

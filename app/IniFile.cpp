@@ -138,21 +138,21 @@ bool ParseInteger(std::string_view text, std::int32_t& out) {
     return true;
 }
 
-// Why a section name or key cannot be written, or empty when it can.
-std::string RefusalOf(std::string_view name, bool isSection) {
+// Whether a section name or key can be written, and why not.
+Result CheckName(std::string_view name, bool isSection) {
     const char* what = isSection ? "section name" : "key";
     if (name.empty()) {
-        return std::string(what) + " is empty";
+        return Result::Failure(std::string(what) + " is empty");
     }
     if (name.front() == '[' || name.front() == ';') {
-        return std::string(what) + " starts with '[' or ';'";
+        return Result::Failure(std::string(what) + " starts with '[' or ';'");
     }
     for (char c : name) {
         if (c == ']' || c == '=' || IsControl(c)) {
-            return std::string(what) + " holds ']', '=' or a control character";
+            return Result::Failure(std::string(what) + " holds ']', '=' or a control character");
         }
     }
-    return {};
+    return Result::Success();
 }
 
 // The value as it can be stored: every control character, line breaks above
@@ -952,8 +952,8 @@ std::string IniFile::WriteTarget() const {
 
 Result IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& edit) {
     sectionName = TrimBlanks(sectionName);
-    if (std::string why = RefusalOf(sectionName, true); !why.empty()) {
-        return Result::Failure(why);
+    if (Result named = CheckName(sectionName, true); !named) {
+        return named;
     }
     std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
     const FileLock fileLock(WriteTarget());
@@ -1145,8 +1145,8 @@ Result IniFile::WriteValues(
     SectionEdit edit;
     for (const auto& [key, value] : entries) {
         const std::string_view trimmed = TrimBlanks(key);
-        if (std::string why = RefusalOf(trimmed, false); !why.empty()) {
-            return Result::Failure(why);
+        if (Result named = CheckName(trimmed, false); !named) {
+            return named;
         }
         edit.Set.emplace_back(std::string(trimmed), SanitizeValue(value));
     }

@@ -276,14 +276,15 @@ private:
     MemoryDestination m_dest{};
 };
 
-std::string SizeRefusal(std::int64_t width, std::int64_t height, const ImageLimits& limits) {
+Result CheckSize(std::int64_t width, std::int64_t height, const ImageLimits& limits) {
     if (width > limits.MaxSide || height > limits.MaxSide || width * height > limits.MaxPixels) {
-        return "the image is " + std::to_string(width) + " x " + std::to_string(height) +
-               " pixels, larger than the " + std::to_string(limits.MaxSide) + " x " +
-               std::to_string(limits.MaxSide) + " and " + std::to_string(limits.MaxPixels) +
-               " pixels that are read";
+        return Result::Failure("the image is " + std::to_string(width) + " x " +
+                               std::to_string(height) + " pixels, larger than the " +
+                               std::to_string(limits.MaxSide) + " x " +
+                               std::to_string(limits.MaxSide) + " and " +
+                               std::to_string(limits.MaxPixels) + " pixels that are read");
     }
-    return {};
+    return Result::Success();
 }
 
 enum class ImageKind { Jpeg, Bmp, Unknown };
@@ -344,8 +345,8 @@ Result DecodeJpeg(std::string_view bytes, QImage& image, const ImageLimits& limi
     }
     const std::int64_t width = decoder.Width();
     const std::int64_t height = decoder.Height();
-    if (std::string why = SizeRefusal(width, height, limits); !why.empty()) {
-        return Result::Failure(std::move(why));
+    if (Result fits = CheckSize(width, height, limits); !fits) {
+        return fits;
     }
     unsigned denominator = 1;
     while (denominator < 8 &&
@@ -380,8 +381,8 @@ Result DecodeBmp(std::string_view bytes, QImage& image, const ImageLimits& limit
     QImageReader reader(&buffer, "bmp");
     // The declared size comes from the header alone; refuse before decoding.
     if (const QSize size = reader.size(); size.isValid()) {
-        if (std::string why = SizeRefusal(size.width(), size.height(), limits); !why.empty()) {
-            return Result::Failure(std::move(why));
+        if (Result fits = CheckSize(size.width(), size.height(), limits); !fits) {
+            return fits;
         }
     }
     QImage decoded = reader.read();

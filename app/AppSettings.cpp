@@ -51,17 +51,13 @@ const std::string& AppSettings::FileName() const {
     return m_file->FileName();
 }
 
-const std::string& AppSettings::LastError() const {
-    return m_file->LastError();
-}
-
 // Wider stored values keep their low bits, as the held types do.
 std::uint8_t AppSettings::ConnectTimeout() const {
     return static_cast<std::uint8_t>(
         m_file->ReadInteger(kSection, "ConnectTimeout", kDefaultConnectTimeout));
 }
 
-bool AppSettings::SetConnectTimeout(std::uint8_t seconds) {
+Result AppSettings::SetConnectTimeout(std::uint8_t seconds) {
     return m_file->WriteInteger(kSection, "ConnectTimeout", seconds);
 }
 
@@ -70,7 +66,7 @@ std::uint16_t AppSettings::IdleTimeout() const {
         m_file->ReadInteger(kSection, "IdleTimeout", kDefaultIdleTimeout));
 }
 
-bool AppSettings::SetIdleTimeout(std::uint16_t seconds) {
+Result AppSettings::SetIdleTimeout(std::uint16_t seconds) {
     return m_file->WriteInteger(kSection, "IdleTimeout", seconds);
 }
 
@@ -79,7 +75,7 @@ std::uint8_t AppSettings::MaxConnections() const {
         m_file->ReadInteger(kSection, "MaxConnections", kDefaultMaxConnections));
 }
 
-bool AppSettings::SetMaxConnections(std::uint8_t count) {
+Result AppSettings::SetMaxConnections(std::uint8_t count) {
     return m_file->WriteInteger(kSection, "MaxConnections", count);
 }
 
@@ -88,7 +84,7 @@ std::uint8_t AppSettings::RejectedTimeout() const {
         m_file->ReadInteger(kSection, "RejectedTimeout", kDefaultRejectedTimeout));
 }
 
-bool AppSettings::SetRejectedTimeout(std::uint8_t hours) {
+Result AppSettings::SetRejectedTimeout(std::uint8_t hours) {
     return m_file->WriteInteger(kSection, "RejectedTimeout", hours);
 }
 
@@ -96,14 +92,14 @@ std::string AppSettings::Language() const {
     return m_file->ReadString(kSection, "Language", kDefaultLanguage);
 }
 
-bool AppSettings::SetLanguage(std::string_view language) {
-    if (!m_file->WriteString(kSection, "Language", language)) {
-        return false;
+Result AppSettings::SetLanguage(std::string_view language) {
+    if (Result written = m_file->WriteString(kSection, "Language", language); !written) {
+        return written;
     }
     if (OnLanguageChanged) {
         OnLanguageChanged();
     }
-    return true;
+    return Result::Success();
 }
 
 std::uint16_t AppSettings::ResponseTimeout() const {
@@ -111,7 +107,7 @@ std::uint16_t AppSettings::ResponseTimeout() const {
         m_file->ReadInteger(kSection, "ResponseTimeout", kDefaultResponseTimeout));
 }
 
-bool AppSettings::SetResponseTimeout(std::uint16_t seconds) {
+Result AppSettings::SetResponseTimeout(std::uint16_t seconds) {
     return m_file->WriteInteger(kSection, "ResponseTimeout", seconds);
 }
 
@@ -119,7 +115,7 @@ std::string AppSettings::LocalRadioName() const {
     return m_file->ReadString(kSection, "LocalRadioName", "");
 }
 
-bool AppSettings::SetLocalRadioName(std::string_view name) {
+Result AppSettings::SetLocalRadioName(std::string_view name) {
     return m_file->WriteString(kSection, "LocalRadioName", name);
 }
 
@@ -171,7 +167,7 @@ bool AppSettings::ValueText(std::string_view key, std::string& value) const {
     return true;
 }
 
-bool AppSettings::SetValueText(std::string_view key, std::string_view text, std::string& error) {
+Result AppSettings::SetValueText(std::string_view key, std::string_view text) {
     const KeyInfo* info = nullptr;
     for (const KeyInfo& candidate : Keys()) {
         if (EqualsFolded(candidate.Key, key)) {
@@ -179,55 +175,46 @@ bool AppSettings::SetValueText(std::string_view key, std::string_view text, std:
         }
     }
     if (info == nullptr) {
-        error = "unknown setting \"" + std::string(key) + "\"";
-        return false;
+        return Result::Failure("unknown setting \"" + std::string(key) + "\"");
     }
-    bool written = false;
     if (info->IsText) {
         if (HasControl(text) || !IsValidUtf8(text)) {
-            error = std::string(info->Key) + " must be one line of UTF-8 text";
-            return false;
+            return Result::Failure(std::string(info->Key) + " must be one line of UTF-8 text");
         }
         if (info->Key == "Language") {
             if (text.empty()) {
-                error = "Language must name a language";
-                return false;
+                return Result::Failure("Language must name a language");
             }
-            written = SetLanguage(text);
+            return SetLanguage(text);
         } else {
             if (text.size() > kMaxLocalRadioNameBytes) {
-                error = "LocalRadioName must be at most " +
-                        std::to_string(kMaxLocalRadioNameBytes) + " bytes of UTF-8 (this one has " +
-                        std::to_string(text.size()) + ")";
-                return false;
+                return Result::Failure(
+                    "LocalRadioName must be at most " + std::to_string(kMaxLocalRadioNameBytes) +
+                    " bytes of UTF-8 (this one has " + std::to_string(text.size()) + ")");
             }
-            written = SetLocalRadioName(text);
+            return SetLocalRadioName(text);
         }
     } else {
         int value = 0;
         const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (failure != std::errc() || end != text.data() + text.size() || text.empty() ||
             value < info->Range.Min || value > info->Range.Max) {
-            error = std::string(info->Key) + " must be a whole number from " +
-                    std::to_string(info->Range.Min) + " to " + std::to_string(info->Range.Max);
-            return false;
+            return Result::Failure(std::string(info->Key) + " must be a whole number from " +
+                                   std::to_string(info->Range.Min) + " to " +
+                                   std::to_string(info->Range.Max));
         }
         if (info->Key == "ConnectTimeout") {
-            written = SetConnectTimeout(static_cast<std::uint8_t>(value));
+            return SetConnectTimeout(static_cast<std::uint8_t>(value));
         } else if (info->Key == "IdleTimeout") {
-            written = SetIdleTimeout(static_cast<std::uint16_t>(value));
+            return SetIdleTimeout(static_cast<std::uint16_t>(value));
         } else if (info->Key == "MaxConnections") {
-            written = SetMaxConnections(static_cast<std::uint8_t>(value));
+            return SetMaxConnections(static_cast<std::uint8_t>(value));
         } else if (info->Key == "ResponseTimeout") {
-            written = SetResponseTimeout(static_cast<std::uint16_t>(value));
+            return SetResponseTimeout(static_cast<std::uint16_t>(value));
         } else {
-            written = SetRejectedTimeout(static_cast<std::uint8_t>(value));
+            return SetRejectedTimeout(static_cast<std::uint8_t>(value));
         }
     }
-    if (!written) {
-        error = LastError();
-    }
-    return written;
 }
 
 std::string ComputerName() {

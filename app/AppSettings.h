@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/Result.h"
+
 namespace kavri {
 
 class IniFile;
@@ -23,7 +25,8 @@ class IniFile;
 // kavrictl enforce; the writers store whatever fits the held type.
 //
 // Lives on the main thread; the main window keeps one open for the whole run.
-// Throws only std::bad_alloc; writes return false with LastError().
+// Throws only std::bad_alloc; a write that fails says why in its
+// result.
 class AppSettings {
 public:
     static constexpr std::string_view kSection = "SETTINGS";
@@ -62,21 +65,21 @@ public:
     AppSettings& operator=(const AppSettings&) = delete;
 
     std::uint8_t ConnectTimeout() const;
-    [[nodiscard]] bool SetConnectTimeout(std::uint8_t seconds);
+    Result SetConnectTimeout(std::uint8_t seconds);
     std::uint16_t IdleTimeout() const;
-    [[nodiscard]] bool SetIdleTimeout(std::uint16_t seconds);
+    Result SetIdleTimeout(std::uint16_t seconds);
     std::uint8_t MaxConnections() const;
-    [[nodiscard]] bool SetMaxConnections(std::uint8_t count);
+    Result SetMaxConnections(std::uint8_t count);
     std::uint8_t RejectedTimeout() const;
-    [[nodiscard]] bool SetRejectedTimeout(std::uint8_t hours);
+    Result SetRejectedTimeout(std::uint8_t hours);
     std::string Language() const;
     // Runs OnLanguageChanged after a successful write.
-    [[nodiscard]] bool SetLanguage(std::string_view language);
+    Result SetLanguage(std::string_view language);
     std::uint16_t ResponseTimeout() const;
-    [[nodiscard]] bool SetResponseTimeout(std::uint16_t seconds);
+    Result SetResponseTimeout(std::uint16_t seconds);
     // Empty means the computer's network name.
     std::string LocalRadioName() const;
-    [[nodiscard]] bool SetLocalRadioName(std::string_view name);
+    Result SetLocalRadioName(std::string_view name);
 
     // The main window re-applies its texts here.
     std::function<void()> OnLanguageChanged;
@@ -102,12 +105,10 @@ public:
     bool ValueText(std::string_view key, std::string& value) const;
     // Parses text for the key, refusing text that is not a decimal integer
     // within the key's bounds, and a LocalRadioName longer than
-    // kMaxLocalRadioNameBytes, and writes it. False with error set otherwise.
-    [[nodiscard]] bool SetValueText(std::string_view key, std::string_view text,
-                                    std::string& error);
+    // kMaxLocalRadioNameBytes, and writes it; refused with why otherwise.
+    Result SetValueText(std::string_view key, std::string_view text);
 
     const std::string& FileName() const;
-    const std::string& LastError() const;
 
 private:
     std::unique_ptr<IniFile> m_file;

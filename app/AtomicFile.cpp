@@ -46,12 +46,11 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 // Writes a temporary file beside path with what fill produces, flushes it and
 // renames it over path. fill returns an empty text on success.
 template <typename Fill>
-bool ReplaceWith(const std::string& path, Fill&& fill, std::string& error) {
+Result ReplaceWith(const std::string& path, Fill&& fill) {
     const std::size_t slash = path.rfind('/');
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     if (base.empty()) {
-        error = path + " names no file";
-        return false;
+        return Result::Failure(path + " names no file");
     }
     // The temporary name does not grow with the target's, so a target of the
     // longest name a folder entry may have still gets one.
@@ -66,8 +65,7 @@ bool ReplaceWith(const std::string& path, Fill&& fill, std::string& error) {
     const mode_t mode = replacing ? (old.st_mode & 07777) : 0666;
     FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (fd.Get() < 0) {
-        error = "cannot create " + temporary + ": " + ErrorText(errno);
-        return false;
+        return Result::Failure("cannot create " + temporary + ": " + ErrorText(errno));
     }
     if (replacing) {
         (void)::fchmod(fd.Get(), mode);
@@ -84,8 +82,7 @@ bool ReplaceWith(const std::string& path, Fill&& fill, std::string& error) {
     }
     if (!failure.empty()) {
         ::unlink(temporary.c_str());
-        error = std::move(failure);
-        return false;
+        return Result::Failure(std::move(failure));
     }
     // The rename reaches the disk with the folder. The new file is in place
     // already, so a folder that cannot be flushed does not fail the write.
@@ -93,60 +90,50 @@ bool ReplaceWith(const std::string& path, Fill&& fill, std::string& error) {
     if (folder.Get() >= 0) {
         (void)::fsync(folder.Get());
     }
-    error.clear();
-    return true;
+    return Result::Success();
 }
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
-    return ReplaceWith(
-        path,
-        [&](int fd, const std::string& temporary) -> std::string {
-            if (!WriteAll(fd, bytes.data(), bytes.size())) {
-                return "cannot write " + temporary + ": " + ErrorText(errno);
-            }
-            return {};
-        },
-        error);
+Result WriteFileAtomically(const std::string& path, std::string_view bytes) {
+    return ReplaceWith(path, [&](int fd, const std::string& temporary) -> std::string {
+        if (!WriteAll(fd, bytes.data(), bytes.size())) {
+            return "cannot write " + temporary + ": " + ErrorText(errno);
+        }
+        return {};
+    });
 }
 
-bool CopyFileAtomically(const std::string& source, const std::string& target, std::string& error) {
+Result CopyFileAtomically(const std::string& source, const std::string& target) {
     FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (in.Get() < 0) {
-        error = "cannot open " + source + ": " + ErrorText(errno);
-        return false;
+        return Result::Failure("cannot open " + source + ": " + ErrorText(errno));
     }
     struct stat st {};
     if (::fstat(in.Get(), &st) != 0) {
-        error = "cannot examine " + source + ": " + ErrorText(errno);
-        return false;
+        return Result::Failure("cannot examine " + source + ": " + ErrorText(errno));
     }
     if (!S_ISREG(st.st_mode)) {
-        error = source + " is not a regular file";
-        return false;
+        return Result::Failure(source + " is not a regular file");
     }
-    return ReplaceWith(
-        target,
-        [&](int out, const std::string& temporary) -> std::string {
-            char buffer[64 * 1024];
-            for (;;) {
-                const ssize_t got = ::read(in.Get(), buffer, sizeof buffer);
-                if (got < 0) {
-                    if (errno == EINTR) {
-                        continue;
-                    }
-                    return "cannot read " + source + ": " + ErrorText(errno);
+    return ReplaceWith(target, [&](int out, const std::string& temporary) -> std::string {
+        char buffer[64 * 1024];
+        for (;;) {
+            const ssize_t got = ::read(in.Get(), buffer, sizeof buffer);
+            if (got < 0) {
+                if (errno == EINTR) {
+                    continue;
                 }
-                if (got == 0) {
-                    return {};
-                }
-                if (!WriteAll(out, buffer, static_cast<std::size_t>(got))) {
-                    return "cannot write " + temporary + ": " + ErrorText(errno);
-                }
+                return "cannot read " + source + ": " + ErrorText(errno);
             }
-        },
-        error);
+            if (got == 0) {
+                return {};
+            }
+            if (!WriteAll(out, buffer, static_cast<std::size_t>(got))) {
+                return "cannot write " + temporary + ": " + ErrorText(errno);
+            }
+        }
+    });
 }
 
 }  // namespace kavri

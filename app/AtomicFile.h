@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/Result.h"
+
 namespace kavri {
 
 // Whole-file replacement that a crash cannot tear: the bytes go to a temporary
@@ -13,16 +15,14 @@ namespace kavri {
 //
 // Free functions, callable from any thread; nothing throws except
 // std::bad_alloc. On failure the target is as it was, no temporary file is
-// left behind, and error says why in one line.
+// left behind, and the result says why in one line.
 
 // A new file gets 0666 less the umask; a replaced file keeps its permissions.
-[[nodiscard]] bool WriteFileAtomically(const std::string& path, std::string_view bytes,
-                                       std::string& error);
+Result WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 // Copies the regular file at source (a symbolic link there is followed) over
 // target. Anything but a regular file (a FIFO, a device) is refused, so a copy
 // always comes to an end.
-[[nodiscard]] bool CopyFileAtomically(const std::string& source, const std::string& target,
-                                      std::string& error);
+Result CopyFileAtomically(const std::string& source, const std::string& target);
 
 }  // namespace kavri

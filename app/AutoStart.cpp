@@ -151,31 +151,28 @@ bool AutoStart::IsEnabled() const {
     return std::filesystem::exists(std::filesystem::symlink_status(m_path, error));
 }
 
-bool AutoStart::Enable(std::string_view program, std::string& error) const {
+Result AutoStart::Enable(std::string_view program) const {
     const std::string text = EntryText(program);
     if (text.empty()) {
-        error = "cannot start \"" + std::string(program) +
-                "\" at log-on: it is not an absolute path of printable text";
-        return false;
+        return Result::Failure("cannot start \"" + std::string(program) +
+                               "\" at log-on: it is not an absolute path of printable text");
     }
     const std::filesystem::path folder = std::filesystem::path(m_path).parent_path();
     std::error_code made;
     std::filesystem::create_directories(folder, made);
     if (made) {
-        error = "cannot create " + folder.string() + ": " + made.message();
-        return false;
+        return Result::Failure("cannot create " + folder.string() + ": " + made.message());
     }
-    return WriteFileAtomically(m_path, text, error);
+    return WriteFileAtomically(m_path, text);
 }
 
-bool AutoStart::Disable(std::string& error) const {
+Result AutoStart::Disable() const {
     std::error_code removed;
     std::filesystem::remove(m_path, removed);
     if (removed) {
-        error = "cannot delete " + m_path + ": " + removed.message();
-        return false;
+        return Result::Failure("cannot delete " + m_path + ": " + removed.message());
     }
-    return true;
+    return Result::Success();
 }
 
 }  // namespace kavri

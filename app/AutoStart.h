@@ -7,6 +7,8 @@
 
 #include "app/DataFolder.h"
 
+#include "app/Result.h"
+
 namespace kavri {
 
 // Starting the program when the user logs on, through the desktop's autostart
@@ -41,9 +43,9 @@ public:
     // True when the entry exists (whatever it holds).
     bool IsEnabled() const;
     // Writes the entry for program, replacing one that is there.
-    [[nodiscard]] bool Enable(std::string_view program, std::string& error) const;
-    // Deletes the entry; true when there is none.
-    [[nodiscard]] bool Disable(std::string& error) const;
+    Result Enable(std::string_view program) const;
+    // Deletes the entry; done when there is none.
+    Result Disable() const;
 
 private:
     std::string m_path;

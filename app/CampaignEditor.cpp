@@ -30,19 +30,16 @@ CampaignEditor::CampaignEditor(CampaignStore& store, const DateTimeClock& clock,
 
 CampaignEditor::~CampaignEditor() = default;
 
-EditorResult CampaignEditor::Refuse(std::string_view key, std::string_view reason) const {
-    EditorResult result;
-    result.Ok = false;
-    result.MessageKey = std::string(key);
-    result.Message = LookUpText(m_texts, key);
+Result CampaignEditor::Refuse(std::string_view key, std::string_view reason) const {
+    std::string message = LookUpText(m_texts, key);
     if (!reason.empty()) {
-        result.Message.append(": ").append(reason);
+        message.append(": ").append(reason);
     }
-    return result;
+    return Result::Failure(std::move(message), std::string(key));
 }
 
-EditorResult CampaignEditor::RefuseControlCharacters(std::string_view key, std::string_view what,
-                                                     std::string_view text) const {
+Result CampaignEditor::RefuseControlCharacters(std::string_view key, std::string_view what,
+                                               std::string_view text) const {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         // C1 controls are U+0080 to U+009F, encoded as C2 80 to C2 9F.
@@ -52,16 +49,16 @@ EditorResult CampaignEditor::RefuseControlCharacters(std::string_view key, std::
             return Refuse(key, std::string(what) + " holds a control character");
         }
     }
-    return {};
+    return Result::Success();
 }
 
-EditorResult CampaignEditor::AfterRecord(const std::string&) {
-    return {};
+Result CampaignEditor::AfterRecord(const std::string&) {
+    return Result::Success();
 }
 
-EditorResult CampaignEditor::Load(std::string_view name) {
-    if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
-        return Refuse("CampaignNameInvalid", why);
+Result CampaignEditor::Load(std::string_view name) {
+    if (Result named = DataFolder::CheckName(name); !named) {
+        return Refuse("CampaignNameInvalid", named.Message);
     }
     if (!m_store.Campaigns().Contains(DataFolder::CampaignFolderName(name))) {
         return Refuse("CampaignNotFound", name);
@@ -78,7 +75,7 @@ EditorResult CampaignEditor::Load(std::string_view name) {
     m_values.Enabled = stored.Enabled;
     LoadOwn(stored);
     m_editing = true;
-    return {};
+    return Result::Success();
 }
 
 void CampaignEditor::DailyTimesChanged() {
@@ -102,23 +99,23 @@ void CampaignEditor::WindowTimesChanged() {
     }
 }
 
-EditorResult CampaignEditor::Save() {
+Result CampaignEditor::Save() {
     const std::string name = CampaignName();
     if (name.empty()) {
         return Refuse("CampaignNameRequired");
     }
     // Unlike the name check alone, this keeps a name such as "../x" from making,
     // and later deleting, files outside the data folder.
-    if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
-        return Refuse("CampaignNameInvalid", why);
+    if (Result named = DataFolder::CheckName(name); !named) {
+        return Refuse("CampaignNameInvalid", named.Message);
     }
-    if (EditorResult own = CheckOwn(); !own.Ok) {
+    if (Result own = CheckOwn(); !own.Ok) {
         return own;
     }
     const std::string folderName = DataFolder::CampaignFolderName(name);
     // Upper-casing may lengthen a name ("ß" becomes "SS").
-    if (std::string why = DataFolder::NameRefusal(folderName); !why.empty()) {
-        return Refuse("CampaignNameInvalid", "in upper case, " + why);
+    if (Result named = DataFolder::CheckName(folderName); !named) {
+        return Refuse("CampaignNameInvalid", "in upper case, " + named.Message);
     }
     const std::string folder = m_store.CampaignFolder(name);
     const bool listed = m_store.Campaigns().Contains(folderName);
@@ -150,14 +147,14 @@ EditorResult CampaignEditor::Save() {
         }
     }
     // Undoes a new campaign's folder when a later step fails.
-    auto fail = [&](EditorResult result) {
+    auto fail = [&](Result result) {
         if (madeFolder) {
             (void)RemoveFlatFolder(m_store.Folder().Path(), folderName);
         }
         return result;
     };
 
-    if (EditorResult placed = PlaceContent(folder); !placed.Ok) {
+    if (Result placed = PlaceContent(folder); !placed.Ok) {
         return fail(std::move(placed));
     }
     std::unique_ptr<IniFile> record = m_store.OpenRecord(name);
@@ -166,10 +163,10 @@ EditorResult CampaignEditor::Save() {
     written.Type = m_type;
     CampaignRecord::Entries entries = written.CommonEntries(*record);
     AppendOwnEntries(entries);
-    if (!CampaignRecord::Write(*record, entries)) {
-        return fail(Refuse("CampaignSaveFailed", record->LastError()));
+    if (Result recorded = CampaignRecord::Write(*record, entries); !recorded) {
+        return fail(Refuse("CampaignSaveFailed", recorded.Message));
     }
-    if (EditorResult after = AfterRecord(folder); !after.Ok) {
+    if (Result after = AfterRecord(folder); !after.Ok) {
         return fail(std::move(after));
     }
     if (!m_editing) {
@@ -178,7 +175,7 @@ EditorResult CampaignEditor::Save() {
             return fail(Refuse("CampaignSaveFailed", error));
         }
     }
-    return {};
+    return Result::Success();
 }
 
 }  // namespace kavri

@@ -4,23 +4,13 @@
 #include <string_view>
 
 #include "app/CampaignRecord.h"
+#include "app/Result.h"
 #include "app/TextLookup.h"
 
 namespace kavri {
 
 class CampaignStore;
 class DateTimeClock;
-
-// What pressing OK in an editor came to.
-struct EditorResult {
-    bool Ok = true;
-    // The language key of the message when refused ("CampaignNameRequired",
-    // "CampaignExists", ...); empty when saved.
-    std::string MessageKey;
-    // The text to show the operator: the key's text, and for refusals this
-    // program adds, ": " and the reason.
-    std::string Message;
-};
 
 // The logic shared by the three campaign editors, without windows: the values
 // of the common controls (campaign name, scheduling mode and its three pages,
@@ -71,7 +61,7 @@ public:
     // end-after-start rules. Refuses a name that cannot be a folder name
     // ("CampaignNameInvalid") or is not in the campaign list
     // ("CampaignNotFound").
-    EditorResult Load(std::string_view name);
+    Result Load(std::string_view name);
 
     // The end-after-start rules, for the window to run after the operator
     // changed a value; they move an end, never a start, and allow equality.
@@ -85,8 +75,10 @@ public:
     // start time becomes the start time.
     void WindowTimesChanged();
 
-    // OK pressed: checks and saves as described above.
-    EditorResult Save();
+    // OK pressed: checks and saves as described above. A refusal carries the
+    // language key (MessageKey) and its text, and for refusals this program
+    // adds, ": " and the reason.
+    Result Save();
 
 protected:
     // Sets the defaults of a new editor from the clock: continuous scheduling,
@@ -95,26 +87,26 @@ protected:
     CampaignEditor(CampaignStore& store, const DateTimeClock& clock, TextLookup texts, int type);
 
     // The type's checks, after the name checks. Must not change the disk.
-    virtual EditorResult CheckOwn() = 0;
+    virtual Result CheckOwn() = 0;
     // Reads the type's own values of an existing campaign.
     virtual void LoadOwn(const CampaignRecord& stored) = 0;
     // Places the type's files in folder (ending in a separator) before the
     // record is written.
-    virtual EditorResult PlaceContent(const std::string& folder) = 0;
+    virtual Result PlaceContent(const std::string& folder) = 0;
     // The type's keys, written after the common ones.
     virtual void AppendOwnEntries(CampaignRecord::Entries& entries) const = 0;
     // The type's files that come after the record (the business card).
-    virtual EditorResult AfterRecord(const std::string& folder);
+    virtual Result AfterRecord(const std::string& folder);
 
     CampaignStore& Store() { return m_store; }
     // A refusal with key's text, and ": " reason when a reason is given.
-    EditorResult Refuse(std::string_view key, std::string_view reason = {}) const;
+    Result Refuse(std::string_view key, std::string_view reason = {}) const;
     // Refused with key's text and "<what> holds a control character" when
     // text holds one (C0, DEL, or a C1 character in UTF-8); else Ok. For
     // values written into a line-based file as they are, where a line break
     // would end the line and start one the operator never wrote.
-    EditorResult RefuseControlCharacters(std::string_view key, std::string_view what,
-                                         std::string_view text) const;
+    Result RefuseControlCharacters(std::string_view key, std::string_view what,
+                                   std::string_view text) const;
 
 private:
     CampaignStore& m_store;

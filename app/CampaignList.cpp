@@ -89,7 +89,7 @@ void CampaignList::Reload() {
             line.remove_suffix(1);
         }
         if (!line.empty()) {
-            m_lines.push_back(Line{std::string(line), DataFolder::NameRefusal(line).empty()});
+            m_lines.push_back(Line{std::string(line), DataFolder::CheckName(line).Ok});
         }
         start = end + 1;
     }
@@ -120,8 +120,8 @@ int CampaignList::IndexOf(std::string_view name) const {
 }
 
 bool CampaignList::Add(std::string_view name, std::string& error) {
-    if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
-        error = "cannot add \"" + std::string(name) + "\" to the campaign list: " + why;
+    if (Result named = DataFolder::CheckName(name); !named) {
+        error = "cannot add \"" + std::string(name) + "\" to the campaign list: " + named.Message;
         return false;
     }
     // Held until the new list is in place, so a change by another process
@@ -142,7 +142,8 @@ bool CampaignList::Add(std::string_view name, std::string& error) {
     }
     m_lines.push_back(Line{std::string(name), true});
     Rebuild();
-    if (!Save(error)) {
+    if (Result saved = Save(); !saved) {
+        error = saved.Message;
         m_lines.pop_back();
         Rebuild();
         return false;
@@ -150,21 +151,18 @@ bool CampaignList::Add(std::string_view name, std::string& error) {
     return true;
 }
 
-bool CampaignList::Remove(std::string_view name, std::string& error) {
+Result CampaignList::Remove(std::string_view name) {
     const FileLock lock(m_path);
     if (!lock.Locked()) {
-        error = lock.Error();
-        return false;
+        return Result::Failure(lock.Error());
     }
     Reload();
     if (!m_loadError.empty()) {
-        error = m_loadError + "; the campaign list is left as it is";
-        return false;
+        return Result::Failure(m_loadError + "; the campaign list is left as it is");
     }
     const int index = IndexOf(name);
     if (index < 0) {
-        error = "\"" + std::string(name) + "\" is not in the campaign list";
-        return false;
+        return Result::Failure("\"" + std::string(name) + "\" is not in the campaign list");
     }
     // The index counts names; the lines kept as they are lie between them.
     int seen = -1;
@@ -178,18 +176,17 @@ bool CampaignList::Remove(std::string_view name, std::string& error) {
     Line removed = std::move(*at);
     m_lines.erase(at);
     Rebuild();
-    if (!Save(error)) {
+    if (Result saved = Save(); !saved) {
         m_lines.insert(m_lines.begin() + position, std::move(removed));
         Rebuild();
-        return false;
+        return saved;
     }
-    return true;
+    return Result::Success();
 }
 
-bool CampaignList::Save(std::string& error) const {
+Result CampaignList::Save() const {
     if (!m_loadError.empty()) {
-        error = m_loadError + "; the campaign list is left as it is";
-        return false;
+        return Result::Failure(m_loadError + "; the campaign list is left as it is");
     }
     // CR LF like every other data file, so the files read the same everywhere.
     // Lines that name no campaign go back as they came.
@@ -197,7 +194,7 @@ bool CampaignList::Save(std::string& error) const {
     for (const Line& line : m_lines) {
         bytes.append(line.Text).append("\r\n");
     }
-    return WriteFileAtomically(m_path, bytes, error);
+    return WriteFileAtomically(m_path, bytes);
 }
 
 }  // namespace kavri

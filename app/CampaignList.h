@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/Result.h"
+
 namespace kavri {
 
 // `Campaigns`: the ordered list of campaign folder names (each the display name
@@ -22,7 +24,7 @@ namespace kavri {
 //
 // Loading takes LF or CR LF lines and skips a leading UTF-8 byte-order mark
 // and empty lines. A line that cannot be one folder name
-// (DataFolder::NameRefusal) names no campaign: a hand-edited "../x" would lead
+// (DataFolder::CheckName) names no campaign: a hand-edited "../x" would lead
 // outside the data folder, and a line that is not UTF-8 (written under a legacy
 // 8-bit code page) is no name this program can show or match. Such lines are
 // reported by SkippedLines() and kept byte for byte in their places when the
@@ -62,13 +64,13 @@ public:
     // a write that fails.
     [[nodiscard]] bool Add(std::string_view name, std::string& error);
     // Reads the file again, removes the first name equal to name without
-    // regard to case and writes the file. False, with the list as read and
-    // error set, when the name is not in the list, the file cannot be read, or
+    // regard to case and writes the file. Refused, with the list as read,
+    // when the name is not in the list, the file cannot be read, or
     // the write fails.
-    [[nodiscard]] bool Remove(std::string_view name, std::string& error);
+    Result Remove(std::string_view name);
     // Writes the list as it is (the orderly exit does so once more). Refused
     // while LoadError() is set.
-    [[nodiscard]] bool Save(std::string& error) const;
+    Result Save() const;
 
 private:
     // One line of the file as read: a campaign name, or a line kept as it is.

@@ -87,7 +87,7 @@ CampaignRecord::Entries CampaignRecord::CouponEntries() const {
     };
 }
 
-bool CampaignRecord::Write(IniFile& file, const Entries& entries) {
+Result CampaignRecord::Write(IniFile& file, const Entries& entries) {
     std::vector<std::pair<std::string_view, std::string_view>> views;
     views.reserve(entries.size());
     for (const auto& [key, value] : entries) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/DateTime.h"
+#include "app/Result.h"
 
 namespace kavri {
 
@@ -77,8 +78,8 @@ struct CampaignRecord {
 
     // Writes entries into file's section in one replacement of the file, so a
     // record is saved whole or not at all. Existing keys keep their places and
-    // keys not named stay as they are. False with file.LastError() on failure.
-    [[nodiscard]] static bool Write(IniFile& file, const Entries& entries);
+    // keys not named stay as they are. A failed write says why.
+    static Result Write(IniFile& file, const Entries& entries);
 };
 
 }  // namespace kavri

@@ -33,27 +33,27 @@ std::unique_ptr<IniFile> CampaignStore::OpenRecord(std::string_view name) const 
 }
 
 CampaignRecord CampaignStore::ReadRecord(std::string_view name) const {
-    if (!DataFolder::NameRefusal(name).empty()) {
+    if (!DataFolder::CheckName(name)) {
         return CampaignRecord();
     }
     return CampaignRecord::Read(*OpenRecord(name));
 }
 
-bool CampaignStore::DeleteCampaign(std::string_view name, std::string& error) {
-    if (std::string why = DataFolder::NameRefusal(name); !why.empty()) {
-        error = "cannot delete campaign \"" + std::string(name) + "\": " + why;
-        return false;
+Result CampaignStore::DeleteCampaign(std::string_view name) {
+    if (Result named = DataFolder::CheckName(name); !named) {
+        return Result::Failure("cannot delete campaign \"" + std::string(name) +
+                               "\": " + named.Message);
     }
     // The folder as it is on disk: a campaign of an earlier version may have
     // one upper-cased in ASCII only.
     const std::string folderName = FolderNameOf(name);
-    if (!m_campaigns.Remove(name, error)) {
-        return false;
+    if (Result removed = m_campaigns.Remove(name); !removed) {
+        return removed;
     }
     // Failures from here on are not reported, as with the folder's files: the
     // campaign is gone from the list and a stray folder harms nothing.
     (void)RemoveFlatFolder(m_folder.Path(), folderName);
-    return true;
+    return Result::Success();
 }
 
 bool RemoveFlatFolder(const std::string& parent, const std::string& name) {

@@ -8,6 +8,7 @@
 #include "app/CampaignRecord.h"
 #include "app/DataFolder.h"
 #include "app/DateFormat.h"
+#include "app/Result.h"
 
 namespace kavri {
 
@@ -52,9 +53,9 @@ public:
     // stray folder rather than a listed campaign without its record. Deletion
     // stays inside the data folder: a name that cannot be a folder name is
     // refused, and a campaign folder that is a symbolic link has the link
-    // removed, never what it points to. False, with nothing deleted, when the
+    // removed, never what it points to. Refused, with nothing deleted, when the
     // name is refused, is not in the list, or the list cannot be written.
-    [[nodiscard]] bool DeleteCampaign(std::string_view name, std::string& error);
+    Result DeleteCampaign(std::string_view name);
 
 private:
     DataFolder m_folder;
@@ -66,7 +67,7 @@ private:
 // descending into subfolders; symbolic links are removed as links), then the
 // folder itself, which stays when it is not empty afterwards. A name that is
 // itself a symbolic link has only the link removed. For the campaign folders;
-// name must already have passed DataFolder::NameRefusal. True when the folder is
+// name must already have passed DataFolder::CheckName. True when the folder is
 // gone (or was never there).
 bool RemoveFlatFolder(const std::string& parent, const std::string& name);
 

@@ -17,14 +17,13 @@ std::string AcceptedFile(const CampaignStore& store, std::string_view campaign) 
 
 }  // namespace
 
-bool FindCoupon(const CampaignStore& store, std::string_view code,
-                std::vector<CouponMatch>& matches, std::string& error) {
+Result FindCoupon(const CampaignStore& store, std::string_view code,
+                  std::vector<CouponMatch>& matches) {
     if (code.empty()) {
-        return true;
+        return Result::Success();
     }
     if (!store.Campaigns().LoadError().empty()) {
-        error = store.Campaigns().LoadError();
-        return false;
+        return Result::Failure(store.Campaigns().LoadError());
     }
     for (const std::string& name : store.Campaigns().Names()) {
         const std::string displayName = store.ReadRecord(name).Name;
@@ -32,8 +31,7 @@ bool FindCoupon(const CampaignStore& store, std::string_view code,
         const IniFile::Snapshot accepted =
             IniFile(AcceptedFile(store, name), store.Format()).ReadSnapshot();
         if (!accepted.Error().empty()) {
-            error = accepted.Error();
-            return false;
+            return Result::Failure(accepted.Error());
         }
         accepted.ForEachSection([&](const IniFile::SectionView& device) {
             if (device.ReadString(kCouponKey, "") != code) {
@@ -48,31 +46,24 @@ bool FindCoupon(const CampaignStore& store, std::string_view code,
             matches.push_back(std::move(match));
         });
     }
-    return true;
+    return Result::Success();
 }
 
-bool CloseCoupon(const CampaignStore& store, std::string_view campaign, std::string_view address,
-                 std::string& error) {
+Result CloseCoupon(const CampaignStore& store, std::string_view campaign,
+                   std::string_view address) {
     if (!store.Campaigns().Contains(campaign)) {
-        error = "no campaign named \"" + std::string(campaign) + "\"";
-        return false;
+        return Result::Failure("no campaign named \"" + std::string(campaign) + "\"");
     }
     IniFile accepted(AcceptedFile(store, campaign), store.Format());
     const IniFile::Snapshot current = accepted.ReadSnapshot();
     if (!current.Error().empty()) {
-        error = current.Error();
-        return false;
+        return Result::Failure(current.Error());
     }
     if (!current.ValueExists(address, kCouponKey)) {
-        error = "device " + std::string(address) + " holds no coupon of campaign \"" +
-                std::string(campaign) + "\"";
-        return false;
+        return Result::Failure("device " + std::string(address) +
+                               " holds no coupon of campaign \"" + std::string(campaign) + "\"");
     }
-    if (!accepted.DeleteKey(address, kCouponKey)) {
-        error = accepted.LastError();
-        return false;
-    }
-    return true;
+    return accepted.DeleteKey(address, kCouponKey);
 }
 
 }  // namespace kavri

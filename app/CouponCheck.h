@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/DateTime.h"
+#include "app/Result.h"
 
 namespace kavri {
 
@@ -33,16 +34,15 @@ struct CouponMatch {
 // The devices whose "Coupon" equals code byte for byte (letter case counts,
 // nothing is trimmed), campaigns in list order and devices in file order. An
 // empty code finds nothing, although devices of campaigns without coupons
-// carry an empty "Coupon". The matches go to matches; false, with error set,
+// carry an empty "Coupon". The matches go to matches; refused with why
 // when the campaign list or a campaign's "accepted.dat" cannot be read.
-[[nodiscard]] bool FindCoupon(const CampaignStore& store, std::string_view code,
-                              std::vector<CouponMatch>& matches, std::string& error);
+Result FindCoupon(const CampaignStore& store, std::string_view code,
+                  std::vector<CouponMatch>& matches);
 
 // Removes the "Coupon" entry of the device record at address in the
 // "accepted.dat" of the campaign named campaign (display or folder name, any
 // letter case). Refused, with the file untouched, when the campaign is not in
 // the list or the device holds no coupon there.
-[[nodiscard]] bool CloseCoupon(const CampaignStore& store, std::string_view campaign,
-                               std::string_view address, std::string& error);
+Result CloseCoupon(const CampaignStore& store, std::string_view campaign, std::string_view address);
 
 }  // namespace kavri

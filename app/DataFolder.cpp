@@ -169,35 +169,36 @@ bool DataFolder::SameCampaignName(std::string_view a, std::string_view b) {
     return a == b || UpperCase(a) == UpperCase(b);
 }
 
-std::string DataFolder::NameRefusal(std::string_view name) {
+Result DataFolder::CheckName(std::string_view name) {
     if (name.empty()) {
-        return "the name is empty";
+        return Result::Failure("the name is empty");
     }
     if (name == "." || name == "..") {
-        return "\"" + std::string(name) + "\" names a folder itself";
+        return Result::Failure("\"" + std::string(name) + "\" names a folder itself");
     }
     if (name.size() > kMaxNameBytes) {
-        return "the name is longer than " + std::to_string(kMaxNameBytes) + " bytes";
+        return Result::Failure("the name is longer than " + std::to_string(kMaxNameBytes) +
+                               " bytes");
     }
     if (!IsValidUtf8(name)) {
-        return "the name is not valid UTF-8 text";
+        return Result::Failure("the name is not valid UTF-8 text");
     }
     for (std::size_t i = 0; i < name.size(); ++i) {
         const auto c = static_cast<unsigned char>(name[i]);
         if (c == '/' || c == '\\') {
-            return "the name holds a path separator";
+            return Result::Failure("the name holds a path separator");
         }
         // C1 controls are U+0080 to U+009F, encoded as C2 80 to C2 9F.
         const bool c1 =
             c == 0xC2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) <= 0x9F;
         if (c < 0x20 || c == 0x7F || c1) {
-            return "the name holds a control character";
+            return Result::Failure("the name holds a control character");
         }
     }
     if (name.front() == ' ' || name.back() == ' ') {
-        return "the name begins or ends with a blank";
+        return Result::Failure("the name begins or ends with a blank");
     }
-    return {};
+    return Result::Success();
 }
 
 }  // namespace kavri

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/Result.h"
+
 namespace kavri {
 
 // The per-user data folder that holds the application settings, the campaign
@@ -62,7 +64,7 @@ public:
 
     // Path() + ExistingCampaignFolderName(displayName) + separator. The name is
     // not checked here; callers that create or delete check it with
-    // NameRefusal.
+    // CheckName.
     std::string CampaignFolder(std::string_view displayName) const;
     // The campaign's folder name in this folder: the first of these that
     // exists, else the first: CampaignFolderName(displayName); listedName,
@@ -87,7 +89,7 @@ public:
     // values, so such a name would not read back as written and its folder would
     // not be found again). Such names would otherwise reach outside the data
     // folder or make files that the rest of the program cannot find.
-    static std::string NameRefusal(std::string_view name);
+    static Result CheckName(std::string_view name);
 
 private:
     explicit DataFolder(std::string path) : m_path(std::move(path)) {}

@@ -35,14 +35,12 @@ std::string_view DeviceRecords::FileName(DeviceRecordKind kind) {
                                               : SendingDecisions::kRejectedFile;
 }
 
-bool DeviceRecords::ReadFile(const std::string& path, const std::string& campaign, bool withDates,
-                             bool withCoupon, std::vector<DeviceRecordRow>& rows,
-                             std::string& error) const {
+Result DeviceRecords::ReadFile(const std::string& path, const std::string& campaign, bool withDates,
+                               bool withCoupon, std::vector<DeviceRecordRow>& rows) const {
     // One snapshot: the file is looked at once, not once per read.
     const IniFile::Snapshot file = IniFile(path, m_store.Format()).ReadSnapshot();
     if (!file.Error().empty()) {
-        error = file.Error();
-        return false;
+        return Result::Failure(file.Error());
     }
     file.ForEachSection([&](const IniFile::SectionView& device) {
         DeviceRecordRow row;
@@ -64,35 +62,34 @@ bool DeviceRecords::ReadFile(const std::string& path, const std::string& campaig
         }
         rows.push_back(std::move(row));
     });
-    return true;
+    return Result::Success();
 }
 
-bool DeviceRecords::BlackList(std::vector<DeviceRecordRow>& rows, std::string& error) const {
-    return ReadFile(m_store.Folder().BlackListFile(), std::string(), false, false, rows, error);
+Result DeviceRecords::BlackList(std::vector<DeviceRecordRow>& rows) const {
+    return ReadFile(m_store.Folder().BlackListFile(), std::string(), false, false, rows);
 }
 
-bool DeviceRecords::List(DeviceRecordKind kind, std::vector<DeviceRecordRow>& rows,
-                         std::string& error) const {
+Result DeviceRecords::List(DeviceRecordKind kind, std::vector<DeviceRecordRow>& rows) const {
     // A campaign list that could not be read would list nothing.
     if (!m_store.Campaigns().LoadError().empty()) {
-        error = m_store.Campaigns().LoadError();
-        return false;
+        return Result::Failure(m_store.Campaigns().LoadError());
     }
     const std::string fileName(FileName(kind));
     for (const std::string& name : m_store.Campaigns().Names()) {
-        if (!ReadFile(m_store.CampaignFolder(name) + fileName, m_store.ReadRecord(name).Name, true,
-                      kind == DeviceRecordKind::Accepted, rows, error)) {
-            return false;
+        if (Result read =
+                ReadFile(m_store.CampaignFolder(name) + fileName, m_store.ReadRecord(name).Name,
+                         true, kind == DeviceRecordKind::Accepted, rows);
+            !read) {
+            return read;
         }
     }
-    return true;
+    return Result::Success();
 }
 
-bool DeviceRecords::AddToBlackList(std::string_view address, std::string_view name,
-                                   std::string_view typeText, std::string& error) {
+Result DeviceRecords::AddToBlackList(std::string_view address, std::string_view name,
+                                     std::string_view typeText) {
     if (std::string why = AddressRefusal(address); !why.empty()) {
-        error = "cannot black-list: " + why;
-        return false;
+        return Result::Failure("cannot black-list: " + why);
     }
     std::string section(address);
     for (char& c : section) {
@@ -100,50 +97,44 @@ bool DeviceRecords::AddToBlackList(std::string_view address, std::string_view na
     }
     IniFile file(m_store.Folder().BlackListFile(), m_store.Format());
     // One replacement of the file, so the record lands whole or not at all.
-    if (!file.WriteValues(section, {{kNameKey, name}, {kTypeKey, typeText}})) {
-        error = "cannot write " + file.FileName() + ": " + file.LastError();
-        return false;
+    if (Result written = file.WriteValues(section, {{kNameKey, name}, {kTypeKey, typeText}});
+        !written) {
+        return Result::Failure("cannot write " + file.FileName() + ": " + written.Message);
     }
-    return true;
+    return Result::Success();
 }
 
-bool DeviceRecords::RemoveSection(const std::string& path, std::string_view address,
-                                  std::string& error) const {
+Result DeviceRecords::RemoveSection(const std::string& path, std::string_view address) const {
     if (std::string why = AddressRefusal(address); !why.empty()) {
-        error = "cannot remove: " + why;
-        return false;
+        return Result::Failure("cannot remove: " + why);
     }
     IniFile file(path, m_store.Format());
     const IniFile::Snapshot current = file.ReadSnapshot();
     if (!current.Error().empty()) {
-        error = current.Error();
-        return false;
+        return Result::Failure(current.Error());
     }
     if (!current.SectionExists(address)) {
-        error = "no record of " + std::string(address) + " in " + path;
-        return false;
+        return Result::Failure("no record of " + std::string(address) + " in " + path);
     }
-    if (!file.EraseSection(address)) {
-        error = "cannot write " + path + ": " + file.LastError();
-        return false;
+    if (Result erased = file.EraseSection(address); !erased) {
+        return Result::Failure("cannot write " + path + ": " + erased.Message);
     }
-    return true;
+    return Result::Success();
 }
 
-bool DeviceRecords::RemoveFromBlackList(std::string_view address, std::string& error) {
-    return RemoveSection(m_store.Folder().BlackListFile(), address, error);
+Result DeviceRecords::RemoveFromBlackList(std::string_view address) {
+    return RemoveSection(m_store.Folder().BlackListFile(), address);
 }
 
-bool DeviceRecords::Remove(DeviceRecordKind kind, std::string_view campaign,
-                           std::string_view address, std::string& error) {
+Result DeviceRecords::Remove(DeviceRecordKind kind, std::string_view campaign,
+                             std::string_view address) {
     // The folder is found from the name alone, so the name must not lead
     // outside the data folder.
-    if (std::string why = DataFolder::NameRefusal(campaign); !why.empty()) {
-        error = "cannot remove from campaign \"" + std::string(campaign) + "\": " + why;
-        return false;
+    if (Result named = DataFolder::CheckName(campaign); !named) {
+        return Result::Failure("cannot remove from campaign \"" + std::string(campaign) +
+                               "\": " + named.Message);
     }
-    return RemoveSection(m_store.CampaignFolder(campaign) + std::string(FileName(kind)), address,
-                         error);
+    return RemoveSection(m_store.CampaignFolder(campaign) + std::string(FileName(kind)), address);
 }
 
 namespace {
@@ -152,35 +143,34 @@ namespace {
 // that a record another process writes at the same moment is either cleared
 // or kept whole: erasing them one at a time would rewrite a long file once per
 // record. A missing file is already empty and is not created.
-bool EmptyFile(const std::string& path, const DateFormat& format, std::string& error) {
+Result EmptyFile(const std::string& path, const DateFormat& format) {
     IniFile file(path, format);
-    if (!file.Clear()) {
-        error = "cannot clear " + path + ": " + file.LastError();
-        return false;
+    if (Result cleared = file.Clear(); !cleared) {
+        return Result::Failure("cannot clear " + path + ": " + cleared.Message);
     }
-    return true;
+    return Result::Success();
 }
 
 }  // namespace
 
-bool DeviceRecords::ClearBlackList(std::string& error) {
-    return EmptyFile(m_store.Folder().BlackListFile(), m_store.Format(), error);
+Result DeviceRecords::ClearBlackList() {
+    return EmptyFile(m_store.Folder().BlackListFile(), m_store.Format());
 }
 
-bool DeviceRecords::Clear(DeviceRecordKind kind, std::string& error) {
+Result DeviceRecords::Clear(DeviceRecordKind kind) {
     // A campaign list that could not be read would clear nothing and look
     // like success.
     if (!m_store.Campaigns().LoadError().empty()) {
-        error = "cannot clear: " + m_store.Campaigns().LoadError();
-        return false;
+        return Result::Failure("cannot clear: " + m_store.Campaigns().LoadError());
     }
     const std::string fileName(FileName(kind));
     for (const std::string& name : m_store.Campaigns().Names()) {
-        if (!EmptyFile(m_store.CampaignFolder(name) + fileName, m_store.Format(), error)) {
-            return false;
+        if (Result cleared = EmptyFile(m_store.CampaignFolder(name) + fileName, m_store.Format());
+            !cleared) {
+            return cleared;
         }
     }
-    return true;
+    return Result::Success();
 }
 
 }  // namespace kavri

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/DateFormat.h"
+#include "app/Result.h"
 
 namespace kavri {
 
@@ -52,44 +53,42 @@ public:
     explicit DeviceRecords(const CampaignStore& store,
                            DateFormat display = DateFormat::FromLocale());
 
-    // One row per black-list section, in file order, into rows. False, with
-    // error set and rows as far as they got, when the file cannot be read.
-    [[nodiscard]] bool BlackList(std::vector<DeviceRecordRow>& rows, std::string& error) const;
+    // One row per black-list section, in file order, into rows. Refused, with
+    // rows as far as they got, when the file cannot be read.
+    Result BlackList(std::vector<DeviceRecordRow>& rows) const;
     // For each campaign of the list in order, one row per section of its file
     // of that kind, in file order. A device recorded by two campaigns has two.
-    // False, with error set, when the campaign list or one of the files cannot
+    // Refused when the campaign list or one of the files cannot
     // be read.
-    [[nodiscard]] bool List(DeviceRecordKind kind, std::vector<DeviceRecordRow>& rows,
-                            std::string& error) const;
+    Result List(DeviceRecordKind kind, std::vector<DeviceRecordRow>& rows) const;
 
     // Writes "Name" and "COD" under the address in "bl.dat" (overwriting an
     // earlier record of it). The address must be the six-byte text form;
     // hexadecimal digits are stored upper-case, as discovery gives them.
-    [[nodiscard]] bool AddToBlackList(std::string_view address, std::string_view name,
-                                      std::string_view typeText, std::string& error);
-    // Erases the address's section from "bl.dat". False when there is none.
-    [[nodiscard]] bool RemoveFromBlackList(std::string_view address, std::string& error);
+    Result AddToBlackList(std::string_view address, std::string_view name,
+                          std::string_view typeText);
+    // Erases the address's section from "bl.dat". Refused when there is none.
+    Result RemoveFromBlackList(std::string_view address);
     // Erases every section of "bl.dat".
-    [[nodiscard]] bool ClearBlackList(std::string& error);
+    Result ClearBlackList();
 
     // Erases the address's section from the file of that kind in the folder of
     // the campaign named campaign (its display name; case does not matter).
-    // False when there is no such record.
-    [[nodiscard]] bool Remove(DeviceRecordKind kind, std::string_view campaign,
-                              std::string_view address, std::string& error);
+    // Refused when there is no such record.
+    Result Remove(DeviceRecordKind kind, std::string_view campaign, std::string_view address);
     // Erases every section of that file in every campaign of the list. Stops at
     // the first campaign whose file cannot be written; those before it stay
     // cleared.
-    [[nodiscard]] bool Clear(DeviceRecordKind kind, std::string& error);
+    Result Clear(DeviceRecordKind kind);
 
     static std::string_view FileName(DeviceRecordKind kind);
 
 private:
-    // Appends one row per section of the file at path to rows; false, with
-    // error set, when it cannot be read.
-    bool ReadFile(const std::string& path, const std::string& campaign, bool withDates,
-                  bool withCoupon, std::vector<DeviceRecordRow>& rows, std::string& error) const;
-    bool RemoveSection(const std::string& path, std::string_view address, std::string& error) const;
+    // Appends one row per section of the file at path to rows; refused
+    // when it cannot be read.
+    Result ReadFile(const std::string& path, const std::string& campaign, bool withDates,
+                    bool withCoupon, std::vector<DeviceRecordRow>& rows) const;
+    Result RemoveSection(const std::string& path, std::string_view address) const;
 
     const CampaignStore& m_store;
     DateFormat m_display;

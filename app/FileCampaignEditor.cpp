@@ -25,13 +25,14 @@ bool EqualsFolded(std::string_view a, std::string_view b) {
 }
 
 // Files of the campaign itself that a content file must not replace.
-std::string ReservedRefusal(std::string_view name) {
+Result ReservedName(std::string_view name) {
     for (std::string_view own : {"settings.dat", "accepted.dat", "rejected.dat"}) {
         if (EqualsFolded(name, own)) {
-            return "\"" + std::string(name) + "\" is one of the campaign's own files";
+            return Result::Failure("\"" + std::string(name) +
+                                   "\" is one of the campaign's own files");
         }
     }
-    return {};
+    return Result::Success();
 }
 
 bool Exists(const std::string& path) {
@@ -72,17 +73,17 @@ void FileCampaignEditor::LoadOwn(const CampaignRecord& stored) {
     Values().FileName = stored.FileName;
 }
 
-EditorResult FileCampaignEditor::CheckOwn() {
+Result FileCampaignEditor::CheckOwn() {
     const std::string& fileName = Values().FileName;
     if (fileName.empty()) {
         return Refuse("FileNameRequired");
     }
-    std::string why = DataFolder::NameRefusal(fileName);
-    if (why.empty()) {
-        why = ReservedRefusal(fileName);
+    Result named = DataFolder::CheckName(fileName);
+    if (named) {
+        named = ReservedName(fileName);
     }
-    if (!why.empty()) {
-        return Refuse("FileNameInvalid", why);
+    if (!named) {
+        return Refuse("FileNameInvalid", named.Message);
     }
     if (m_storedFileName.empty() && m_sourcePath.empty()) {
         return Refuse("SelectFile");
@@ -98,15 +99,14 @@ EditorResult FileCampaignEditor::CheckOwn() {
         if (::access(m_sourcePath.c_str(), R_OK) != 0) {
             return Refuse("SourceFileUnreadable", m_sourcePath + ": " + ErrorText(errno));
         }
-        return {};
+        return Result::Success();
     }
     // Renaming the stored file. Only an existing campaign has one, so its
     // folder is known here.
     if (fileName == m_storedFileName) {
-        return {};
+        return Result::Success();
     }
-    if (!DataFolder::NameRefusal(m_storedFileName).empty() ||
-        !ReservedRefusal(m_storedFileName).empty()) {
+    if (!DataFolder::CheckName(m_storedFileName) || !ReservedName(m_storedFileName)) {
         return Refuse("FileNameInvalid", "the stored file name \"" + m_storedFileName +
                                              "\" cannot be used; choose a file");
     }
@@ -118,33 +118,31 @@ EditorResult FileCampaignEditor::CheckOwn() {
         return Refuse("FileNameInvalid",
                       "the campaign folder already holds a file named \"" + fileName + "\"");
     }
-    return {};
+    return Result::Success();
 }
 
-EditorResult FileCampaignEditor::PlaceContent(const std::string& folder) {
+Result FileCampaignEditor::PlaceContent(const std::string& folder) {
     const std::string& fileName = Values().FileName;
     const std::string target = folder + fileName;
     if (!m_sourcePath.empty()) {
-        std::string error;
-        if (!CopyFileAtomically(m_sourcePath, target, error)) {
-            return Refuse("CampaignSaveFailed", error);
+        if (Result copied = CopyFileAtomically(m_sourcePath, target); !copied) {
+            return Refuse("CampaignSaveFailed", copied.Message);
         }
         // The old file goes only once its replacement is in place.
         if (!m_storedFileName.empty() && m_storedFileName != fileName &&
-            DataFolder::NameRefusal(m_storedFileName).empty() &&
-            ReservedRefusal(m_storedFileName).empty()) {
+            DataFolder::CheckName(m_storedFileName).Ok && ReservedName(m_storedFileName).Ok) {
             (void)::unlink((folder + m_storedFileName).c_str());
         }
-        return {};
+        return Result::Success();
     }
     if (m_storedFileName.empty() || m_storedFileName == fileName) {
-        return {};
+        return Result::Success();
     }
     if (const int error = RenameNoReplace(folder + m_storedFileName, target); error != 0) {
         return Refuse("CampaignSaveFailed", "cannot rename \"" + m_storedFileName + "\" to \"" +
                                                 fileName + "\": " + ErrorText(error));
     }
-    return {};
+    return Result::Success();
 }
 
 void FileCampaignEditor::AppendOwnEntries(CampaignRecord::Entries& entries) const {

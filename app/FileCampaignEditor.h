@@ -43,9 +43,9 @@ public:
     const std::string& StoredFileName() const { return m_storedFileName; }
 
 private:
-    EditorResult CheckOwn() override;
+    Result CheckOwn() override;
     void LoadOwn(const CampaignRecord& stored) override;
-    EditorResult PlaceContent(const std::string& folder) override;
+    Result PlaceContent(const std::string& folder) override;
     void AppendOwnEntries(CampaignRecord::Entries& entries) const override;
 
     std::string m_sourcePath;

@@ -948,12 +948,17 @@ std::vector<std::string> IniFile::ReadSection(std::string_view section) const {
     return keys;
 }
 
-bool IniFile::Fail(std::string message) {
-    m_lastError = std::move(message);
-    return false;
+Result IniFile::Fail(std::string message) {
+    m_lastError = message;
+    return Result::Failure(std::move(message));
 }
 
-bool IniFile::LoadForWrite(Loaded& loaded) {
+Result IniFile::Succeed() {
+    m_lastError.clear();
+    return Result::Success();
+}
+
+Result IniFile::LoadForWrite(Loaded& loaded) {
     // Called under the file's lock: the bytes are read anew, so a change that
     // another process made a moment ago is part of what is written back. A
     // file that exists but cannot be read must not be replaced by one that
@@ -963,7 +968,7 @@ bool IniFile::LoadForWrite(Loaded& loaded) {
     if (!error.empty()) {
         return Fail(std::move(error));
     }
-    return true;
+    return Result::Success();
 }
 
 std::string IniFile::WriteTarget() const {
@@ -980,7 +985,7 @@ std::string IniFile::WriteTarget() const {
     return m_path;
 }
 
-bool IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& edit) {
+Result IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& edit) {
     sectionName = Trim(sectionName);
     if (std::string why = RefusalOf(sectionName, true); !why.empty()) {
         return Fail(why);
@@ -991,8 +996,8 @@ bool IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& ed
         return Fail(fileLock.Error());
     }
     Loaded loaded;
-    if (!LoadForWrite(loaded)) {
-        return false;
+    if (Result read = LoadForWrite(loaded); !read) {
+        return read;
     }
     static const Document kEmpty;
     const Document& doc = loaded.Doc != nullptr ? *loaded.Doc : kEmpty;
@@ -1001,8 +1006,7 @@ bool IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& ed
     auto next = std::make_shared<Document>();
     if (index < 0) {
         if (edit.Set.empty()) {
-            m_lastError.clear();
-            return true;  // nothing to delete
+            return Succeed();  // nothing to delete
         }
         // A new section goes at the end, after a line break for a last line
         // that had none.
@@ -1053,8 +1057,7 @@ bool IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& ed
             pos = line.Next;
         }
         if (!changed) {
-            m_lastError.clear();
-            return true;
+            return Succeed();
         }
     }
     for (const auto& [newKey, newValue] : edit.Set) {
@@ -1101,7 +1104,7 @@ bool IniFile::ApplyToSection(std::string_view sectionName, const SectionEdit& ed
     return Commit(loaded, std::move(next));
 }
 
-bool IniFile::Commit(const Loaded& loaded, std::shared_ptr<Document> next) {
+Result IniFile::Commit(const Loaded& loaded, std::shared_ptr<Document> next) {
     if (next->Text.size() > kMaxFileSize) {
         return Fail(m_path + " would grow past the size limit");
     }
@@ -1154,8 +1157,7 @@ bool IniFile::Commit(const Loaded& loaded, std::shared_ptr<Document> next) {
     if (::stat(m_path.c_str(), &st) == 0) {
         cache.Store(FileStamp::Of(st), std::move(next));
     }
-    m_lastError.clear();
-    return true;
+    return Succeed();
 }
 
 std::error_code IniFile::ReplaceFile(const std::string& temporaryPath, const std::string& path) {
@@ -1172,7 +1174,7 @@ std::error_code IniFile::ReplaceFile(const std::string& temporaryPath, const std
     return {};
 }
 
-bool IniFile::WriteValues(
+Result IniFile::WriteValues(
     std::string_view section,
     const std::vector<std::pair<std::string_view, std::string_view>>& entries) {
     SectionEdit edit;
@@ -1184,25 +1186,25 @@ bool IniFile::WriteValues(
         edit.Set.emplace_back(std::string(trimmed), SanitizeValue(value));
     }
     if (edit.Set.empty()) {
-        m_lastError.clear();
-        return true;
+        return Succeed();
     }
     return ApplyToSection(section, edit);
 }
 
-bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+Result IniFile::WriteString(std::string_view section, std::string_view key,
+                            std::string_view value) {
     return WriteValues(section, {{key, value}});
 }
 
-bool IniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
+Result IniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
     return WriteString(section, key, std::to_string(value));
 }
 
-bool IniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+Result IniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
     return WriteString(section, key, value ? "1" : "0");
 }
 
-bool IniFile::WriteDateTime(std::string_view section, std::string_view key, TDateTime value) {
+Result IniFile::WriteDateTime(std::string_view section, std::string_view key, TDateTime value) {
     const std::string text = m_format.FormatDateTime(value);
     if (text.empty()) {
         return Fail("date-time " + std::to_string(value.Value()) + " has no calendar date");
@@ -1210,7 +1212,7 @@ bool IniFile::WriteDateTime(std::string_view section, std::string_view key, TDat
     return WriteString(section, key, text);
 }
 
-bool IniFile::WriteTime(std::string_view section, std::string_view key, TDateTime value) {
+Result IniFile::WriteTime(std::string_view section, std::string_view key, TDateTime value) {
     const std::string text = m_format.FormatTime(value);
     if (text.empty()) {
         return Fail("time " + std::to_string(value.Value()) + " has no calendar date");
@@ -1218,21 +1220,19 @@ bool IniFile::WriteTime(std::string_view section, std::string_view key, TDateTim
     return WriteString(section, key, text);
 }
 
-bool IniFile::DeleteKey(std::string_view section, std::string_view key) {
+Result IniFile::DeleteKey(std::string_view section, std::string_view key) {
     SectionEdit edit;
     edit.Delete = std::string(Trim(key));
     if (edit.Delete.empty()) {
-        m_lastError.clear();
-        return true;
+        return Succeed();
     }
     return ApplyToSection(section, edit);
 }
 
-bool IniFile::EraseSection(std::string_view section) {
+Result IniFile::EraseSection(std::string_view section) {
     section = Trim(section);
     if (section.empty()) {
-        m_lastError.clear();
-        return true;
+        return Succeed();
     }
     std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
     const FileLock fileLock(WriteTarget());
@@ -1240,12 +1240,11 @@ bool IniFile::EraseSection(std::string_view section) {
         return Fail(fileLock.Error());
     }
     Loaded loaded;
-    if (!LoadForWrite(loaded)) {
-        return false;
+    if (Result read = LoadForWrite(loaded); !read) {
+        return read;
     }
     if (loaded.Doc == nullptr || loaded.Doc->FindIndex(section) < 0) {
-        m_lastError.clear();
-        return true;
+        return Succeed();
     }
     const Document& doc = *loaded.Doc;
     std::string text;
@@ -1261,19 +1260,18 @@ bool IniFile::EraseSection(std::string_view section) {
     return Commit(loaded, Document::Parse(std::move(text)));
 }
 
-bool IniFile::Clear() {
+Result IniFile::Clear() {
     std::lock_guard writeLock(m_cache->m_impl->WriteMutex);
     const FileLock fileLock(WriteTarget());
     if (!fileLock.Locked()) {
         return Fail(fileLock.Error());
     }
     Loaded loaded;
-    if (!LoadForWrite(loaded)) {
-        return false;
+    if (Result read = LoadForWrite(loaded); !read) {
+        return read;
     }
     if (loaded.Doc == nullptr || loaded.Doc->Text.empty()) {
-        m_lastError.clear();
-        return true;
+        return Succeed();
     }
     return Commit(loaded, Document::Parse(std::string()));
 }

@@ -13,6 +13,7 @@
 
 #include "app/DateFormat.h"
 #include "app/DateTime.h"
+#include "app/Result.h"
 
 namespace kavri {
 
@@ -39,7 +40,7 @@ namespace kavri {
 // temporary file in the same folder is written, flushed to disk and renamed
 // over the original, so a crash leaves either the old or the new file. A write
 // that fails leaves the old file as it was, removes its temporary file and
-// returns false with LastError() telling why. Values lose control characters
+// is refused with the reason. Values lose control characters
 // (each becomes a blank), and a section name or key that could forge structure
 // ("]", "=", control characters, empty, or starting with "[" or ";") is
 // refused, so text from the air cannot add sections or entries. A path that is
@@ -124,34 +125,31 @@ public:
 
     // Each creates the file and the section as needed. A new entry goes after
     // the last entry of its section; a new section goes at the end of the file.
-    [[nodiscard]] bool WriteString(std::string_view section, std::string_view key,
-                                   std::string_view value);
-    [[nodiscard]] bool WriteInteger(std::string_view section, std::string_view key,
-                                    std::int32_t value);
-    [[nodiscard]] bool WriteBool(std::string_view section, std::string_view key, bool value);
-    // False for a value without a calendar date.
-    [[nodiscard]] bool WriteDateTime(std::string_view section, std::string_view key,
-                                     TDateTime value);
-    [[nodiscard]] bool WriteTime(std::string_view section, std::string_view key, TDateTime value);
+    Result WriteString(std::string_view section, std::string_view key, std::string_view value);
+    Result WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
+    Result WriteBool(std::string_view section, std::string_view key, bool value);
+    // Refused for a value without a calendar date.
+    Result WriteDateTime(std::string_view section, std::string_view key, TDateTime value);
+    Result WriteTime(std::string_view section, std::string_view key, TDateTime value);
     // Several entries of one section in one replacement of the file, so a record
     // lands whole or not at all. Refuses all of them if one key is refused.
-    [[nodiscard]] bool WriteValues(
-        std::string_view section,
-        const std::vector<std::pair<std::string_view, std::string_view>>& entries);
+    Result WriteValues(std::string_view section,
+                       const std::vector<std::pair<std::string_view, std::string_view>>& entries);
 
-    // Removes every section at once: the file is replaced by an empty one. True
+    // Removes every section at once: the file is replaced by an empty one. Done
     // (and nothing created) when the file does not exist.
-    [[nodiscard]] bool Clear();
+    Result Clear();
 
     // Removes every section of that name with all its entries, so no shadowed
-    // duplicate comes to light afterwards. True (and the file untouched) when
+    // duplicate comes to light afterwards. Done (and the file untouched) when
     // there is no such section.
-    [[nodiscard]] bool EraseSection(std::string_view section);
-    // Removes every entry of that key from the section. True (and the file
+    Result EraseSection(std::string_view section);
+    // Removes every entry of that key from the section. Done (and the file
     // untouched) when there is none.
-    [[nodiscard]] bool DeleteKey(std::string_view section, std::string_view key);
+    Result DeleteKey(std::string_view section, std::string_view key);
 
-    // Why the last write that returned false failed; empty after a success.
+    // The message of the last refused write (also in its result); empty after
+    // a success. Kept for the INI fuzz target until it reads the result.
     const std::string& LastError() const { return m_lastError; }
 
 protected:
@@ -170,13 +168,14 @@ private:
     // cache holds a parse of a file with the same stamp (writes, under the
     // lock, must see exactly what is on disk).
     std::shared_ptr<const Document> Load(Loaded* loaded, std::string* error, bool fresh) const;
-    bool LoadForWrite(Loaded& loaded);
-    bool Commit(const Loaded& loaded, std::shared_ptr<Document> next);
+    Result LoadForWrite(Loaded& loaded);
+    Result Commit(const Loaded& loaded, std::shared_ptr<Document> next);
     // The file whose bytes a write replaces: m_path, or where it leads when it
     // is a symbolic link.
     std::string WriteTarget() const;
-    bool ApplyToSection(std::string_view section, const SectionEdit& edit);
-    bool Fail(std::string message);
+    Result ApplyToSection(std::string_view section, const SectionEdit& edit);
+    Result Fail(std::string message);
+    Result Succeed();
 
     std::string m_path;
     DateFormat m_format;

@@ -262,10 +262,10 @@ AcceptReason SendingDecisions::wclProximitySenderAcceptDevice(const std::string&
     }
     accept = true;
     SetDeviceStatus(dsAccepted, address);
-    if (!rejected.EraseSection(address)) {
+    if (const Result erased = rejected.EraseSection(address); !erased) {
         // The device is served anyway; a new refusal overwrites the record.
         ReportFailure("cannot erase " + address + " from " + rejected.FileName() + ": " +
-                      rejected.LastError());
+                      erased.Message);
     }
     return AcceptReason::RefusalExpired;
 }
@@ -356,9 +356,9 @@ void SendingDecisions::Record(std::string_view fileName, const std::string& addr
     // One replacement of the file, so a record lands whole or not at all.
     // Names from the air lose their control characters in the store, and an
     // address text cannot forge a section.
-    if (!file.WriteValues(address, entries)) {
+    if (const Result written = file.WriteValues(address, entries); !written) {
         ReportFailure("cannot record " + address + " in " + file.FileName() + ": " +
-                      file.LastError());
+                      written.Message);
     }
 }
 

@@ -47,12 +47,12 @@ StatisticsRange DayRange(TDateTime fromDay, TDateTime toDay) {
     return {from, TDateTime::Combine(to, lastSecond.value_or(TDateTime(0.0)))};
 }
 
-bool CountDecisions(const CampaignStore& store, const StatisticsRange& range,
-                    std::vector<CampaignStatistics>& rows, std::string& error) {
+Result CountDecisions(const CampaignStore& store, const StatisticsRange& range,
+                      std::vector<CampaignStatistics>& rows) {
     if (!store.Campaigns().LoadError().empty()) {
-        error = store.Campaigns().LoadError();
-        return false;
+        return Result::Failure(store.Campaigns().LoadError());
     }
+    std::string error;
     for (const std::string& name : store.Campaigns().Names()) {
         CampaignStatistics row;
         row.Name = store.ReadRecord(name).Name;
@@ -60,19 +60,19 @@ bool CountDecisions(const CampaignStore& store, const StatisticsRange& range,
         const std::optional<std::int64_t> accepted =
             CountIn(store, folder, SendingDecisions::kAcceptedFile, range, error);
         if (!accepted) {
-            return false;
+            return Result::Failure(std::move(error));
         }
         const std::optional<std::int64_t> rejected =
             CountIn(store, folder, SendingDecisions::kRejectedFile, range, error);
         if (!rejected) {
-            return false;
+            return Result::Failure(std::move(error));
         }
         row.Accepted = *accepted;
         row.Rejected = *rejected;
         row.Total = row.Accepted + row.Rejected;
         rows.push_back(std::move(row));
     }
-    return true;
+    return Result::Success();
 }
 
 }  // namespace kavri

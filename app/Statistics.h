@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/DateTime.h"
+#include "app/Result.h"
 
 namespace kavri {
 
@@ -42,9 +43,9 @@ struct CampaignStatistics {
 // One row per entry of the campaign list, in list order, disabled campaigns
 // included. A record counts when From <= DateTime <= Until ("DateTime" missing
 // or unreadable reads as 0, that is 30 December 1899). The rows go to rows;
-// false, with error set (the path and the reason), when the campaign list or a
+// refused with the path and the reason when the campaign list or a
 // device file cannot be read.
-[[nodiscard]] bool CountDecisions(const CampaignStore& store, const StatisticsRange& range,
-                                  std::vector<CampaignStatistics>& rows, std::string& error);
+Result CountDecisions(const CampaignStore& store, const StatisticsRange& range,
+                      std::vector<CampaignStatistics>& rows);
 
 }  // namespace kavri

@@ -202,7 +202,7 @@ void RunListAccepted(benchmark::State& state, bool cold) {
         }
         std::vector<kavri::DeviceRecordRow> rows;
         std::string error;
-        if (!bench.Records().List(kavri::DeviceRecordKind::Accepted, rows, error) ||
+        if (!test::Done(bench.Records().List(kavri::DeviceRecordKind::Accepted, rows), error) ||
             rows.size() != static_cast<std::size_t>(kCampaigns) * kRecordsPerFile) {
             state.SkipWithError("rows were dropped or invented");
             return;

@@ -369,8 +369,8 @@ void BM_SenderRun(benchmark::State& state) {
         }
         std::ofstream(data.CampaignFolder(kCampaign) + "promo.bin", std::ios::binary) << payload;
         kavri::AppSettings settings(data.SettingsFile());
-        if (!settings.SetMaxConnections(kMaxConnections)) {
-            state.SkipWithError(settings.LastError().c_str());
+        if (const kavri::Result written = settings.SetMaxConnections(kMaxConnections); !written) {
+            state.SkipWithError(written.Message.c_str());
             return;
         }
     }

@@ -213,7 +213,7 @@ CommandAction RegisterCampaignCommands(CLI::App& app, const GlobalOptions& globa
             return -1;
         }
         const SystemDateTimeClock clock;
-        const OperatorTexts texts(options->dataFolder, options->languageFile);
+        const OperatorTexts texts = CommandTexts(options->dataFolder, options->languageFile);
         CampaignCommands commands(options->dataFolder, clock, DateFormat::FromLocale(),
                                   texts.Lookup(), stdout, stderr);
         const std::string& name = arguments->Name;

@@ -94,8 +94,8 @@ int SetLanguageCommand(const std::string& dataFolder, const std::string& languag
         return Fail(err,
                     "unknown language \"" + std::string(name) + "\" (languages: " + known + ")");
     }
-    if (!settings->SetLanguage(section)) {
-        return Fail(err, "cannot write the settings: " + settings->LastError());
+    if (const Result written = settings->SetLanguage(section); !written) {
+        return Fail(err, "cannot write the settings: " + written.Message);
     }
     return 0;
 }

@@ -1,67 +1,23 @@
 #include "cli/OperatorTexts.h"
 
-#include <stdexcept>
-
-#include "app/AppSettings.h"
-#include "app/DataFolder.h"
-#include "app/LanguageFile.h"
 #include "cli/Escape.h"
 
 namespace kavri::cli {
 
-OperatorTexts::OperatorTexts(const std::string& dataFolder, const std::string& languageFile,
-                             std::FILE* warnings)
-    : m_warnings(warnings) {
-    try {
-        m_settings =
-            std::make_unique<AppSettings>(DataFolder::OpenExisting(dataFolder).SettingsFile());
-    } catch (const std::runtime_error&) {
-        // A data folder that cannot be opened is reported by the command
-        // itself; the texts then come in the default language.
-    }
+OperatorTexts CommandTexts(const std::string& dataFolder, const std::string& languageFile,
+                           std::FILE* warnings) {
 #ifdef KAVRI_SOURCE_DIR
-    const std::string path = LanguageFile::Locate(languageFile, KAVRI_SOURCE_DIR);
+    const std::string_view sourceTree = KAVRI_SOURCE_DIR;
 #else
-    const std::string path = LanguageFile::Locate(languageFile);
+    const std::string_view sourceTree;
 #endif
-    // Made also when the file is missing: every lookup then gives UNDEFINED,
-    // and the file names itself in the warning.
-    AppSettings* settings = m_settings.get();
-    m_languages = std::make_unique<LanguageFile>(path, [settings] {
-        return settings != nullptr ? settings->Language()
-                                   : std::string(AppSettings::kDefaultLanguage);
-    });
-}
-
-OperatorTexts::~OperatorTexts() = default;
-
-std::string OperatorTexts::Text(std::string_view key) const {
-    std::string text = m_languages->GetLanguageString(key);
-    if (text == kUndefinedText && !m_warned) {
-        const std::string reason = m_languages->MissingTextReason(key);
-        // A text that is literally "UNDEFINED" in the file is no miss.
-        if (!reason.empty()) {
-            m_warned = true;
-            if (m_warnings != nullptr) {
-                std::fprintf(m_warnings, "kavrictl: warning: %s; such texts show as UNDEFINED\n",
+    return OperatorTexts(
+        dataFolder, languageFile, sourceTree, [warnings](const std::string& reason) {
+            if (warnings != nullptr) {
+                std::fprintf(warnings, "kavrictl: warning: %s; such texts show as UNDEFINED\n",
                              EscapeField(reason).c_str());
             }
-        }
-    }
-    return text;
-}
-
-TextLookup OperatorTexts::Lookup() const {
-    return [this](std::string_view key) { return Text(key); };
-}
-
-std::vector<std::string> OperatorTexts::Titles(std::span<const std::string_view> keys) const {
-    std::vector<std::string> titles;
-    titles.reserve(keys.size());
-    for (const std::string_view key : keys) {
-        titles.push_back(Text(key));
-    }
-    return titles;
+        });
 }
 
 std::string TitleLine(const std::vector<std::string>& titles) {

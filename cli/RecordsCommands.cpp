@@ -43,11 +43,8 @@ int RecordsCommands::BlackListAdd(std::string_view address, std::string_view nam
         return 1;
     }
     DeviceRecords records(*store, m_display);
-    std::string error;
-    if (!records.AddToBlackList(address, name, typeText, error)) {
-        return Fail(error);
-    }
-    return 0;
+    const Result added = records.AddToBlackList(address, name, typeText);
+    return added ? 0 : Fail(added.Message);
 }
 
 int RecordsCommands::BlackListRemove(std::string_view address) {
@@ -56,8 +53,8 @@ int RecordsCommands::BlackListRemove(std::string_view address) {
         return 1;
     }
     DeviceRecords records(*store, m_display);
-    std::string error;
-    return records.RemoveFromBlackList(address, error) ? 0 : Fail(error);
+    const Result done = records.RemoveFromBlackList(address);
+    return done ? 0 : Fail(done.Message);
 }
 
 int RecordsCommands::BlackListList(const std::vector<std::string>& titles) {
@@ -67,9 +64,8 @@ int RecordsCommands::BlackListList(const std::vector<std::string>& titles) {
     }
     const DeviceRecords records(*store, m_display);
     std::vector<DeviceRecordRow> rows;
-    std::string error;
-    if (!records.BlackList(rows, error)) {
-        return Fail(error);
+    if (const Result read = records.BlackList(rows); !read) {
+        return Fail(read.Message);
     }
     if (!titles.empty()) {
         std::fputs(TitleLine(titles).c_str(), m_out);
@@ -87,8 +83,8 @@ int RecordsCommands::BlackListClear() {
         return 1;
     }
     DeviceRecords records(*store, m_display);
-    std::string error;
-    return records.ClearBlackList(error) ? 0 : Fail(error);
+    const Result done = records.ClearBlackList();
+    return done ? 0 : Fail(done.Message);
 }
 
 int RecordsCommands::List(DeviceRecordKind kind, const std::vector<std::string>& titles) {
@@ -99,9 +95,8 @@ int RecordsCommands::List(DeviceRecordKind kind, const std::vector<std::string>&
     const DeviceRecords records(*store, m_display);
     const bool withCoupon = kind == DeviceRecordKind::Accepted;
     std::vector<DeviceRecordRow> rows;
-    std::string error;
-    if (!records.List(kind, rows, error)) {
-        return Fail(error);
+    if (const Result read = records.List(kind, rows); !read) {
+        return Fail(read.Message);
     }
     if (!titles.empty()) {
         std::fputs(TitleLine(titles).c_str(), m_out);
@@ -129,8 +124,8 @@ int RecordsCommands::Remove(DeviceRecordKind kind, std::string_view campaign,
         return 1;
     }
     DeviceRecords records(*store, m_display);
-    std::string error;
-    return records.Remove(kind, campaign, address, error) ? 0 : Fail(error);
+    const Result done = records.Remove(kind, campaign, address);
+    return done ? 0 : Fail(done.Message);
 }
 
 int RecordsCommands::Clear(DeviceRecordKind kind) {
@@ -139,8 +134,8 @@ int RecordsCommands::Clear(DeviceRecordKind kind) {
         return 1;
     }
     DeviceRecords records(*store, m_display);
-    std::string error;
-    return records.Clear(kind, error) ? 0 : Fail(error);
+    const Result done = records.Clear(kind);
+    return done ? 0 : Fail(done.Message);
 }
 
 }  // namespace kavri::cli

@@ -89,7 +89,7 @@ CommandAction RegisterRecordsCommands(CLI::App& app, const GlobalOptions& global
         if (blRemove->parsed()) {
             return commands.BlackListRemove(arguments->Address);
         }
-        const OperatorTexts texts(options->dataFolder, options->languageFile);
+        const OperatorTexts texts = CommandTexts(options->dataFolder, options->languageFile);
         auto titlesOf = [&](std::span<const std::string_view> keys) {
             return arguments->Titles ? texts.Titles(keys) : std::vector<std::string>();
         };

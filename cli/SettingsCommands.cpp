@@ -94,11 +94,8 @@ int SetSetting(const std::string& dataFolder, std::string_view key, std::string_
     if (!settings) {
         return 1;
     }
-    std::string error;
-    if (!settings->SetValueText(key, value, error)) {
-        return Fail(err, error);
-    }
-    return 0;
+    const Result written = settings->SetValueText(key, value);
+    return written ? 0 : Fail(err, written.Message);
 }
 
 }  // namespace kavri::cli

@@ -70,9 +70,8 @@ int ShowStatistics(const std::string& dataFolder, std::string_view from, std::st
         return 1;
     }
     std::vector<CampaignStatistics> rows;
-    std::string error;
-    if (!CountDecisions(*store, DayRange(fromDay, toDay), rows, error)) {
-        return Fail(err, error);
+    if (const Result done = CountDecisions(*store, DayRange(fromDay, toDay), rows); !done) {
+        return Fail(err, done.Message);
     }
     if (!titles.empty() && csv) {
         std::string header;
@@ -99,9 +98,8 @@ int CheckCoupon(const std::string& dataFolder, std::string_view code,
         return 1;
     }
     std::vector<CouponMatch> matches;
-    std::string error;
-    if (!FindCoupon(*store, code, matches, error)) {
-        return Fail(err, error);
+    if (const Result done = FindCoupon(*store, code, matches); !done) {
+        return Fail(err, done.Message);
     }
     if (!titles.empty()) {
         std::fputs(TitleLine(titles).c_str(), out);
@@ -120,9 +118,8 @@ int CloseCouponOf(const std::string& dataFolder, std::string_view campaign,
     if (!store) {
         return 1;
     }
-    std::string error;
-    if (!CloseCoupon(*store, campaign, address, error)) {
-        return Fail(err, error);
+    if (const Result done = CloseCoupon(*store, campaign, address); !done) {
+        return Fail(err, done.Message);
     }
     return 0;
 }
@@ -150,11 +147,8 @@ int SetAutoStart(const DataFolder::Environment& environment, bool on, std::strin
         return Fail(err, "no home folder, so the log-on start cannot be saved");
     }
     const AutoStart entry(*path);
-    std::string error;
-    if (!(on ? entry.Enable(program, error) : entry.Disable(error))) {
-        return Fail(err, error);
-    }
-    return 0;
+    const Result done = on ? entry.Enable(program) : entry.Disable();
+    return done ? 0 : Fail(err, done.Message);
 }
 
 }  // namespace kavri::cli

@@ -55,7 +55,7 @@ CommandAction RegisterStatsCommands(CLI::App& app, const GlobalOptions& global) 
     return [=]() -> int {
         const auto environment = DataFolder::SystemEnvironment;
         if (stats->parsed()) {
-            const OperatorTexts texts(options->dataFolder, options->languageFile);
+            const OperatorTexts texts = CommandTexts(options->dataFolder, options->languageFile);
             // A spreadsheet always gets its header line.
             const bool titled = arguments->Titles || arguments->Csv;
             return ShowStatistics(
@@ -64,7 +64,7 @@ CommandAction RegisterStatsCommands(CLI::App& app, const GlobalOptions& global) 
                 stderr);
         }
         if (check->parsed()) {
-            const OperatorTexts texts(options->dataFolder, options->languageFile);
+            const OperatorTexts texts = CommandTexts(options->dataFolder, options->languageFile);
             return CheckCoupon(
                 options->dataFolder, arguments->Code,
                 arguments->Titles ? texts.Titles(kCouponCheckTitles) : std::vector<std::string>(),

@@ -17,7 +17,7 @@ constexpr std::string_view kPictureExtension = ".jpg";
 // by hand (or damaged) may name any file, such as "settings.dat" or "../x".
 bool IsPictureName(std::string_view name) {
     return name.size() > kPictureExtension.size() && name.ends_with(kPictureExtension) &&
-           DataFolder::NameRefusal(name).empty();
+           DataFolder::CheckName(name).Ok;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -79,14 +79,13 @@ CouponAlignment CouponCampaignEditor::Alignment() const {
     return CouponAlignment::Left;
 }
 
-std::string CouponCampaignEditor::ChooseImage(std::string_view path) {
-    std::string error;
-    QImage image = ReadImageFile(std::string(path), error);
-    if (image.isNull()) {
-        return error;
+Result CouponCampaignEditor::ChooseImage(std::string_view path) {
+    QImage image;
+    if (Result read = ReadImageFile(std::string(path), image); !read) {
+        return read;
     }
     m_image = std::move(image);
-    return {};
+    return Result::Success();
 }
 
 void CouponCampaignEditor::GenerateCoupon() {
@@ -117,19 +116,19 @@ CouponPicture CouponCampaignEditor::Picture() const {
     return picture;
 }
 
-EditorResult CouponCampaignEditor::CheckOwn() {
+Result CouponCampaignEditor::CheckOwn() {
     const std::string& name = Values().MessageName;
     if (name.empty()) {
         return Refuse("StrMessageNameRequired");
     }
     // The name is also stored on its own, so it must read back as written
     // (no blanks at its ends), and with ".jpg" it must be one file name.
-    std::string why = DataFolder::NameRefusal(name);
-    if (why.empty()) {
-        why = DataFolder::NameRefusal(PictureFileName());
+    Result named = DataFolder::CheckName(name);
+    if (named) {
+        named = DataFolder::CheckName(PictureFileName());
     }
-    if (!why.empty()) {
-        return Refuse("FileNameInvalid", why);
+    if (!named) {
+        return Refuse("FileNameInvalid", named.Message);
     }
     // Checked also when the coupon is off: the code is stored either way.
     return RefuseControlCharacters("CouponCodeInvalid", "the coupon code", Values().Coupon);
@@ -161,24 +160,24 @@ void CouponCampaignEditor::LoadOwn(const CampaignRecord& stored) {
     m_image = QImage();
     m_imageError.clear();
     const std::string path = Store().CampaignFolder(CampaignName()) + std::string(kOriginalFile);
-    QImage image = ReadImageFile(path, m_imageError);
-    if (!image.isNull()) {
-        m_image = std::move(image);
+    if (Result read = ReadImageFile(path, m_image); !read) {
+        m_imageError = read.Message;
     }
 }
 
-EditorResult CouponCampaignEditor::PlaceContent(const std::string& folder) {
+Result CouponCampaignEditor::PlaceContent(const std::string& folder) {
     const CouponPicture picture = Picture();
-    std::string error;
     // The bitmap first: should the picture then fail, the campaign still sends
     // its old picture with the old coupon code its record names.
-    if (!WriteBmpFile(folder + std::string(kOriginalFile), picture.Original(), error)) {
-        return Refuse("CampaignSaveFailed", error);
+    if (Result written = WriteBmpFile(folder + std::string(kOriginalFile), picture.Original());
+        !written) {
+        return Refuse("CampaignSaveFailed", written.Message);
     }
-    if (!WriteJpegFile(folder + PictureFileName(), picture.Picture(), kJpegQuality, error)) {
-        return Refuse("CampaignSaveFailed", error);
+    if (Result written = WriteJpegFile(folder + PictureFileName(), picture.Picture(), kJpegQuality);
+        !written) {
+        return Refuse("CampaignSaveFailed", written.Message);
     }
-    return {};
+    return Result::Success();
 }
 
 void CouponCampaignEditor::AppendOwnEntries(CampaignRecord::Entries& entries) const {
@@ -189,7 +188,7 @@ void CouponCampaignEditor::AppendOwnEntries(CampaignRecord::Entries& entries) co
     }
 }
 
-EditorResult CouponCampaignEditor::AfterRecord(const std::string& folder) {
+Result CouponCampaignEditor::AfterRecord(const std::string& folder) {
     const std::string written = PictureFileName();
     // The record names the new picture now; the one under the old promotion
     // name is no longer sent. Failing to delete it costs only disk space.
@@ -199,7 +198,7 @@ EditorResult CouponCampaignEditor::AfterRecord(const std::string& folder) {
     }
     m_storedFileName = written;
     Values().FileName = written;
-    return {};
+    return Result::Success();
 }
 
 }  // namespace kavri

@@ -57,10 +57,9 @@ public:
     CouponPlacement Placement() const;
     CouponAlignment Alignment() const;
 
-    // Loads the image file at path (JPEG or BMP): empty on success, otherwise
-    // the reason, with the decoder's own message; the previous image stays
-    // then.
-    std::string ChooseImage(std::string_view path);
+    // Loads the image file at path (JPEG or BMP); a refusal gives the reason,
+    // with the decoder's own message, and the previous image stays.
+    Result ChooseImage(std::string_view path);
     const QImage& Image() const { return m_image; }
 
     // Puts a new random code into Values().Coupon.
@@ -81,11 +80,11 @@ public:
     const std::string& StoredFileName() const { return m_storedFileName; }
 
 private:
-    EditorResult CheckOwn() override;
+    Result CheckOwn() override;
     void LoadOwn(const CampaignRecord& stored) override;
-    EditorResult PlaceContent(const std::string& folder) override;
+    Result PlaceContent(const std::string& folder) override;
     void AppendOwnEntries(CampaignRecord::Entries& entries) const override;
-    EditorResult AfterRecord(const std::string& folder) override;
+    Result AfterRecord(const std::string& folder) override;
 
     std::string PictureFileName() const;
     CouponPicture Picture() const;

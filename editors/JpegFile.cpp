@@ -315,42 +315,37 @@ ImageKind KindOf(const std::string& path, std::string_view bytes) {
 
 }  // namespace
 
-bool EncodeJpeg(const QImage& image, int quality, std::string& bytes, std::string& error) {
+Result EncodeJpeg(const QImage& image, int quality, std::string& bytes) {
     if (image.isNull()) {
-        error = "there is no image to compress";
-        return false;
+        return Result::Failure("there is no image to compress");
     }
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
     if (rgb.isNull()) {
-        error = "not enough memory to convert the image";
-        return false;
+        return Result::Failure("not enough memory to convert the image");
     }
     Compressor compressor;
     if (!compressor.Compress(rgb.constBits(), static_cast<std::size_t>(rgb.bytesPerLine()),
                              static_cast<JDIMENSION>(rgb.width()),
                              static_cast<JDIMENSION>(rgb.height()), quality)) {
-        error = compressor.Message();
-        return false;
+        return Result::Failure(compressor.Message());
     }
     bytes.assign(reinterpret_cast<const char*>(compressor.Data()), compressor.Size());
-    return true;
+    return Result::Success();
 }
 
-QImage DecodeJpeg(std::string_view bytes, std::string& error, const ImageLimits& limits) {
+Result DecodeJpeg(std::string_view bytes, QImage& image, const ImageLimits& limits) {
     if (static_cast<std::int64_t>(bytes.size()) > limits.MaxFileBytes) {
-        error = "the file is larger than " + std::to_string(limits.MaxFileBytes) + " bytes";
-        return {};
+        return Result::Failure("the file is larger than " + std::to_string(limits.MaxFileBytes) +
+                               " bytes");
     }
     Decompressor decoder(limits);
     if (!decoder.ReadHeader(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())) {
-        error = decoder.Message();
-        return {};
+        return Result::Failure(decoder.Message());
     }
     const std::int64_t width = decoder.Width();
     const std::int64_t height = decoder.Height();
     if (std::string why = SizeRefusal(width, height, limits); !why.empty()) {
-        error = std::move(why);
-        return {};
+        return Result::Failure(std::move(why));
     }
     unsigned denominator = 1;
     while (denominator < 8 &&
@@ -359,27 +354,25 @@ QImage DecodeJpeg(std::string_view bytes, std::string& error, const ImageLimits&
         denominator *= 2;
     }
     if (!decoder.Start(denominator)) {
-        error = decoder.Message();
-        return {};
+        return Result::Failure(decoder.Message());
     }
-    QImage image(static_cast<int>(decoder.OutputWidth()), static_cast<int>(decoder.OutputHeight()),
-                 QImage::Format_RGB888);
-    if (image.isNull()) {
-        error = "not enough memory for a " + std::to_string(decoder.OutputWidth()) + " x " +
-                std::to_string(decoder.OutputHeight()) + " image";
-        return {};
+    QImage decoded(static_cast<int>(decoder.OutputWidth()),
+                   static_cast<int>(decoder.OutputHeight()), QImage::Format_RGB888);
+    if (decoded.isNull()) {
+        return Result::Failure("not enough memory for a " + std::to_string(decoder.OutputWidth()) +
+                               " x " + std::to_string(decoder.OutputHeight()) + " image");
     }
-    if (!decoder.ReadRows(image.bits(), static_cast<std::size_t>(image.bytesPerLine()))) {
-        error = decoder.Message();
-        return {};
+    if (!decoder.ReadRows(decoded.bits(), static_cast<std::size_t>(decoded.bytesPerLine()))) {
+        return Result::Failure(decoder.Message());
     }
-    return image;
+    image = std::move(decoded);
+    return Result::Success();
 }
 
-QImage DecodeBmp(std::string_view bytes, std::string& error, const ImageLimits& limits) {
+Result DecodeBmp(std::string_view bytes, QImage& image, const ImageLimits& limits) {
     if (static_cast<std::int64_t>(bytes.size()) > limits.MaxFileBytes) {
-        error = "the file is larger than " + std::to_string(limits.MaxFileBytes) + " bytes";
-        return {};
+        return Result::Failure("the file is larger than " + std::to_string(limits.MaxFileBytes) +
+                               " bytes");
     }
     QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QBuffer buffer(&data);
@@ -388,61 +381,58 @@ QImage DecodeBmp(std::string_view bytes, std::string& error, const ImageLimits& 
     // The declared size comes from the header alone; refuse before decoding.
     if (const QSize size = reader.size(); size.isValid()) {
         if (std::string why = SizeRefusal(size.width(), size.height(), limits); !why.empty()) {
-            error = std::move(why);
-            return {};
+            return Result::Failure(std::move(why));
         }
     }
-    QImage image = reader.read();
-    if (image.isNull()) {
-        error = reader.errorString().toStdString();
-        return {};
+    QImage decoded = reader.read();
+    if (decoded.isNull()) {
+        return Result::Failure(reader.errorString().toStdString());
     }
-    return image;
+    image = std::move(decoded);
+    return Result::Success();
 }
 
-QImage ReadImageFile(const std::string& path, std::string& error, const ImageLimits& limits) {
+Result ReadImageFile(const std::string& path, QImage& image, const ImageLimits& limits) {
     std::string bytes;
+    std::string error;
     if (!ReadRegularFile(path, static_cast<std::size_t>(limits.MaxFileBytes), bytes, error)) {
-        return {};
+        return Result::Failure(std::move(error));
     }
-    QImage image;
+    Result decoded = Result::Success();
     switch (KindOf(path, bytes)) {
         case ImageKind::Jpeg:
-            image = DecodeJpeg(bytes, error, limits);
+            decoded = DecodeJpeg(bytes, image, limits);
             break;
         case ImageKind::Bmp:
-            image = DecodeBmp(bytes, error, limits);
+            decoded = DecodeBmp(bytes, image, limits);
             break;
         case ImageKind::Unknown:
-            error = path + ": not a JPEG or BMP image";
-            return {};
+            return Result::Failure(path + ": not a JPEG or BMP image");
     }
-    if (image.isNull()) {
-        error = path + ": " + error;
+    if (!decoded) {
+        return Result::Failure(path + ": " + decoded.Message);
     }
-    return image;
+    return decoded;
 }
 
-bool WriteJpegFile(const std::string& path, const QImage& image, int quality, std::string& error) {
+Result WriteJpegFile(const std::string& path, const QImage& image, int quality) {
     std::string bytes;
-    if (!EncodeJpeg(image, quality, bytes, error)) {
-        error = path + ": " + error;
-        return false;
+    if (Result encoded = EncodeJpeg(image, quality, bytes); !encoded) {
+        return Result::Failure(path + ": " + encoded.Message);
     }
-    return WriteFileAtomically(path, bytes, error);
+    return WriteFileAtomically(path, bytes);
 }
 
-bool WriteBmpFile(const std::string& path, const QImage& image, std::string& error) {
+Result WriteBmpFile(const std::string& path, const QImage& image) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "bmp");
     if (!writer.write(image.convertToFormat(QImage::Format_RGB32))) {
-        error = path + ": " + writer.errorString().toStdString();
-        return false;
+        return Result::Failure(path + ": " + writer.errorString().toStdString());
     }
     return WriteFileAtomically(
-        path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), error);
+        path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 }  // namespace kavri

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Result.h"
+
 #include <QImage>
 
 #include <cstdint>
@@ -37,33 +39,32 @@ struct ImageLimits {
 // leaves the old file (or none), never half a picture.
 //
 // Free functions; callable from any thread once a QGuiApplication exists (Qt
-// image handling needs one). Nothing throws except std::bad_alloc: failures
-// come back as a null image or false, with a one-line reason in error.
+// image handling needs one). Nothing throws except std::bad_alloc: a failure
+// is refused with a one-line reason, and the image out-parameter is then left
+// as it was.
 
 // Compresses image as a baseline colour JPEG (RGB input, three components) at
 // quality (1-100), every other setting being libjpeg's default.
-[[nodiscard]] bool EncodeJpeg(const QImage& image, int quality, std::string& bytes,
-                              std::string& error);
+Result EncodeJpeg(const QImage& image, int quality, std::string& bytes);
 
 // Decodes JPEG bytes into an RGB888 image. A file that libjpeg cannot read is
 // reported with libjpeg's own message. Damage that libjpeg only warns about
 // (a truncated file) still gives an image, as far as it could be decoded.
-QImage DecodeJpeg(std::string_view bytes, std::string& error, const ImageLimits& limits = {});
+Result DecodeJpeg(std::string_view bytes, QImage& image, const ImageLimits& limits = {});
 
 // Decodes BMP bytes; errors are QImageReader's.
-QImage DecodeBmp(std::string_view bytes, std::string& error, const ImageLimits& limits = {});
+Result DecodeBmp(std::string_view bytes, QImage& image, const ImageLimits& limits = {});
 
 // Reads a JPEG or BMP file. The kind comes from the file's first bytes; a file
 // that starts like neither is decoded as its extension says (".jpg", ".jpeg",
 // ".jpe", ".jfif" as JPEG, ".bmp", ".dib" as BMP), so that a damaged file is
 // reported by its decoder; any other file is refused. Errors start with path.
-QImage ReadImageFile(const std::string& path, std::string& error, const ImageLimits& limits = {});
+Result ReadImageFile(const std::string& path, QImage& image, const ImageLimits& limits = {});
 
 // EncodeJpeg, then replaces the file at path.
-[[nodiscard]] bool WriteJpegFile(const std::string& path, const QImage& image, int quality,
-                                 std::string& error);
+Result WriteJpegFile(const std::string& path, const QImage& image, int quality);
 
 // Writes image as a 24-bit BMP, replacing the file at path.
-[[nodiscard]] bool WriteBmpFile(const std::string& path, const QImage& image, std::string& error);
+Result WriteBmpFile(const std::string& path, const QImage& image);
 
 }  // namespace kavri

@@ -13,7 +13,7 @@ MessageCampaignEditor::MessageCampaignEditor(CampaignStore& store, const DateTim
     Values().FileName = std::string(kCardFileName);
 }
 
-EditorResult MessageCampaignEditor::ChangeFields(const FieldChanges& changes) {
+Result MessageCampaignEditor::ChangeFields(const FieldChanges& changes) {
     const bool allGiven = changes.Company && changes.Url && changes.Phone && changes.Message;
     if (!m_cardError.empty() && !allGiven) {
         return Refuse("CardUnreadable", m_cardError);
@@ -26,14 +26,13 @@ EditorResult MessageCampaignEditor::ChangeFields(const FieldChanges& changes) {
             *field = **given;
         }
     }
-    return {};
+    return Result::Success();
 }
 
-EditorResult MessageCampaignEditor::CheckOwn() {
+Result MessageCampaignEditor::CheckOwn() {
     // Company and message are quoted-printable in the card, every byte escaped;
     // URL and TEL are written as they are.
-    if (EditorResult url = RefuseControlCharacters("CardTextInvalid", "the URL", m_fields.Url);
-        !url.Ok) {
+    if (Result url = RefuseControlCharacters("CardTextInvalid", "the URL", m_fields.Url); !url.Ok) {
         return url;
     }
     return RefuseControlCharacters("CardTextInvalid", "the phone number", m_fields.Phone);
@@ -58,15 +57,15 @@ void MessageCampaignEditor::LoadOwn(const CampaignRecord&) {
     m_fields.Message = card.Identification.PersonName.FamilyName;
 }
 
-EditorResult MessageCampaignEditor::PlaceContent(const std::string&) {
-    return {};
+Result MessageCampaignEditor::PlaceContent(const std::string&) {
+    return Result::Success();
 }
 
 void MessageCampaignEditor::AppendOwnEntries(CampaignRecord::Entries& entries) const {
     entries.emplace_back("FileName", kCardFileName);
 }
 
-EditorResult MessageCampaignEditor::AfterRecord(const std::string& folder) {
+Result MessageCampaignEditor::AfterRecord(const std::string& folder) {
     // Built afresh, so what a hand-edited card carried besides the four fields
     // does not survive an OK.
     TwclvCard card;
@@ -80,7 +79,7 @@ EditorResult MessageCampaignEditor::AfterRecord(const std::string& folder) {
     } catch (const wclEvCardError& error) {
         return Refuse("CampaignSaveFailed", error.what());
     }
-    return {};
+    return Result::Success();
 }
 
 }  // namespace kavri

@@ -63,14 +63,14 @@ public:
     // Puts the given fields into Fields(). Refused ("CardUnreadable" and
     // CardError()), changing nothing, when the loaded campaign's card could not
     // be read and not all four fields are given.
-    EditorResult ChangeFields(const FieldChanges& changes);
+    Result ChangeFields(const FieldChanges& changes);
 
 private:
-    EditorResult CheckOwn() override;
+    Result CheckOwn() override;
     void LoadOwn(const CampaignRecord& stored) override;
-    EditorResult PlaceContent(const std::string& folder) override;
+    Result PlaceContent(const std::string& folder) override;
     void AppendOwnEntries(CampaignRecord::Entries& entries) const override;
-    EditorResult AfterRecord(const std::string& folder) override;
+    Result AfterRecord(const std::string& folder) override;
 
     MessageFields m_fields;
     std::string m_cardError;

@@ -650,9 +650,8 @@ void TwclvCard::SaveToFile(const std::string& path) const {
     for (const std::string& line : lines) {
         bytes.append(line).append("\r\n");
     }
-    std::string error;
-    if (!WriteFileAtomically(path, bytes, error)) {
-        throw wclEvCardFileError(path, "cannot write " + path + " (" + error + ")");
+    if (const Result written = WriteFileAtomically(path, bytes); !written) {
+        throw wclEvCardFileError(path, "cannot write " + path + " (" + written.Message + ")");
     }
 }
 

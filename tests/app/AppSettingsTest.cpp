@@ -9,6 +9,14 @@
 namespace kavri {
 namespace {
 
+// SetValueText with its refusal's message in error (emptied on success).
+bool SetValueText(AppSettings& settings, std::string_view key, std::string_view text,
+                  std::string& error) {
+    const Result written = settings.SetValueText(key, text);
+    error = written.Message;
+    return written.Ok;
+}
+
 using test::Slurp;
 using test::Spill;
 
@@ -123,7 +131,7 @@ TEST_F(AppSettingsTest, TextValuesAreCheckedAgainstTheDialogBounds) {
     for (const Case& c : cases) {
         const std::string before = Slurp(m_path);
         std::string error;
-        EXPECT_EQ(settings.SetValueText(c.Key, c.Text, error), c.Ok) << c.Key << "=" << c.Text;
+        EXPECT_EQ(SetValueText(settings, c.Key, c.Text, error), c.Ok) << c.Key << "=" << c.Text;
         if (c.Ok) {
             std::string value;
             ASSERT_TRUE(settings.ValueText(c.Key, value));
@@ -134,9 +142,9 @@ TEST_F(AppSettingsTest, TextValuesAreCheckedAgainstTheDialogBounds) {
         }
     }
     std::string error;
-    EXPECT_FALSE(settings.SetValueText("MaxConnections", "0", error));
+    EXPECT_FALSE(SetValueText(settings, "MaxConnections", "0", error));
     EXPECT_EQ(error, "MaxConnections must be a whole number from 1 to 50");
-    EXPECT_FALSE(settings.SetValueText("ResponseTimeout", "5", error));
+    EXPECT_FALSE(SetValueText(settings, "ResponseTimeout", "5", error));
     EXPECT_EQ(error, "ResponseTimeout must be a whole number from 10 to 600");
     EXPECT_EQ(AppSettings::kIdleTimeoutBounds.Clamp(0), 1);
     EXPECT_EQ(AppSettings::kIdleTimeoutBounds.Clamp(999), 300);
@@ -153,14 +161,14 @@ TEST_F(AppSettingsTest, RadioNameIsRefusedBeyondTheRadiosLimit) {
         multi += twoByte;
     }
     std::string error;
-    ASSERT_TRUE(settings.SetValueText("LocalRadioName", std::string(248, 'r'), error)) << error;
+    ASSERT_TRUE(SetValueText(settings, "LocalRadioName", std::string(248, 'r'), error)) << error;
     EXPECT_EQ(settings.LocalRadioName(), std::string(248, 'r'));
-    ASSERT_TRUE(settings.SetValueText("LocalRadioName", multi, error)) << error;
+    ASSERT_TRUE(SetValueText(settings, "LocalRadioName", multi, error)) << error;
     EXPECT_EQ(settings.LocalRadioName(), multi);
     const std::string before = Slurp(m_path);
     for (const std::string& name : {std::string(249, 'r'), multi + "x", std::string(5000, 'r')}) {
         error.clear();
-        EXPECT_FALSE(settings.SetValueText("LocalRadioName", name, error)) << name.size();
+        EXPECT_FALSE(SetValueText(settings, "LocalRadioName", name, error)) << name.size();
         EXPECT_EQ(error.rfind("LocalRadioName must be at most 248 bytes of UTF-8", 0), 0u) << error;
         EXPECT_EQ(Slurp(m_path), before);
     }
@@ -174,7 +182,7 @@ TEST_F(AppSettingsTest, WritingTheLanguageReappliesTheTexts) {
     settings.OnLanguageChanged = [&] { ++applied; };
     ASSERT_TRUE(settings.SetLanguage("Deutsch"));
     std::string error;
-    ASSERT_TRUE(settings.SetValueText("language", "English", error));
+    ASSERT_TRUE(SetValueText(settings, "language", "English", error));
     ASSERT_TRUE(settings.SetMaxConnections(3));
     EXPECT_EQ(applied, 2);
 }

@@ -12,6 +12,7 @@
 #include <stdlib.h>
 
 #include "app/DateTime.h"
+#include "app/Result.h"
 
 namespace kavri::test {
 
@@ -85,6 +86,12 @@ inline TDateTime TimeOfDay(int h, int mi, int s, int ms = 0) {
     const std::optional<TDateTime> value = TDateTime::FromTime(h, mi, s, ms);
     EXPECT_TRUE(value.has_value());
     return value.value_or(TDateTime());
+}
+
+// A result as the tests check it: true when done, its message in error.
+inline bool Done(const Result& result, std::string& error) {
+    error = result.Message;
+    return result.Ok;
 }
 
 }  // namespace kavri::test

@@ -23,7 +23,7 @@ TEST(AtomicFileTest, ReplacesContentAndKeepsPermissions) {
     Spill(path, "old");
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     std::string error;
-    ASSERT_TRUE(WriteFileAtomically(path, "new\r\n", error)) << error;
+    ASSERT_TRUE(test::Done(WriteFileAtomically(path, "new\r\n"), error)) << error;
     EXPECT_EQ(Slurp(path), "new\r\n");
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -43,15 +43,18 @@ TEST(AtomicFileTest, CopiesBytesExactlyAndRefusesWhatIsNoRegularFile) {
     }
     Spill(temp.Path() + "source", bytes);
     std::string error;
-    ASSERT_TRUE(CopyFileAtomically(temp.Path() + "source", temp.Path() + "copy", error)) << error;
+    ASSERT_TRUE(test::Done(CopyFileAtomically(temp.Path() + "source", temp.Path() + "copy"), error))
+        << error;
     EXPECT_EQ(Slurp(temp.Path() + "copy"), bytes);
 
     ASSERT_EQ(::mkfifo((temp.Path() + "fifo").c_str(), 0600), 0);
     Spill(temp.Path() + "target", "kept");
     const auto before = test::Tree(temp.Path());
-    EXPECT_FALSE(CopyFileAtomically(temp.Path() + "fifo", temp.Path() + "target", error));
+    EXPECT_FALSE(
+        test::Done(CopyFileAtomically(temp.Path() + "fifo", temp.Path() + "target"), error));
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
-    EXPECT_FALSE(CopyFileAtomically(temp.Path() + "missing", temp.Path() + "target", error));
+    EXPECT_FALSE(
+        test::Done(CopyFileAtomically(temp.Path() + "missing", temp.Path() + "target"), error));
     EXPECT_EQ(test::Tree(temp.Path()), before);
 }
 
@@ -60,11 +63,11 @@ TEST(AtomicFileTest, FailureLeavesTheTargetAsItWas) {
     // Expected: false with a reason; the folder still there, nothing left over.
     test::TempFolder temp;
     std::string error;
-    EXPECT_FALSE(WriteFileAtomically(temp.Path() + "gone/file", "x", error));
+    EXPECT_FALSE(test::Done(WriteFileAtomically(temp.Path() + "gone/file", "x"), error));
     EXPECT_NE(error, "");
     std::filesystem::create_directory(temp.Path() + "dir");
     const auto before = test::Tree(temp.Path());
-    EXPECT_FALSE(WriteFileAtomically(temp.Path() + "dir", "x", error));
+    EXPECT_FALSE(test::Done(WriteFileAtomically(temp.Path() + "dir", "x"), error));
     EXPECT_EQ(test::Tree(temp.Path()), before);
 }
 

@@ -38,7 +38,7 @@ TEST(AutoStartTest, OnWritesTheEntryAndOffDeletesIt) {
     EXPECT_FALSE(entry.IsEnabled());
 
     std::string error;
-    ASSERT_TRUE(entry.Enable("/opt/kavri/bin/kavri", error)) << error;
+    ASSERT_TRUE(test::Done(entry.Enable("/opt/kavri/bin/kavri"), error)) << error;
     EXPECT_TRUE(entry.IsEnabled());
     const std::string text = test::Slurp(*path);
     EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u) << text;
@@ -46,13 +46,14 @@ TEST(AutoStartTest, OnWritesTheEntryAndOffDeletesIt) {
     EXPECT_NE(text.find("\nType=Application\n"), std::string::npos) << text;
 
     // Enabling again replaces the entry; no temporary file stays behind.
-    ASSERT_TRUE(entry.Enable("/usr/bin/kavri", error)) << error;
+    ASSERT_TRUE(test::Done(entry.Enable("/usr/bin/kavri"), error)) << error;
     EXPECT_NE(test::Slurp(*path).find("\nExec=/usr/bin/kavri\n"), std::string::npos);
     EXPECT_EQ(test::Tree(temp.Path() + "config").size(), 2u);
 
-    ASSERT_TRUE(entry.Disable(error)) << error;
+    ASSERT_TRUE(test::Done(entry.Disable(), error)) << error;
     EXPECT_FALSE(entry.IsEnabled());
-    EXPECT_TRUE(entry.Disable(error)) << "deleting a missing entry is no error: " << error;
+    EXPECT_TRUE(test::Done(entry.Disable(), error))
+        << "deleting a missing entry is no error: " << error;
 }
 
 TEST(AutoStartTest, ExecQuotesReservedCharacters) {
@@ -68,7 +69,7 @@ TEST(AutoStartTest, RefusesProgramsTheEntryCannotCarry) {
     const AutoStart entry(temp.Path() + "autostart/kavri.desktop");
     std::string error;
     for (const std::string program : {"kavri", "", "/x/a\nExec=/bin/evil", "/x/\xff"}) {
-        EXPECT_FALSE(entry.Enable(program, error)) << program;
+        EXPECT_FALSE(test::Done(entry.Enable(program), error)) << program;
         EXPECT_FALSE(error.empty());
         EXPECT_FALSE(entry.IsEnabled());
     }
@@ -79,7 +80,7 @@ TEST(AutoStartTest, FolderThatCannotBeMadeLeavesTheChoiceUnsaved) {
     test::Spill(temp.Path() + "autostart", "a file where the folder belongs");
     const AutoStart entry(temp.Path() + "autostart/kavri.desktop");
     std::string error;
-    EXPECT_FALSE(entry.Enable("/usr/bin/kavri", error));
+    EXPECT_FALSE(test::Done(entry.Enable("/usr/bin/kavri"), error));
     EXPECT_NE(error.find("autostart"), std::string::npos) << error;
     EXPECT_FALSE(entry.IsEnabled());
 }

@@ -42,7 +42,7 @@ protected:
     void RemoveElsewhere(const std::string& name) {
         CampaignStore other(DataFolder::Open(m_data), DateFormat::Iso());
         std::string error;
-        ASSERT_TRUE(other.DeleteCampaign(name, error)) << error;
+        ASSERT_TRUE(test::Done(other.DeleteCampaign(name), error)) << error;
     }
     void SetEnabledElsewhere(const std::string& name, bool enabled) {
         IniFile record(m_store.CampaignFolder(name) + "settings.dat", DateFormat::Iso());

@@ -45,7 +45,7 @@ TEST_F(CampaignStoreTest, DeleteRemovesFolderAndListLine) {
     const std::string a = Add("A");
     const std::string b = Add("B");
     std::string error;
-    ASSERT_TRUE(m_store.DeleteCampaign("a", error)) << error;
+    ASSERT_TRUE(test::Done(m_store.DeleteCampaign("a"), error)) << error;
     EXPECT_FALSE(fs::exists(a));
     EXPECT_EQ(Slurp(m_data + "campaigns.dat"), "B\r\n");
     EXPECT_EQ(Slurp(b + "offer.mp3"), "content");
@@ -61,14 +61,14 @@ TEST_F(CampaignStoreTest, DeleteStaysInsideTheCampaignFolder) {
     Spill(a + "sub/inner.txt", "inner");
     fs::create_symlink(m_outside + "precious.txt", a + "link.txt");
     std::string error;
-    ASSERT_TRUE(m_store.DeleteCampaign("A", error)) << error;
+    ASSERT_TRUE(test::Done(m_store.DeleteCampaign("A"), error)) << error;
     EXPECT_EQ(Slurp(a + "sub/inner.txt"), "inner");
     EXPECT_FALSE(fs::exists(a + "offer.mp3"));
     EXPECT_FALSE(fs::is_symlink(a + "link.txt"));
 
     fs::create_directory_symlink(m_outside, m_data + "LINKED");
     ASSERT_TRUE(m_store.Campaigns().Add("LINKED", error));
-    ASSERT_TRUE(m_store.DeleteCampaign("Linked", error)) << error;
+    ASSERT_TRUE(test::Done(m_store.DeleteCampaign("Linked"), error)) << error;
     EXPECT_FALSE(fs::exists(m_data + "LINKED"));
     EXPECT_EQ(Slurp(m_outside + "precious.txt"), "keep me");
     EXPECT_TRUE(m_store.Campaigns().Names().empty());
@@ -82,7 +82,7 @@ TEST_F(CampaignStoreTest, DeleteRefusesNamesOutsideTheListOrTheDataFolder) {
     const auto before = test::Tree(m_temp.Path());
     for (const char* name : {"../outside", "..", "", "A/../..", "Stray"}) {
         std::string error;
-        EXPECT_FALSE(m_store.DeleteCampaign(name, error)) << name;
+        EXPECT_FALSE(test::Done(m_store.DeleteCampaign(name), error)) << name;
         EXPECT_NE(error, "") << name;
     }
     EXPECT_EQ(test::Tree(m_temp.Path()), before);

@@ -189,7 +189,7 @@ TEST_F(CampaignTableTest, AfterTheChosenCampaignIsDeletedSelectionStartsAtTheTop
     m_table.RefreshCampaigns();
     EXPECT_EQ(Cycles(2), (Names{"A", "B"}));
     std::string error;
-    ASSERT_TRUE(m_store.DeleteCampaign("B", error)) << error;
+    ASSERT_TRUE(test::Done(m_store.DeleteCampaign("B"), error)) << error;
     m_table.RefreshCampaigns();
     EXPECT_EQ(Cycles(3), (Names{"A", "C", "A"}));
 }

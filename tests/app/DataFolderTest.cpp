@@ -143,13 +143,13 @@ TEST(DataFolderTest, AnEarlierVersionsAsciiOnlyFolderIsStillFound) {
     EXPECT_EQ(data.CampaignFolder("café"), data.Path() + "CAFÉ/");
 }
 
-TEST(DataFolderTest, NameRefusalKeepsNamesToOneEntryOfAFolder) {
+TEST(DataFolderTest, CheckNameKeepsNamesToOneEntryOfAFolder) {
     // Situation: names that are fine and names that are no single entry.
     // Expected: the first accepted, each of the others refused with a reason.
     for (const std::string& good :
          {std::string("Summer sale"), std::string(".hidden"), std::string("a..b"),
           std::string(255, 'x'), std::string("caf\xC3\xA9 \xE2\x82\xAC")}) {
-        EXPECT_EQ(DataFolder::NameRefusal(good), "") << good;
+        EXPECT_EQ(DataFolder::CheckName(good).Message, "") << good;
     }
     for (const std::string& bad :
          {std::string(), std::string("."), std::string(".."), std::string("a/b"),
@@ -157,7 +157,7 @@ TEST(DataFolderTest, NameRefusalKeepsNamesToOneEntryOfAFolder) {
           std::string("a\x7F"), std::string("a\xC2\x80"), std::string("a\xC2\x9F"),
           std::string("\xFF"), std::string("\xC0\xAF"), std::string(256, 'x'), std::string(" a"),
           std::string("a "), std::string("   ")}) {
-        EXPECT_NE(DataFolder::NameRefusal(bad), "") << bad;
+        EXPECT_NE(DataFolder::CheckName(bad).Message, "") << bad;
     }
 }
 

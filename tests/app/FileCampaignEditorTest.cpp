@@ -55,7 +55,7 @@ protected:
         auto editor = Editor();
         editor->Values().Name = name;
         editor->ChooseSourceFile(sourcePath);
-        const EditorResult result = editor->Save();
+        const Result result = editor->Save();
         ASSERT_TRUE(result.Ok) << result.Message;
     }
     std::string Folder(const std::string& name) const { return m_store->CampaignFolder(name); }
@@ -98,7 +98,7 @@ TEST_F(FileCampaignEditorTest, NewCampaignCreatesFolderListRecordAndCopy) {
     EXPECT_EQ(editor->Values().FileName, "promo.mp3");
     editor->Values().FileName = "offer.mp3";
     editor->Values().StartDateTime = At(2026, 12, 24);
-    const EditorResult result = editor->Save();
+    const Result result = editor->Save();
     ASSERT_TRUE(result.Ok) << result.Message;
 
     EXPECT_EQ(Slurp(m_data + "campaigns.dat"), "SUMMER SALE\r\n");
@@ -143,7 +143,7 @@ TEST_F(FileCampaignEditorTest, ChecksRunInOrderAndChangeNothing) {
             editor->ChooseSourceFile(m_temp.Path() + "src/a.mp3");
         }
         editor->Values().FileName = c.FileName;
-        const EditorResult result = editor->Save();
+        const Result result = editor->Save();
         EXPECT_FALSE(result.Ok) << c.What;
         EXPECT_EQ(result.MessageKey, c.Key) << c.What;
         const std::string text = m_texts(c.Key);
@@ -217,7 +217,7 @@ TEST_F(FileCampaignEditorTest, LongestNamesStillWork) {
     editor->Values().Name = name;
     editor->ChooseSourceFile(Source("x", "payload"));
     editor->Values().FileName = std::string(255, 'f');
-    const EditorResult result = editor->Save();
+    const Result result = editor->Save();
     ASSERT_TRUE(result.Ok) << result.Message;
     EXPECT_EQ(Slurp(Folder(name) + std::string(255, 'f')), "payload");
 }
@@ -231,7 +231,7 @@ TEST_F(FileCampaignEditorTest, ListSurvivesACrashAfterEachChange) {
     m_store = std::make_unique<CampaignStore>(DataFolder::Open(m_data), DateFormat::Iso());
     EXPECT_EQ(m_store->Campaigns().Names(), (std::vector<std::string>{"FIRST", "SECOND"}));
     std::string error;
-    ASSERT_TRUE(m_store->DeleteCampaign("first", error)) << error;
+    ASSERT_TRUE(test::Done(m_store->DeleteCampaign("first"), error)) << error;
     m_store = std::make_unique<CampaignStore>(DataFolder::Open(m_data), DateFormat::Iso());
     EXPECT_EQ(m_store->Campaigns().Names(), (std::vector<std::string>{"SECOND"}));
 }
@@ -256,7 +256,7 @@ TEST_F(FileCampaignEditorTest, EditingRewritesTheRecordAndKeepsDeviceFiles) {
     editor->Values().Name = "Other";  // the field is disabled; a stray change is ignored
     editor->Values().Scheduling = kSchedulingTimeBased;
     editor->Values().Enabled = false;
-    const EditorResult result = editor->Save();
+    const Result result = editor->Save();
     ASSERT_TRUE(result.Ok) << result.Message;
 
     EXPECT_EQ(Slurp(folder + "accepted.dat"), "[(00:11:22:33:44:55)]\r\nName=Phone\r\n");
@@ -354,7 +354,7 @@ TEST_F(FileCampaignEditorTest, FailedNewCampaignLeavesNoTraceAndCanBeRetried) {
     editor->Values().Name = "Retry";
     editor->ChooseSourceFile(Source("x.txt", "x"));
     const auto before = Tree(m_temp.Path());
-    const EditorResult failed = editor->Save();
+    const Result failed = editor->Save();
     EXPECT_EQ(failed.MessageKey, "CampaignSaveFailed");
     auto after = Tree(m_temp.Path());
     EXPECT_EQ(after.erase("data/.campaigns.dat.lock"), 1u);

@@ -164,7 +164,8 @@ protected:
     }
 
     void SetRejectedTimeout(std::uint8_t hours) {
-        ASSERT_TRUE(m_settings.SetRejectedTimeout(hours)) << m_settings.LastError();
+        const Result written = m_settings.SetRejectedTimeout(hours);
+        ASSERT_TRUE(written) << written.Message;
     }
 
     test::TempFolder m_temp;

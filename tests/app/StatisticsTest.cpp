@@ -38,7 +38,7 @@ protected:
     std::vector<CampaignStatistics> Count(const StatisticsRange& range) const {
         std::vector<CampaignStatistics> rows;
         std::string error;
-        EXPECT_TRUE(CountDecisions(m_store, range, rows, error)) << error;
+        EXPECT_TRUE(test::Done(CountDecisions(m_store, range, rows), error)) << error;
         return rows;
     }
 
@@ -108,7 +108,8 @@ TEST_F(StatisticsTest, AnUnreadableDeviceFileFailsTheCountInsteadOfCountingZero)
     std::filesystem::create_directory(second + "rejected.dat");
     std::vector<CampaignStatistics> rows;
     std::string error;
-    EXPECT_FALSE(CountDecisions(m_store, DayRange(At(2026, 12, 7), At(2026, 12, 7)), rows, error));
+    EXPECT_FALSE(test::Done(
+        CountDecisions(m_store, DayRange(At(2026, 12, 7), At(2026, 12, 7)), rows), error));
     EXPECT_NE(error.find(second + "rejected.dat"), std::string::npos) << error;
 }
 

@@ -84,7 +84,8 @@ TEST(TemporaryFilesTest, AWholeFileReplacementCleansItsFolderToo) {
     test::Spill(temp.Path() + ".campaigns.dat.tmp-" + dead + "-1", "SALE\r\n");
     fs::create_directory(temp.Path() + ".kavri-tmp-" + dead + "-2");
     std::string error;
-    ASSERT_TRUE(WriteFileAtomically(temp.Path() + "campaigns.dat", "SALE\r\n", error)) << error;
+    ASSERT_TRUE(test::Done(WriteFileAtomically(temp.Path() + "campaigns.dat", "SALE\r\n"), error))
+        << error;
     EXPECT_EQ(Entries(temp.Path()),
               (std::vector<std::string>{".kavri-tmp-" + dead + "-2", "campaigns.dat"}));
     EXPECT_EQ(RemoveStaleTemporaryFiles(temp.Path()), 0u);

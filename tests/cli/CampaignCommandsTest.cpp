@@ -489,7 +489,7 @@ TEST_F(CampaignCommandsTest, ListAndRefusalsSpeakTheDataFoldersLanguage) {
     // Expected: titles, type and scheduling texts and the refusal are German.
     AppSettings settings(DataFolder::Open(m_data).SettingsFile());
     ASSERT_TRUE(settings.SetLanguage("German"));
-    const OperatorTexts texts(m_data, "");
+    const OperatorTexts texts = CommandTexts(m_data, "");
     m_texts = texts.Lookup();
     CampaignOptions options;
     options.SourceFile = m_source;

@@ -1,4 +1,4 @@
-#include "cli/CampaignContent.h"
+#include "cli/CampaignCommands.h"
 
 #include <cstdio>
 #include <functional>

@@ -42,7 +42,7 @@ protected:
         std::string texts;
         std::FILE* warnings = std::tmpfile();
         {
-            const OperatorTexts operatorTexts(m_data, languageFile, warnings);
+            const OperatorTexts operatorTexts = CommandTexts(m_data, languageFile, warnings);
             for (const std::string_view key : keys) {
                 texts += operatorTexts.Text(key) + "|";
             }
@@ -55,7 +55,7 @@ protected:
         std::FILE* warnings = std::tmpfile();
         Outcome outcome;
         {
-            const OperatorTexts texts(m_data, languageFile, warnings);
+            const OperatorTexts texts = CommandTexts(m_data, languageFile, warnings);
             outcome = test::Capture([&](std::FILE* out, std::FILE* err) {
                 CampaignCommands commands(m_data, m_clock, DateFormat::Iso(), texts.Lookup(), out,
                                           err);
@@ -124,7 +124,7 @@ TEST_F(OperatorTextsTest, CampaignCommandsFollowTheOneRuleAndSayWhy) {
     std::FILE* warnings = std::tmpfile();
     Outcome listed;
     {
-        const OperatorTexts texts(m_data, m_temp.Path() + "gone.lang", warnings);
+        const OperatorTexts texts = CommandTexts(m_data, m_temp.Path() + "gone.lang", warnings);
         listed = test::Capture([&](std::FILE* out, std::FILE* err) {
             CampaignCommands commands(m_data, m_clock, DateFormat::Iso(), texts.Lookup(), out, err);
             return commands.List(texts.Titles(kCampaignListTitles));

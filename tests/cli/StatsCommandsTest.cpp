@@ -51,7 +51,7 @@ TEST_F(StatsCommandsTest, StatisticsAsTabsAndAsCsvWithQuoting) {
     EXPECT_EQ(tsv.Status, 0) << tsv.Err;
     EXPECT_EQ(tsv.Out, "Say \"hi\", friend\t0\t0\t0\nPlain\t1\t0\t1\n");
 
-    const OperatorTexts texts(m_data, "");
+    const OperatorTexts texts = CommandTexts(m_data, "");
     Outcome csv = Capture([&](std::FILE* o, std::FILE* e) {
         return ShowStatistics(m_data, "2026-12-07", "2026-12-07", true,
                               texts.Titles(kStatisticsTitles), o, e);
@@ -75,14 +75,14 @@ TEST_F(StatsCommandsTest, TitlesComeFromTheLanguageFileInTheChosenLanguage) {
     // after the data folder's language was set to German.
     // Expected: the title lines carry the language file's texts of each.
     auto statistics = [&] {
-        const OperatorTexts texts(m_data, "");
+        const OperatorTexts texts = CommandTexts(m_data, "");
         return Capture([&](std::FILE* o, std::FILE* e) {
             return ShowStatistics(m_data, "2026-12-07", "2026-12-07", false,
                                   texts.Titles(kStatisticsTitles), o, e);
         });
     };
     auto coupons = [&] {
-        const OperatorTexts texts(m_data, "");
+        const OperatorTexts texts = CommandTexts(m_data, "");
         return Capture([&](std::FILE* o, std::FILE* e) {
             return CheckCoupon(m_data, "GIFT", texts.Titles(kCouponCheckTitles), o, e);
         });

@@ -168,7 +168,8 @@ protected:
     std::string ImageFile(const std::string& name, QRgb colour, int width = 40, int height = 30) {
         const std::string path = m_temp.Path() + "src/" + name;
         std::string error;
-        EXPECT_TRUE(WriteJpegFile(path, Solid(width, height, colour), 95, error)) << error;
+        EXPECT_TRUE(test::Done(WriteJpegFile(path, Solid(width, height, colour), 95), error))
+            << error;
         return path;
     }
     // Saves a new campaign "Promo week" with promotion "Spring": message
@@ -183,22 +184,22 @@ protected:
         editor->SetPlacement(CouponPlacement::Top);
         editor->SetAlignment(CouponAlignment::Left);
         if (!imagePath.empty()) {
-            ASSERT_EQ(editor->ChooseImage(imagePath), "");
+            ASSERT_EQ(editor->ChooseImage(imagePath).Message, "");
         }
-        const EditorResult result = editor->Save();
+        const Result result = editor->Save();
         ASSERT_TRUE(result.Ok) << result.Message;
     }
     std::unique_ptr<CouponCampaignEditor> Loaded() {
         auto editor = Editor();
-        const EditorResult result = editor->Load(kName);
+        const Result result = editor->Load(kName);
         EXPECT_TRUE(result.Ok) << result.Message;
         return editor;
     }
     std::string Folder() const { return m_store->CampaignFolder(kName); }
     QImage ReadPicture(const std::string& name) const {
-        std::string error;
-        QImage image = ReadImageFile(Folder() + name, error);
-        EXPECT_FALSE(image.isNull()) << error;
+        QImage image;
+        const Result read = ReadImageFile(Folder() + name, image);
+        EXPECT_FALSE(image.isNull()) << read.Message;
         return image;
     }
 
@@ -352,7 +353,7 @@ TEST_F(CouponCampaignEditorTest, OriginalBitmapIsTheImageAloneAt176By220) {
     ExpectColorNear(original.pixel(88, 110), qRgb(255, 0, 0));
 
     std::string error;
-    ASSERT_TRUE(m_store->DeleteCampaign(kName, error)) << error;
+    ASSERT_TRUE(test::Done(m_store->DeleteCampaign(kName), error)) << error;
     CreateSpring();
     original = ReadPicture("promo_original.bmp");
     ASSERT_EQ(original.size(), QSize(176, 220));
@@ -383,8 +384,8 @@ TEST_F(CouponCampaignEditorTest, LoadGivesEveryValueBackAndSavesTheSamePlacement
         v.FontStyle = 2;
         editor->SetPlacement(CouponPlacement::Top);
         editor->SetAlignment(CouponAlignment::Left);
-        ASSERT_EQ(editor->ChooseImage(ImageFile("blue.jpg", qRgb(0, 0, 255))), "");
-        const EditorResult result = editor->Save();
+        ASSERT_EQ(editor->ChooseImage(ImageFile("blue.jpg", qRgb(0, 0, 255))).Message, "");
+        const Result result = editor->Save();
         ASSERT_TRUE(result.Ok) << result.Message;
     }
     auto editor = Loaded();
@@ -413,7 +414,7 @@ TEST_F(CouponCampaignEditorTest, LoadGivesEveryValueBackAndSavesTheSamePlacement
     EXPECT_LT(previewText.bottom(), 150 / 3);
 
     std::filesystem::remove(Folder() + "Spring.jpg");
-    const EditorResult again = editor->Save();
+    const Result again = editor->Save();
     ASSERT_TRUE(again.Ok) << again.Message;
     const QImage picture = ReadPicture("Spring.jpg");
     ExpectColorNear(picture.pixel(170, 214), qRgb(0, 0, 255));
@@ -431,7 +432,7 @@ TEST_F(CouponCampaignEditorTest, RenamingThePromotionReplacesThePicture) {
     CreateSpring();
     auto editor = Loaded();
     editor->Values().MessageName = "Summer";
-    const EditorResult result = editor->Save();
+    const Result result = editor->Save();
     ASSERT_TRUE(result.Ok) << result.Message;
     EXPECT_FALSE(std::filesystem::exists(Folder() + "Spring.jpg"));
     EXPECT_TRUE(std::filesystem::exists(Folder() + "Summer.jpg"));
@@ -460,7 +461,7 @@ TEST_F(CouponCampaignEditorTest, UnfitPromotionNamesAreRefusedAndChangeNothing) 
         auto editor = Editor();
         editor->Values().Name = "Other";
         editor->Values().MessageName = c.Name;
-        const EditorResult result = editor->Save();
+        const Result result = editor->Save();
         EXPECT_FALSE(result.Ok) << c.Name;
         EXPECT_EQ(result.MessageKey, c.Key) << c.Name;
         EXPECT_EQ(Tree(m_data), before) << c.Name;
@@ -471,7 +472,7 @@ TEST_F(CouponCampaignEditorTest, UnfitPromotionNamesAreRefusedAndChangeNothing) 
         const auto before = Tree(m_data);
         auto editor = Loaded();
         editor->Values().MessageName = c.Name;
-        const EditorResult result = editor->Save();
+        const Result result = editor->Save();
         EXPECT_EQ(result.MessageKey, c.Key) << c.Name;
         EXPECT_EQ(Tree(m_data), before) << c.Name;
     }
@@ -502,7 +503,7 @@ TEST_F(CouponCampaignEditorTest, CouponCodesWithControlCharactersAreRefusedAndCh
             fresh->Values().MessageName = "Other";
             fresh->Values().Coupon = code;
             fresh->Values().CouponEnabled = enabled;
-            const EditorResult refused = fresh->Save();
+            const Result refused = fresh->Save();
             EXPECT_FALSE(refused.Ok);
             EXPECT_EQ(refused.MessageKey, "CouponCodeInvalid");
             EXPECT_EQ(refused.Message,
@@ -548,11 +549,12 @@ TEST_F(CouponCampaignEditorTest, UnreadableImageIsReportedAndThePreviousOneKept)
     // Expected: libjpeg's message for the garbage and the system's for the
     // missing file; the green image stays.
     auto editor = Editor();
-    ASSERT_EQ(editor->ChooseImage(ImageFile("green.jpg", qRgb(0, 255, 0), 30, 20)), "");
+    ASSERT_EQ(editor->ChooseImage(ImageFile("green.jpg", qRgb(0, 255, 0), 30, 20)).Message, "");
     const std::string garbage = m_temp.Path() + "src/garbage.jpg";
     Spill(garbage, "garbage, not a picture");
-    EXPECT_EQ(editor->ChooseImage(garbage), garbage + ": " + LibjpegMessage(JERR_NO_SOI, 'g', 'a'));
-    EXPECT_EQ(editor->ChooseImage(m_temp.Path() + "src/none.bmp"),
+    EXPECT_EQ(editor->ChooseImage(garbage).Message,
+              garbage + ": " + LibjpegMessage(JERR_NO_SOI, 'g', 'a'));
+    EXPECT_EQ(editor->ChooseImage(m_temp.Path() + "src/none.bmp").Message,
               "cannot read " + m_temp.Path() + "src/none.bmp: No such file or directory");
     ASSERT_EQ(editor->Image().size(), QSize(30, 20));
     ExpectColorNear(editor->Image().pixel(15, 10), qRgb(0, 255, 0));
@@ -569,7 +571,7 @@ TEST_F(CouponCampaignEditorTest, PictureThatCannotBeWrittenKeepsTheOldCampaign) 
     const std::string spring = Slurp(Folder() + "Spring.jpg");
     auto editor = Loaded();
     editor->Values().MessageName = "Autumn";
-    const EditorResult result = editor->Save();
+    const Result result = editor->Save();
     EXPECT_FALSE(result.Ok);
     EXPECT_EQ(result.MessageKey, "CampaignSaveFailed");
     EXPECT_NE(result.Message.find(Folder() + "Autumn.jpg"), std::string::npos) << result.Message;
@@ -595,7 +597,7 @@ TEST_F(CouponCampaignEditorTest, StoredNameThatIsNotAPictureIsNeverDeleted) {
         auto editor = Loaded();
         EXPECT_EQ(editor->StoredFileName(), stored);
         editor->Values().MessageName = "Summer";
-        const EditorResult result = editor->Save();
+        const Result result = editor->Save();
         EXPECT_TRUE(result.Ok) << result.Message;
     }
     EXPECT_EQ(Slurp(Folder() + "accepted.dat"), "[(00:11:22:33:44:55)]\r\n");

@@ -23,6 +23,24 @@ namespace {
 using test::Slurp;
 using test::Spill;
 
+// The readers as the cases check them: the image (null on failure), the
+// refusal's message in error.
+QImage JpegImage(std::string_view bytes, std::string& error, const ImageLimits& limits = {}) {
+    QImage image;
+    error = DecodeJpeg(bytes, image, limits).Message;
+    return image;
+}
+QImage BmpImage(std::string_view bytes, std::string& error, const ImageLimits& limits = {}) {
+    QImage image;
+    error = DecodeBmp(bytes, image, limits).Message;
+    return image;
+}
+QImage FileImage(const std::string& path, std::string& error, const ImageLimits& limits = {}) {
+    QImage image;
+    error = ReadImageFile(path, image, limits).Message;
+    return image;
+}
+
 // libjpeg's own text for an error code, as its decoder reports it.
 std::string LibjpegMessage(int code, int first = 0, int second = 0) {
     jpeg_error_mgr errors{};
@@ -119,8 +137,8 @@ TEST_F(JpegFileTest, EncodedImageDecodesToTheSameColours) {
     // Expected: the same size, and each quadrant's middle in its colour.
     std::string bytes;
     std::string error;
-    ASSERT_TRUE(EncodeJpeg(Quadrants(64, 48), 90, bytes, error)) << error;
-    const QImage decoded = DecodeJpeg(bytes, error);
+    ASSERT_TRUE(test::Done(EncodeJpeg(Quadrants(64, 48), 90, bytes), error)) << error;
+    const QImage decoded = JpegImage(bytes, error);
     ASSERT_FALSE(decoded.isNull()) << error;
     EXPECT_EQ(decoded.size(), QSize(64, 48));
     ExpectColorNear(decoded, 16, 12, qRgb(255, 0, 0));
@@ -134,12 +152,11 @@ TEST_F(JpegFileTest, GreyAndCmykFilesDecodeToRgb) {
     // inverted inks, as Adobe's programs write it: C 255, M 0, Y 0, K 255).
     // Expected: grey RGB pixels, and red.
     std::string error;
-    const QImage grey = DecodeJpeg(Encode(16, 16, JCS_GRAYSCALE, 1, Filled(256, {100})), error);
+    const QImage grey = JpegImage(Encode(16, 16, JCS_GRAYSCALE, 1, Filled(256, {100})), error);
     ASSERT_FALSE(grey.isNull()) << error;
     ExpectColorNear(grey, 8, 8, qRgb(100, 100, 100), 3);
 
-    const QImage red =
-        DecodeJpeg(Encode(16, 16, JCS_CMYK, 4, Filled(256, {255, 0, 0, 255})), error);
+    const QImage red = JpegImage(Encode(16, 16, JCS_CMYK, 4, Filled(256, {255, 0, 0, 255})), error);
     ASSERT_FALSE(red.isNull()) << error;
     ExpectColorNear(red, 8, 8, qRgb(255, 0, 0), 6);
 }
@@ -152,18 +169,18 @@ TEST_F(JpegFileTest, ProgressiveFileDecodesWithinItsLimits) {
     // message for the memory.
     const std::string bytes = Encode(300, 300, JCS_RGB, 3, Filled(300 * 300, {10, 200, 30}), true);
     std::string error;
-    const QImage image = DecodeJpeg(bytes, error);
+    const QImage image = JpegImage(bytes, error);
     ASSERT_FALSE(image.isNull()) << error;
     ExpectColorNear(image, 150, 150, qRgb(10, 200, 30));
 
     ImageLimits fewScans;
     fewScans.MaxScans = 3;
-    EXPECT_TRUE(DecodeJpeg(bytes, error, fewScans).isNull());
+    EXPECT_TRUE(JpegImage(bytes, error, fewScans).isNull());
     EXPECT_EQ(error, "JPEG file has more than 3 scans");
 
     ImageLimits littleMemory;
     littleMemory.MaxDecoderMemory = 64 * 1024;
-    EXPECT_TRUE(DecodeJpeg(bytes, error, littleMemory).isNull());
+    EXPECT_TRUE(JpegImage(bytes, error, littleMemory).isNull());
     EXPECT_EQ(error, LibjpegMessage(JERR_NO_BACKING_STORE));
 }
 
@@ -173,7 +190,7 @@ TEST_F(JpegFileTest, DeclaredSizeBeyondTheLimitsIsRefusedBeforeDecoding) {
     // Expected: both refused with the declared size named.
     std::string error;
     std::string bytes;
-    ASSERT_TRUE(EncodeJpeg(Quadrants(16, 16), 90, bytes, error)) << error;
+    ASSERT_TRUE(test::Done(EncodeJpeg(Quadrants(16, 16), 90, bytes), error)) << error;
     const std::size_t frame = FrameHeader(bytes);
     ASSERT_NE(frame, std::string::npos);
     auto declare = [&](int width, int height) {
@@ -184,12 +201,12 @@ TEST_F(JpegFileTest, DeclaredSizeBeyondTheLimitsIsRefusedBeforeDecoding) {
         patched[frame + 4] = static_cast<char>(width & 0xFF);
         return patched;
     };
-    EXPECT_TRUE(DecodeJpeg(declare(20001, 16), error).isNull());
+    EXPECT_TRUE(JpegImage(declare(20001, 16), error).isNull());
     EXPECT_NE(error.find("20001 x 16"), std::string::npos) << error;
-    EXPECT_TRUE(DecodeJpeg(declare(15000, 15000), error).isNull());
+    EXPECT_TRUE(JpegImage(declare(15000, 15000), error).isNull());
     EXPECT_NE(error.find("15000 x 15000"), std::string::npos) << error;
     // Unchanged, the same bytes decode.
-    EXPECT_FALSE(DecodeJpeg(bytes, error).isNull()) << error;
+    EXPECT_FALSE(JpegImage(bytes, error).isNull()) << error;
 }
 
 TEST_F(JpegFileTest, LargeImageIsDecodedAtAReducedScale) {
@@ -198,10 +215,10 @@ TEST_F(JpegFileTest, LargeImageIsDecodedAtAReducedScale) {
     // colours intact.
     std::string error;
     std::string bytes;
-    ASSERT_TRUE(EncodeJpeg(Quadrants(100, 100), 90, bytes, error)) << error;
+    ASSERT_TRUE(test::Done(EncodeJpeg(Quadrants(100, 100), 90, bytes), error)) << error;
     ImageLimits limits;
     limits.MaxDecodedPixels = 1000;
-    const QImage image = DecodeJpeg(bytes, error, limits);
+    const QImage image = JpegImage(bytes, error, limits);
     ASSERT_FALSE(image.isNull()) << error;
     EXPECT_EQ(image.size(), QSize(25, 25));
     ExpectColorNear(image, 5, 5, qRgb(255, 0, 0));
@@ -214,17 +231,17 @@ TEST_F(JpegFileTest, DamagedJpegBytesGiveLibjpegsMessage) {
     // Expected: libjpeg's messages for the first two; the cut-off file still
     // decodes to its full size (libjpeg only warns about it).
     std::string error;
-    EXPECT_TRUE(DecodeJpeg("garbage!", error).isNull());
+    EXPECT_TRUE(JpegImage("garbage!", error).isNull());
     EXPECT_EQ(error, LibjpegMessage(JERR_NO_SOI, 'g', 'a'));
-    EXPECT_TRUE(DecodeJpeg("", error).isNull());
+    EXPECT_TRUE(JpegImage("", error).isNull());
     EXPECT_EQ(error, LibjpegMessage(JERR_INPUT_EMPTY));
 
     std::string bytes;
-    ASSERT_TRUE(EncodeJpeg(Quadrants(64, 64), 90, bytes, error)) << error;
+    ASSERT_TRUE(test::Done(EncodeJpeg(Quadrants(64, 64), 90, bytes), error)) << error;
     const std::size_t scan = bytes.find("\xFF\xDA", 2, 2);
     ASSERT_NE(scan, std::string::npos);
     const QImage cut =
-        DecodeJpeg(std::string_view(bytes).substr(0, scan + (bytes.size() - scan) / 2), error);
+        JpegImage(std::string_view(bytes).substr(0, scan + (bytes.size() - scan) / 2), error);
     ASSERT_FALSE(cut.isNull()) << error;
     EXPECT_EQ(cut.size(), QSize(64, 64));
 }
@@ -236,29 +253,29 @@ TEST_F(JpegFileTest, ReadImageFileTellsKindsApartByContentThenName) {
     // decoder its name points to, after the path; the text file refused.
     std::string error;
     std::string jpeg;
-    ASSERT_TRUE(EncodeJpeg(Quadrants(8, 8), 90, jpeg, error)) << error;
+    ASSERT_TRUE(test::Done(EncodeJpeg(Quadrants(8, 8), 90, jpeg), error)) << error;
     Spill(Path("photo.bmp"), jpeg);
-    QImage image = ReadImageFile(Path("photo.bmp"), error);
+    QImage image = FileImage(Path("photo.bmp"), error);
     ASSERT_FALSE(image.isNull()) << error;
     EXPECT_EQ(image.size(), QSize(8, 8));
 
-    ASSERT_TRUE(WriteBmpFile(Path("picture.bmp"), Quadrants(6, 4), error)) << error;
+    ASSERT_TRUE(test::Done(WriteBmpFile(Path("picture.bmp"), Quadrants(6, 4)), error)) << error;
     std::filesystem::rename(Path("picture.bmp"), Path("picture.JPG"));
-    image = ReadImageFile(Path("picture.JPG"), error);
+    image = FileImage(Path("picture.JPG"), error);
     ASSERT_FALSE(image.isNull()) << error;
     EXPECT_EQ(image.size(), QSize(6, 4));
 
     Spill(Path("bad.jpg"), "garbage!");
-    EXPECT_TRUE(ReadImageFile(Path("bad.jpg"), error).isNull());
+    EXPECT_TRUE(FileImage(Path("bad.jpg"), error).isNull());
     EXPECT_EQ(error, Path("bad.jpg") + ": " + LibjpegMessage(JERR_NO_SOI, 'g', 'a'));
 
     Spill(Path("bad.bmp"), "garbage!");
-    EXPECT_TRUE(ReadImageFile(Path("bad.bmp"), error).isNull());
+    EXPECT_TRUE(FileImage(Path("bad.bmp"), error).isNull());
     EXPECT_EQ(error.rfind(Path("bad.bmp") + ": ", 0), 0u) << error;
     EXPECT_GT(error.size(), Path("bad.bmp").size() + 2) << error;
 
     Spill(Path("notes.txt"), "garbage!");
-    EXPECT_TRUE(ReadImageFile(Path("notes.txt"), error).isNull());
+    EXPECT_TRUE(FileImage(Path("notes.txt"), error).isNull());
     EXPECT_EQ(error, Path("notes.txt") + ": not a JPEG or BMP image");
 }
 
@@ -267,21 +284,21 @@ TEST_F(JpegFileTest, FilesThatCannotBeReadAreReportedWithTheSystemReason) {
     // forever), and a file over the size limit.
     // Expected: each refused with the path and the reason, nothing blocks.
     std::string error;
-    EXPECT_TRUE(ReadImageFile(Path("missing.jpg"), error).isNull());
+    EXPECT_TRUE(FileImage(Path("missing.jpg"), error).isNull());
     EXPECT_EQ(error, "cannot read " + Path("missing.jpg") + ": No such file or directory");
 
     std::filesystem::create_directory(Path("folder.jpg"));
-    EXPECT_TRUE(ReadImageFile(Path("folder.jpg"), error).isNull());
+    EXPECT_TRUE(FileImage(Path("folder.jpg"), error).isNull());
     EXPECT_EQ(error, "cannot read " + Path("folder.jpg") + ": not a regular file");
 
     ASSERT_EQ(::mkfifo(Path("pipe.jpg").c_str(), 0600), 0);
-    EXPECT_TRUE(ReadImageFile(Path("pipe.jpg"), error).isNull());
+    EXPECT_TRUE(FileImage(Path("pipe.jpg"), error).isNull());
     EXPECT_EQ(error, "cannot read " + Path("pipe.jpg") + ": not a regular file");
 
     Spill(Path("big.jpg"), std::string(2000, 'x'));
     ImageLimits limits;
     limits.MaxFileBytes = 1999;
-    EXPECT_TRUE(ReadImageFile(Path("big.jpg"), error, limits).isNull());
+    EXPECT_TRUE(FileImage(Path("big.jpg"), error, limits).isNull());
     EXPECT_EQ(error, "cannot read " + Path("big.jpg") + ": larger than 1999 bytes");
 }
 
@@ -290,12 +307,12 @@ TEST_F(JpegFileTest, BmpIsWrittenAs24BitAndReadBackExactly) {
     // Expected: a 24-bit BMP ("BM", bit count 24) with every pixel unchanged.
     std::string error;
     const QImage original = Quadrants(10, 6);
-    ASSERT_TRUE(WriteBmpFile(Path("q.bmp"), original, error)) << error;
+    ASSERT_TRUE(test::Done(WriteBmpFile(Path("q.bmp"), original), error)) << error;
     const std::string bytes = Slurp(Path("q.bmp"));
     ASSERT_GT(bytes.size(), 30u);
     EXPECT_EQ(bytes.substr(0, 2), "BM");
     EXPECT_EQ(static_cast<unsigned char>(bytes[28]), 24);
-    const QImage read = ReadImageFile(Path("q.bmp"), error);
+    const QImage read = FileImage(Path("q.bmp"), error);
     ASSERT_FALSE(read.isNull()) << error;
     EXPECT_EQ(read.convertToFormat(QImage::Format_RGB32), original);
 }
@@ -304,11 +321,11 @@ TEST_F(JpegFileTest, BmpDeclaringAHugeSizeIsRefused) {
     // Situation: a real BMP whose header is changed to claim 30000 x 6 pixels.
     // Expected: refused with the declared size, before Qt decodes it.
     std::string error;
-    ASSERT_TRUE(WriteBmpFile(Path("q.bmp"), Quadrants(10, 6), error)) << error;
+    ASSERT_TRUE(test::Done(WriteBmpFile(Path("q.bmp"), Quadrants(10, 6)), error)) << error;
     std::string bytes = Slurp(Path("q.bmp"));
     bytes[18] = static_cast<char>(30000 & 0xFF);
     bytes[19] = static_cast<char>(30000 >> 8);
-    EXPECT_TRUE(DecodeBmp(bytes, error).isNull());
+    EXPECT_TRUE(BmpImage(bytes, error).isNull());
     EXPECT_NE(error.find("30000 x 6"), std::string::npos) << error;
 }
 
@@ -317,13 +334,13 @@ TEST_F(JpegFileTest, FailedWriteNamesThePathAndLeavesTheOldFile) {
     // existing JPEG with a null image.
     // Expected: false with the path and the reason; the old file unchanged.
     std::string error;
-    EXPECT_FALSE(WriteJpegFile(Path("none/x.jpg"), Quadrants(8, 8), 90, error));
+    EXPECT_FALSE(test::Done(WriteJpegFile(Path("none/x.jpg"), Quadrants(8, 8), 90), error));
     EXPECT_NE(error.find(Path("none/")), std::string::npos) << error;
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 
-    ASSERT_TRUE(WriteJpegFile(Path("x.jpg"), Quadrants(8, 8), 90, error)) << error;
+    ASSERT_TRUE(test::Done(WriteJpegFile(Path("x.jpg"), Quadrants(8, 8), 90), error)) << error;
     const std::string before = Slurp(Path("x.jpg"));
-    EXPECT_FALSE(WriteJpegFile(Path("x.jpg"), QImage(), 90, error));
+    EXPECT_FALSE(test::Done(WriteJpegFile(Path("x.jpg"), QImage(), 90), error));
     EXPECT_EQ(error.rfind(Path("x.jpg") + ": ", 0), 0u) << error;
     EXPECT_EQ(Slurp(Path("x.jpg")), before);
 }

@@ -33,7 +33,7 @@ protected:
         auto editor = Editor();
         editor->Values().Name = name;
         editor->Fields() = fields;
-        const EditorResult result = editor->Save();
+        const Result result = editor->Save();
         ASSERT_TRUE(result.Ok) << result.Message;
     }
     std::string Card(const std::string& name) const {
@@ -72,7 +72,7 @@ TEST_F(MessageCampaignEditorTest, WritesRecordThenCardFromTheFourFields) {
         EXPECT_EQ(editor->Values().FileName, "card.vcf");
         editor->Values().Name = c.Name;
         editor->Fields() = c.Fields;
-        const EditorResult result = editor->Save();
+        const Result result = editor->Save();
         ASSERT_TRUE(result.Ok) << result.Message;
         EXPECT_EQ(Slurp(Card(c.Name)), kBegin + c.Lines + kEnd) << c.Name;
         const std::string record = Slurp(m_store->CampaignFolder(c.Name) + "settings.dat");
@@ -152,7 +152,7 @@ TEST_F(MessageCampaignEditorTest, CardWriteFailureComesAfterTheRecord) {
     EXPECT_NE(editor->CardError(), "");
     editor->Values().Enabled = false;
     editor->Fields().Company = "New";
-    const EditorResult result = editor->Save();
+    const Result result = editor->Save();
     EXPECT_FALSE(result.Ok);
     EXPECT_EQ(result.MessageKey, "CampaignSaveFailed");
     EXPECT_EQ(result.Message.rfind("The campaign could not be saved: ", 0), 0u) << result.Message;
@@ -196,7 +196,7 @@ TEST_F(MessageCampaignEditorTest, ControlCharactersInUrlOrPhoneAreRefusedBeforeA
         auto fresh = Editor();
         fresh->Values().Name = "Forged";
         fresh->Fields() = c.Fields;
-        const EditorResult refused = fresh->Save();
+        const Result refused = fresh->Save();
         EXPECT_FALSE(refused.Ok) << c.Fields.Url << c.Fields.Phone;
         EXPECT_EQ(refused.MessageKey, "CardTextInvalid");
         EXPECT_EQ(refused.Message, "This text cannot be put on the business card: " +
@@ -267,7 +267,7 @@ TEST_F(MessageCampaignEditorTest, ChangingSomeFieldsOfACardThatDidNotReadIsRefus
              {MessageCampaignEditor::FieldChanges{std::nullopt, "X", std::nullopt, std::nullopt},
               MessageCampaignEditor::FieldChanges{"A", "B", "C", std::nullopt},
               MessageCampaignEditor::FieldChanges{}}) {
-            const EditorResult refused = editor->ChangeFields(partial);
+            const Result refused = editor->ChangeFields(partial);
             EXPECT_FALSE(refused.Ok);
             EXPECT_EQ(refused.MessageKey, "CardUnreadable");
             EXPECT_EQ(refused.Message, "The business card cannot be read: " + editor->CardError());

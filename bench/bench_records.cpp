@@ -182,8 +182,7 @@ void RunStatistics(benchmark::State& state, bool cold) {
             state.ResumeTiming();
         }
         std::vector<kavri::CampaignStatistics> rows;
-        std::string error;
-        if (!kavri::CountDecisions(bench.Store(), range, rows, error) || !CountsAsWritten(rows)) {
+        if (!kavri::CountDecisions(bench.Store(), range, rows) || !CountsAsWritten(rows)) {
             state.SkipWithError("the counts differ from the records written");
             return;
         }
@@ -201,8 +200,7 @@ void RunListAccepted(benchmark::State& state, bool cold) {
             state.ResumeTiming();
         }
         std::vector<kavri::DeviceRecordRow> rows;
-        std::string error;
-        if (!test::Done(bench.Records().List(kavri::DeviceRecordKind::Accepted, rows), error) ||
+        if (!bench.Records().List(kavri::DeviceRecordKind::Accepted, rows) ||
             rows.size() != static_cast<std::size_t>(kCampaigns) * kRecordsPerFile) {
             state.SkipWithError("rows were dropped or invented");
             return;

@@ -32,6 +32,9 @@
 #include "app/LanguageFile.h"
 #include "app/SendingDecisions.h"
 #include "gui/GuiImages.h"
+#include "gui/TfmAccepted.h"
+#include "gui/TfmBlackList.h"
+#include "gui/TfmRejected.h"
 #include "gui/TfmSplash.h"
 #include "platform/EventLoop.h"
 
@@ -63,9 +66,9 @@ QTreeWidget* ReportList(QWidget* parent, const std::vector<int>& widths) {
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setStyleSheet(QStringLiteral(
-        "QTreeView::item { border-right: 1px solid palette(midlight);"
-        " border-bottom: 1px solid palette(midlight); }"));
+    list->setStyleSheet(
+        QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
+                       " border-bottom: 1px solid palette(midlight); }"));
     list->setContextMenuPolicy(Qt::ActionsContextMenu);
     list->setColumnCount(static_cast<int>(widths.size()));
     QPalette palette = list->palette();
@@ -91,6 +94,7 @@ TfmMain::TfmMain(EventLoop& loop, const DateTimeClock& clock, MainWindowOptions 
       m_session(loop, clock, ComputerName(), [this](std::string_view key) {
           return m_language ? m_language->GetLanguageString(key) : std::string(kUndefinedText);
       }) {
+    RunDialog = [](QDialog& dialog) { dialog.exec(); };
     ShowError = [this](const QString& message) {
         QMessageBox::critical(this, QString::fromLatin1(kCaption), message);
     };
@@ -158,6 +162,9 @@ void TfmMain::CreateActions() {
     connect(acToolsBlackListDevice, &QAction::triggered, this,
             [this] { acToolsBlackListDeviceExecute(); });
     connect(acHelpHelp, &QAction::triggered, this, [this] { acHelpHelpExecute(); });
+    connect(acViewBlackList, &QAction::triggered, this, [this] { OpenDialog<TfmBlackList>(); });
+    connect(acViewAccepted, &QAction::triggered, this, [this] { OpenDialog<TfmAccepted>(); });
+    connect(acViewRejected, &QAction::triggered, this, [this] { OpenDialog<TfmRejected>(); });
     connect(acHelpAbout, &QAction::triggered, this, [this] {
         TfmSplash about(this);
         about.SetAboutMode();
@@ -543,9 +550,8 @@ void TfmMain::acCampaignDeleteExecute() {
     if (!Confirm(Text("DeleteCampaign", "Delete the selected campaign?"))) {
         return;
     }
-    std::string error;
-    if (!m_session.Store().DeleteCampaign(folderName, error)) {
-        ShowError(FromUtf8(error));
+    if (const Result r = m_session.Store().DeleteCampaign(folderName); !r) {
+        ShowError(FromUtf8(r.Message));
     }
     m_session.RefreshCampaigns();
     FillCampaigns();
@@ -557,11 +563,11 @@ void TfmMain::acToolsBlackListDeviceExecute() {
         return;
     }
     DeviceRecords records(m_session.Store());
-    std::string error;
-    if (!records.AddToBlackList(item->text(kDeviceAddress).toStdString(),
-                                item->text(kDeviceName).toStdString(),
-                                item->text(kDeviceType).toStdString(), error)) {
-        ShowError(FromUtf8(error));
+    if (const Result r = records.AddToBlackList(item->text(kDeviceAddress).toStdString(),
+                                                item->text(kDeviceName).toStdString(),
+                                                item->text(kDeviceType).toStdString());
+        !r) {
+        ShowError(FromUtf8(r.Message));
     }
 }
 
@@ -584,10 +590,13 @@ void TfmMain::acHelpHelpExecute() {
     }
 }
 
+std::optional<std::string> TfmMain::AutoStartEntry() const {
+    return m_options.AutoStartEntry.empty() ? AutoStart::EntryPath()
+                                            : std::optional(m_options.AutoStartEntry);
+}
+
 void TfmMain::StartAutoRunIfWanted() {
-    const std::optional<std::string> entry = m_options.AutoStartEntry.empty()
-                                                 ? AutoStart::EntryPath()
-                                                 : std::optional(m_options.AutoStartEntry);
+    const std::optional<std::string> entry = AutoStartEntry();
     if (!entry || !AutoStart(*entry).IsEnabled()) {
         return;
     }

@@ -1,0 +1,44 @@
+#include "gui/ReportView.h"
+
+#include <QHeaderView>
+#include <QTableView>
+
+namespace kavri::gui {
+
+QTableView* ReportView(QWidget* parent) {
+    auto* view = new QTableView(parent);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setShowGrid(true);
+    view->verticalHeader()->hide();
+    // Fixed row heights: the view then never measures a million rows.
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->horizontalHeader()->setHighlightSections(false);
+    // A click on a column title sorts; the list opens in file order, which
+    // QTableView's own sorting would replace at once.
+    QHeaderView* header = view->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(false);
+    QObject::connect(header, &QHeaderView::sectionClicked, view, [view, header](int column) {
+        const bool again = header->isSortIndicatorShown() &&
+                           header->sortIndicatorSection() == column &&
+                           header->sortIndicatorOrder() == Qt::AscendingOrder;
+        const Qt::SortOrder order = again ? Qt::DescendingOrder : Qt::AscendingOrder;
+        header->setSortIndicatorShown(true);
+        header->setSortIndicator(column, order);
+        view->clearSelection();
+        view->model()->sort(column, order);
+    });
+    view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    view->setWordWrap(false);
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                     palette.color(QPalette::Active, QPalette::Highlight));
+    palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     palette.color(QPalette::Active, QPalette::HighlightedText));
+    view->setPalette(palette);
+    return view;
+}
+
+}  // namespace kavri::gui

@@ -35,6 +35,7 @@
 #include "gui/TfmAccepted.h"
 #include "gui/TfmBlackList.h"
 #include "gui/TfmRejected.h"
+#include "gui/TfmSettings.h"
 #include "gui/TfmSplash.h"
 #include "platform/EventLoop.h"
 
@@ -165,6 +166,7 @@ void TfmMain::CreateActions() {
     connect(acViewBlackList, &QAction::triggered, this, [this] { OpenDialog<TfmBlackList>(); });
     connect(acViewAccepted, &QAction::triggered, this, [this] { OpenDialog<TfmAccepted>(); });
     connect(acViewRejected, &QAction::triggered, this, [this] { OpenDialog<TfmRejected>(); });
+    connect(acToolsSettings, &QAction::triggered, this, [this] { OpenDialog<TfmSettings>(); });
     connect(acHelpAbout, &QAction::triggered, this, [this] {
         TfmSplash about(this);
         about.SetAboutMode();

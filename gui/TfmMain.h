@@ -150,8 +150,12 @@ private:
     void acToolsBlackListDeviceExecute();
     void acHelpHelpExecute();
     // Creates the dialog of a command, runs it, and destroys it on close.
+    // Without a data folder there is nothing for a dialog to show.
     template <typename Dialog>
     void OpenDialog() {
+        if (!m_open) {
+            return;
+        }
         Dialog dialog(*this);
         RunDialog(dialog);
     }

@@ -34,6 +34,7 @@
 #include "gui/GuiImages.h"
 #include "gui/TfmAccepted.h"
 #include "gui/TfmBlackList.h"
+#include "gui/TfmCheckCoupon.h"
 #include "gui/TfmRejected.h"
 #include "gui/TfmSettings.h"
 #include "gui/TfmSplash.h"
@@ -167,6 +168,8 @@ void TfmMain::CreateActions() {
     connect(acViewAccepted, &QAction::triggered, this, [this] { OpenDialog<TfmAccepted>(); });
     connect(acViewRejected, &QAction::triggered, this, [this] { OpenDialog<TfmRejected>(); });
     connect(acToolsSettings, &QAction::triggered, this, [this] { OpenDialog<TfmSettings>(); });
+    connect(acToolsCheckCoupon, &QAction::triggered, this,
+            [this] { OpenDialog<TfmCheckCoupon>(); });
     connect(acHelpAbout, &QAction::triggered, this, [this] {
         TfmSplash about(this);
         about.SetAboutMode();

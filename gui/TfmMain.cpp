@@ -38,6 +38,7 @@
 #include "gui/TfmRejected.h"
 #include "gui/TfmSettings.h"
 #include "gui/TfmSplash.h"
+#include "gui/TfmStatistics.h"
 #include "platform/EventLoop.h"
 
 namespace kavri::gui {
@@ -92,6 +93,7 @@ TfmMain::TfmMain(EventLoop& loop, const DateTimeClock& clock, MainWindowOptions 
                  QWidget* parent)
     : QMainWindow(parent),
       m_loop(loop),
+      m_dateClock(clock),
       m_options(std::move(options)),
       m_session(loop, clock, ComputerName(), [this](std::string_view key) {
           return m_language ? m_language->GetLanguageString(key) : std::string(kUndefinedText);
@@ -168,6 +170,7 @@ void TfmMain::CreateActions() {
     connect(acViewAccepted, &QAction::triggered, this, [this] { OpenDialog<TfmAccepted>(); });
     connect(acViewRejected, &QAction::triggered, this, [this] { OpenDialog<TfmRejected>(); });
     connect(acToolsSettings, &QAction::triggered, this, [this] { OpenDialog<TfmSettings>(); });
+    connect(acViewStatistics, &QAction::triggered, this, [this] { OpenDialog<TfmStatistics>(); });
     connect(acToolsCheckCoupon, &QAction::triggered, this,
             [this] { OpenDialog<TfmCheckCoupon>(); });
     connect(acHelpAbout, &QAction::triggered, this, [this] {

@@ -76,6 +76,8 @@ public:
     std::optional<std::string> AutoStartEntry() const;
 
     host::SenderSession& Session() { return m_session; }
+    // The clock that says what day it is (a manual one in tests).
+    const DateTimeClock& DateClock() const { return m_dateClock; }
 
     QAction* acSenderStart = nullptr;
     QAction* acSenderStop = nullptr;
@@ -163,6 +165,7 @@ private:
     void tiAutoRunTimer();
 
     EventLoop& m_loop;
+    const DateTimeClock& m_dateClock;
     const MainWindowOptions m_options;
     // Before the session, whose campaign texts look words up in it.
     std::unique_ptr<LanguageFile> m_language;

@@ -14,6 +14,7 @@ QTableView* ReportView(QWidget* parent) {
     view->verticalHeader()->hide();
     // Fixed row heights: the view then never measures a million rows.
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
     view->horizontalHeader()->setHighlightSections(false);
     // A click on a column title sorts; the list opens in file order, which
     // QTableView's own sorting would replace at once.

@@ -89,7 +89,7 @@ TfmSettings::TfmSettings(TfmMain& main) : QDialog(&main), m_main(main) {
     }
 
     auto* picture = new QLabel(this);
-    picture->setPixmap(ToolImage(QStringLiteral("settings")).pixmap(kPictureSize, kPictureSize));
+    picture->setPixmap(SettingsPicture().pixmap(kPictureSize, kPictureSize));
     picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
     auto* fields = new QGridLayout;
@@ -143,8 +143,14 @@ void TfmSettings::ApplyTexts() {
     cbRunOnStartup->setText(m_main.Text("Settings_RunOnWindowsStartup", "Run on Windows startup"));
     btnOK->setText(m_main.Text("OK", "&OK"));
     btnCancel->setText(m_main.Text("Cancel", "&Cancel"));
-    // A longer language may need more room than the design size.
+    // A longer language may need more room than the design size: the layout
+    // measures the new texts now and the dialog grows to fit them.
+    if (QLayout* grid = layout()) {
+        grid->invalidate();
+        grid->activate();
+    }
     setMinimumSize(minimumSizeHint());
+    resize(size().expandedTo(minimumSizeHint()));
 }
 
 void TfmSettings::LanguageChosen(int index) {

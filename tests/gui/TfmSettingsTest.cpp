@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -109,6 +112,29 @@ TEST(TfmSettingsTest, OkKeepsTheLanguageChosen) {
     emit dialog.cbLanguage->activated(german);
     dialog.btnOK->click();
     EXPECT_EQ(window.Session().Settings().Language(), "German");
+}
+
+TEST(TfmSettingsTest, GermanTextsGrowTheDialogInsteadOfClipping) {
+    // German chosen in an open dialog: every label and button is at least as wide as its text.
+    Shop shop(sim::ParseScenario(""));
+    TfmMain& window = shop.Open();
+    TfmSettings dialog(window);
+    dialog.show();
+    const int german = dialog.cbLanguage->findText("German");
+    dialog.cbLanguage->setCurrentIndex(german);
+    emit dialog.cbLanguage->activated(german);
+    QApplication::processEvents();
+    std::vector<QWidget*> texts;
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        texts.push_back(label);
+    }
+    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
+        texts.push_back(button);
+    }
+    for (const QWidget* text : texts) {
+        EXPECT_GE(text->width(), text->sizeHint().width()) << text->metaObject()->className();
+    }
+    dialog.btnCancel->click();
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "gui/CsvText.h"
 #include "gui/ReportView.h"
 #include "gui/TfmMain.h"
@@ -40,9 +42,10 @@ RecordListDialog::RecordListDialog(TfmMain& main, const char* titleKey, const ch
 
     lvDevices = ReportView(this);
     lvDevices->setModel(m_model);
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        lvDevices->setColumnWidth(static_cast<int>(i), columns[i].Width);
+    for (const Column& column : columns) {
+        m_widths.push_back(column.Width);
     }
+    FitColumns(lvDevices, m_widths);
 
     btnRemove = new QPushButton(main.Text("Remover", "Remove"), this);
     btnClear = new QPushButton(main.Text("Clear", "Clear"), this);
@@ -79,7 +82,7 @@ RecordListDialog::RecordListDialog(TfmMain& main, const char* titleKey, const ch
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lvDevices);
     layout->addLayout(buttons);
-    resize(kClientWidth, kClientHeight);
+    resize(std::max(kClientWidth, WidthForColumns(lvDevices)), kClientHeight);
 
     AskCsvPath = [this] {
         return QFileDialog::getSaveFileName(this, btnExport->text().remove(QStringLiteral("...")),
@@ -92,6 +95,8 @@ void RecordListDialog::Fill() {
     std::vector<DeviceRecordRow> rows;
     const Result read = Read(rows);
     m_model->SetRows(std::move(rows));
+    FitColumns(lvDevices, m_widths);
+    resize(std::max(width(), WidthForColumns(lvDevices)), height());
     if (!read) {
         m_main.ShowError(QString::fromStdString(read.Message));
     }

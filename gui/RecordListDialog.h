@@ -74,6 +74,7 @@ private:
     void ExportClicked();
 
     DeviceRecordModel* m_model = nullptr;
+    std::vector<int> m_widths;
     QAction* m_removeAction = nullptr;
     QAction* m_clearAction = nullptr;
 };

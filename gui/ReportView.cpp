@@ -1,9 +1,18 @@
 #include "gui/ReportView.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QTableView>
 
+#include <algorithm>
+
 namespace kavri::gui {
+
+namespace {
+
+constexpr int kWidestColumn = 180;
+
+}  // namespace
 
 QTableView* ReportView(QWidget* parent) {
     auto* view = new QTableView(parent);
@@ -20,6 +29,8 @@ QTableView* ReportView(QWidget* parent) {
     // QTableView's own sorting would replace at once.
     QHeaderView* header = view->horizontalHeader();
     header->setSectionsClickable(true);
+    // The room right of the designed column widths goes to the last column.
+    header->setStretchLastSection(true);
     header->setSortIndicatorShown(false);
     QObject::connect(header, &QHeaderView::sectionClicked, view, [view, header](int column) {
         const bool again = header->isSortIndicatorShown() &&
@@ -40,6 +51,25 @@ QTableView* ReportView(QWidget* parent) {
                      palette.color(QPalette::Active, QPalette::HighlightedText));
     view->setPalette(palette);
     return view;
+}
+
+void FitColumns(QTableView* view, const std::vector<int>& designWidths) {
+    view->horizontalHeader()->setResizeContentsPrecision(1000);
+    for (std::size_t i = 0; i < designWidths.size(); ++i) {
+        const int column = static_cast<int>(i);
+        view->resizeColumnToContents(column);
+        const int needed = view->columnWidth(column);
+        view->setColumnWidth(column, std::max(designWidths[i], std::min(needed, kWidestColumn)));
+    }
+}
+
+int WidthForColumns(const QTableView* view) {
+    constexpr int kMargins = 24;
+    int width = 2 * view->frameWidth() + view->verticalScrollBar()->sizeHint().width() + kMargins;
+    for (int column = 0; column < view->horizontalHeader()->count(); ++column) {
+        width += view->columnWidth(column);
+    }
+    return width;
 }
 
 }  // namespace kavri::gui

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 class QTableView;
 class QWidget;
 
@@ -10,5 +12,15 @@ namespace kavri::gui {
 // click on a column title, the selection kept visible when focus goes, and
 // Remove/Clear style actions as its context menu.
 QTableView* ReportView(QWidget* parent);
+
+// Widens each column to its designed width or, when its texts need more, to
+// the width of the texts of the first rows (Qt measures at most a thousand),
+// up to a cap, so addresses and dates show whole and a long name does not
+// push the others off.
+void FitColumns(QTableView* view, const std::vector<int>& designWidths);
+
+// The width the dialog around view needs to show every column without a
+// horizontal scroll bar (view's frame, scroll bar and the dialog's margins).
+int WidthForColumns(const QTableView* view);
 
 }  // namespace kavri::gui

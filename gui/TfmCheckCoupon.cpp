@@ -7,6 +7,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include <vector>
 
 #include "app/CouponCheck.h"
@@ -50,9 +52,7 @@ TfmCheckCoupon::TfmCheckCoupon(TfmMain& main) : QDialog(&main), m_main(main) {
     lvDevices = ReportView(this);
     lvDevices->setModel(m_model);
     lvDevices->setContextMenuPolicy(Qt::NoContextMenu);
-    for (int column = 0; column < m_model->columnCount(); ++column) {
-        lvDevices->setColumnWidth(column, kColumnWidth);
-    }
+    FitColumns(lvDevices, std::vector<int>(5, kColumnWidth));
 
     auto* top = new QHBoxLayout;
     top->addWidget(label);
@@ -66,7 +66,7 @@ TfmCheckCoupon::TfmCheckCoupon(TfmMain& main) : QDialog(&main), m_main(main) {
     layout->addLayout(top);
     layout->addWidget(lvDevices, 1);
     layout->addLayout(bottom);
-    resize(kClientWidth, kClientHeight);
+    resize(std::max(kClientWidth, WidthForColumns(lvDevices)), kClientHeight);
 
     connect(btnCheck, &QPushButton::clicked, this, &TfmCheckCoupon::Check);
     connect(btnCloseCoupon, &QPushButton::clicked, this, &TfmCheckCoupon::CloseSelectedCoupon);
@@ -94,6 +94,8 @@ void TfmCheckCoupon::Check() {
                         {}});
     }
     m_model->SetRows(std::move(rows));
+    FitColumns(lvDevices, std::vector<int>(5, kColumnWidth));
+    resize(std::max(width(), WidthForColumns(lvDevices)), height());
     if (!found) {
         m_main.ShowError(QString::fromStdString(found.Message));
     }

@@ -70,6 +70,8 @@ TfmStatistics::TfmStatistics(TfmMain& main) : QDialog(&main), m_main(main) {
     lvStatistics->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvStatistics->setSelectionMode(QAbstractItemView::SingleSelection);
     lvStatistics->verticalHeader()->hide();
+    lvStatistics->verticalHeader()->setDefaultSectionSize(lvStatistics->fontMetrics().height() + 6);
+    lvStatistics->horizontalHeader()->setStretchLastSection(true);
     lvStatistics->setColumnWidth(0, 200);
     for (int column = 1; column < 4; ++column) {
         lvStatistics->setColumnWidth(column, 100);

@@ -28,7 +28,6 @@ RecordListDialog::RecordListDialog(TfmMain& main, const char* titleKey, const ch
                                    const std::vector<Column>& columns)
     : QDialog(&main), m_main(main) {
     setModal(true);
-    setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(main.Text(titleKey, builtInTitle));
 
     std::vector<DeviceRecordModel::Field> fields;

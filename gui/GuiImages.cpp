@@ -26,6 +26,10 @@ QIcon Resource(const QString& file) {
 
 }  // namespace
 
+QIcon SettingsPicture() {
+    return Resource(QStringLiteral("settings_picture"));
+}
+
 QIcon ToolImage(const QString& name) {
     return Resource(QStringLiteral("tool_") + name);
 }

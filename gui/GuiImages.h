@@ -19,6 +19,8 @@ QIcon ToolImage(const QString& name);
 QIcon CampaignStateImage(CampaignState state);
 QIcon DeviceStatusImage(DeviceStatus status);
 QIcon TrayImage(int index);
+// The settings dialog's 128 x 128 picture.
+QIcon SettingsPicture();
 QString SplashPicturePath();
 
 }  // namespace kavri::gui

@@ -32,7 +32,13 @@
 #include "app/LanguageFile.h"
 #include "app/SendingDecisions.h"
 #include "gui/GuiImages.h"
+#include "gui/TfmAccepted.h"
+#include "gui/TfmBlackList.h"
+#include "gui/TfmCheckCoupon.h"
+#include "gui/TfmRejected.h"
+#include "gui/TfmSettings.h"
 #include "gui/TfmSplash.h"
+#include "gui/TfmStatistics.h"
 #include "platform/EventLoop.h"
 
 namespace kavri::gui {
@@ -87,10 +93,12 @@ TfmMain::TfmMain(EventLoop& loop, const DateTimeClock& clock, MainWindowOptions 
                  QWidget* parent)
     : QMainWindow(parent),
       m_loop(loop),
+      m_dateClock(clock),
       m_options(std::move(options)),
       m_session(loop, clock, ComputerName(), [this](std::string_view key) {
           return m_language ? m_language->GetLanguageString(key) : std::string(kUndefinedText);
       }) {
+    RunDialog = [](QDialog& dialog) { dialog.exec(); };
     ShowError = [this](const QString& message) {
         QMessageBox::critical(this, QString::fromLatin1(kCaption), message);
     };
@@ -158,6 +166,13 @@ void TfmMain::CreateActions() {
     connect(acToolsBlackListDevice, &QAction::triggered, this,
             [this] { acToolsBlackListDeviceExecute(); });
     connect(acHelpHelp, &QAction::triggered, this, [this] { acHelpHelpExecute(); });
+    connect(acViewBlackList, &QAction::triggered, this, [this] { OpenDialog<TfmBlackList>(); });
+    connect(acViewAccepted, &QAction::triggered, this, [this] { OpenDialog<TfmAccepted>(); });
+    connect(acViewRejected, &QAction::triggered, this, [this] { OpenDialog<TfmRejected>(); });
+    connect(acToolsSettings, &QAction::triggered, this, [this] { OpenDialog<TfmSettings>(); });
+    connect(acViewStatistics, &QAction::triggered, this, [this] { OpenDialog<TfmStatistics>(); });
+    connect(acToolsCheckCoupon, &QAction::triggered, this,
+            [this] { OpenDialog<TfmCheckCoupon>(); });
     connect(acHelpAbout, &QAction::triggered, this, [this] {
         TfmSplash about(this);
         about.SetAboutMode();
@@ -583,10 +598,13 @@ void TfmMain::acHelpHelpExecute() {
     }
 }
 
+std::optional<std::string> TfmMain::AutoStartEntry() const {
+    return m_options.AutoStartEntry.empty() ? AutoStart::EntryPath()
+                                            : std::optional(m_options.AutoStartEntry);
+}
+
 void TfmMain::StartAutoRunIfWanted() {
-    const std::optional<std::string> entry = m_options.AutoStartEntry.empty()
-                                                 ? AutoStart::EntryPath()
-                                                 : std::optional(m_options.AutoStartEntry);
+    const std::optional<std::string> entry = AutoStartEntry();
     if (!entry || !AutoStart(*entry).IsEnabled()) {
         return;
     }

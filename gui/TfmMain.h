@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,7 @@
 
 class QAction;
 class QCloseEvent;
+class QDialog;
 class QLabel;
 class QMenu;
 class QShowEvent;
@@ -66,8 +68,16 @@ public:
     // title (built-in texts where the file has none), and to the campaign
     // list's texts.
     void ApplyLanguage();
+    // The language file's text for key, or builtIn where the file has none.
+    QString Text(std::string_view key, const char* builtIn) const;
+    // The language file, or nothing when the window has none.
+    const LanguageFile* Language() const { return m_language.get(); }
+    // The autostart entry's path; nothing without a home folder.
+    std::optional<std::string> AutoStartEntry() const;
 
     host::SenderSession& Session() { return m_session; }
+    // The clock that says what day it is (a manual one in tests).
+    const DateTimeClock& DateClock() const { return m_dateClock; }
 
     QAction* acSenderStart = nullptr;
     QAction* acSenderStop = nullptr;
@@ -106,6 +116,10 @@ public:
     // Asks a yes/no question; true for Yes (a message box by default).
     std::function<bool(const QString& question)> Confirm;
 
+    // Shows a dialog of a command modally until it closes (QDialog::exec by
+    // default); a test replaces it to look at the dialog without blocking.
+    std::function<void(QDialog& dialog)> RunDialog;
+
 signals:
     // The window closed and the session is shut down: the program may end.
     void Closed();
@@ -123,7 +137,6 @@ private:
     void CreateTrayIcon();
     void WireSession();
 
-    QString Text(std::string_view key, const char* builtIn) const;
     void UpdateActions();
     void FillCampaigns();
     void FillDevices(const std::vector<DeviceRow>& rows);
@@ -138,10 +151,21 @@ private:
     void acCampaignDeleteExecute();
     void acToolsBlackListDeviceExecute();
     void acHelpHelpExecute();
+    // Creates the dialog of a command, runs it, and destroys it on close.
+    // Without a data folder there is nothing for a dialog to show.
+    template <typename Dialog>
+    void OpenDialog() {
+        if (!m_open) {
+            return;
+        }
+        Dialog dialog(*this);
+        RunDialog(dialog);
+    }
     void StartAutoRunIfWanted();
     void tiAutoRunTimer();
 
     EventLoop& m_loop;
+    const DateTimeClock& m_dateClock;
     const MainWindowOptions m_options;
     // Before the session, whose campaign texts look words up in it.
     std::unique_ptr<LanguageFile> m_language;

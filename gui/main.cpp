@@ -5,8 +5,10 @@
 // Options: --simulate [SCENARIO] (or KAVRI_SIMULATION) runs the virtual
 // neighbourhood instead of the real stacks; --data DIR picks the data folder;
 // --screenshot FILE [--screenshot-after SECONDS] saves a picture of the main
-// window after that many seconds (5 by default) and ends the program.
+// window after that many seconds (5 by default) and ends the program; with
+// --dialog NAME the picture is of that dialog instead (DialogScreenshot.h).
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "app/DateTimeClock.h"
+#include "gui/DialogScreenshot.h"
 #include "gui/TfmMain.h"
 #include "gui/TfmSplash.h"
 #include "host/Simulation.h"
@@ -100,10 +103,28 @@ int main(int argc, char* argv[]) {
         });
 
         if (screenshot) {
+            const QString dialogName =
+                QString::fromStdString(OptionValue(arguments, "--dialog").value_or(""));
             QTimer::singleShot(screenshotSeconds * 1000,
-                               [&window, file = QString::fromStdString(*screenshot)] {
-                                   window.grab().save(file);
-                                   window.close();
+                               [&window, dialogName, file = QString::fromStdString(*screenshot)] {
+                                   if (dialogName.isEmpty()) {
+                                       window.grab().save(file);
+                                       window.close();
+                                       return;
+                                   }
+                                   QDialog* dialog =
+                                       kavri::gui::OpenDialogForScreenshot(window, dialogName);
+                                   if (dialog == nullptr) {
+                                       std::fputs("kavri: --dialog names no dialog\n", stderr);
+                                       window.close();
+                                       return;
+                                   }
+                                   // Let the dialog lay itself out and paint before the picture.
+                                   QTimer::singleShot(500, [&window, dialog, file] {
+                                       dialog->grab().save(file);
+                                       dialog->close();
+                                       window.close();
+                                   });
                                });
         }
 

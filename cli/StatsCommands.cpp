@@ -9,6 +9,7 @@
 #include "app/AutoStart.h"
 #include "app/CampaignStore.h"
 #include "app/CouponCheck.h"
+#include "app/CsvText.h"
 #include "app/DateFormat.h"
 #include "app/Statistics.h"
 #include "cli/Escape.h"
@@ -33,22 +34,6 @@ std::optional<CampaignStore> OpenStore(const std::string& dataFolder, bool forWr
         Fail(err, e.what());
         return std::nullopt;
     }
-}
-
-// One CSV field: quoted when it holds a comma, quote or line break, with
-// quotes doubled.
-std::string CsvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        return std::string(text);
-    }
-    std::string field = "\"";
-    for (const char c : text) {
-        field += c;
-        if (c == '"') {
-            field += '"';
-        }
-    }
-    return field + "\"";
 }
 
 }  // namespace

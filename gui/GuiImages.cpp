@@ -30,6 +30,14 @@ QIcon SettingsPicture() {
     return Resource(QStringLiteral("settings_picture"));
 }
 
+QIcon EditorPicture() {
+    return Resource(QStringLiteral("editor_logo"));
+}
+
+QIcon EditorImage(const QString& name) {
+    return Resource(QStringLiteral("editor_") + name);
+}
+
 QIcon ToolImage(const QString& name) {
     return Resource(QStringLiteral("tool_") + name);
 }

@@ -19,8 +19,12 @@ QIcon ToolImage(const QString& name);
 QIcon CampaignStateImage(CampaignState state);
 QIcon DeviceStatusImage(DeviceStatus status);
 QIcon TrayImage(int index);
-// The settings dialog's 128 x 128 picture.
+// The settings dialog's and the campaign editors' 128 x 128 pictures.
 QIcon SettingsPicture();
+QIcon EditorPicture();
+// The campaign editors' 16 x 16 button images by name ("align_top", "font",
+// "picture", "generate", ...).
+QIcon EditorImage(const QString& name);
 QString SplashPicturePath();
 
 }  // namespace kavri::gui

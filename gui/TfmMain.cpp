@@ -5,12 +5,15 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
@@ -22,11 +25,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <utility>
 
 #include "app/AppSettings.h"
 #include "app/AutoStart.h"
 #include "app/CampaignStore.h"
+#include "app/CampaignRecord.h"
 #include "app/CampaignTable.h"
 #include "app/DeviceRecords.h"
 #include "app/LanguageFile.h"
@@ -35,6 +40,9 @@
 #include "gui/TfmAccepted.h"
 #include "gui/TfmBlackList.h"
 #include "gui/TfmCheckCoupon.h"
+#include "gui/TfmCouponBased.h"
+#include "gui/TfmFileBased.h"
+#include "gui/TfmMessageBased.h"
 #include "gui/TfmRejected.h"
 #include "gui/TfmSettings.h"
 #include "gui/TfmSplash.h"
@@ -51,6 +59,8 @@ constexpr int kClientWidth = 643;
 constexpr int kClientHeight = 387;
 constexpr int kCampaignListHeight = 155;
 constexpr int kStatusPanelWidth = 250;
+// Where a campaign row keeps its campaign type.
+constexpr int kCampaignTypeRole = Qt::UserRole + 1;
 
 // The device list's columns; the progress column is ours, beside the three.
 enum DeviceColumn { kDeviceName = 0, kDeviceType, kDeviceAddress, kDeviceProgress };
@@ -113,6 +123,9 @@ TfmMain::TfmMain(EventLoop& loop, const DateTimeClock& clock, MainWindowOptions 
     CreateToolBar();
     CreateLists();
     CreateTrayIcon();
+    // Files dropped anywhere reach the window, which takes those dropped on
+    // the campaign list.
+    setAcceptDrops(true);
     m_statusPanel = new QLabel(this);
     m_statusPanel->setMinimumWidth(kStatusPanelWidth);
     statusBar()->addWidget(m_statusPanel);
@@ -162,6 +175,13 @@ void TfmMain::CreateActions() {
     connect(acSenderStart, &QAction::triggered, this, [this] { acSenderStartExecute(); });
     connect(acSenderStop, &QAction::triggered, this, [this] { m_session.Stop(); });
     connect(acSenderExit, &QAction::triggered, this, [this] { close(); });
+    connect(acCampaignNewFileBased, &QAction::triggered, this,
+            [this] { NewCampaign<TfmFileBased>(); });
+    connect(acCampaignNewMessageBased, &QAction::triggered, this,
+            [this] { NewCampaign<TfmMessageBased>(); });
+    connect(acCampaignNewCouponBased, &QAction::triggered, this,
+            [this] { NewCampaign<TfmCouponBased>(); });
+    connect(acCampaignEdit, &QAction::triggered, this, [this] { acCampaignEditExecute(); });
     connect(acCampaignDelete, &QAction::triggered, this, [this] { acCampaignDeleteExecute(); });
     connect(acToolsBlackListDevice, &QAction::triggered, this,
             [this] { acToolsBlackListDeviceExecute(); });
@@ -444,6 +464,7 @@ void TfmMain::FillCampaigns() {
             QStringList{FromUtf8(row.Name), FromUtf8(row.SchedulingText), FromUtf8(row.TypeText)});
         item->setIcon(0, CampaignStateImage(row.State));
         item->setData(0, Qt::UserRole, FromUtf8(row.FolderName));
+        item->setData(0, kCampaignTypeRole, row.Type);
         items.append(item);
     }
     lvCampaigns->addTopLevelItems(items);
@@ -561,8 +582,80 @@ void TfmMain::acCampaignDeleteExecute() {
     if (const Result r = m_session.Store().DeleteCampaign(folderName); !r) {
         ShowError(FromUtf8(r.Message));
     }
+    RefreshCampaigns();
+}
+
+void TfmMain::acCampaignEditExecute() {
+    const QTreeWidgetItem* item = lvCampaigns->currentItem();
+    if (item == nullptr || !acCampaignEdit->isEnabled()) {
+        return;
+    }
+    std::unique_ptr<TfmCampaignEditor> editor;
+    switch (item->data(0, kCampaignTypeRole).toInt()) {
+        case kCampaignFileBased:
+            editor = std::make_unique<TfmFileBased>(*this);
+            break;
+        case kCampaignMessageBased:
+            editor = std::make_unique<TfmMessageBased>(*this);
+            break;
+        case kCampaignCouponBased:
+            editor = std::make_unique<TfmCouponBased>(*this);
+            break;
+        default:
+            // No editor knows this kind of campaign.
+            return;
+    }
+    if (const Result loaded = editor->Edit(item->text(0).toStdString()); !loaded) {
+        ShowError(FromUtf8(loaded.Message));
+        return;
+    }
+    if (RunEditor(*editor)) {
+        RefreshCampaigns();
+    }
+}
+
+bool TfmMain::RunEditor(QDialog& editor) {
+    RunDialog(editor);
+    return editor.result() == QDialog::Accepted;
+}
+
+void TfmMain::RefreshCampaigns() {
     m_session.RefreshCampaigns();
     FillCampaigns();
+}
+
+void TfmMain::FilesDropped(const QStringList& paths, const QWidget* target) {
+    const bool onCampaigns =
+        target != nullptr && (target == lvCampaigns || lvCampaigns->isAncestorOf(target));
+    if (m_open && onCampaigns && !m_session.Active()) {
+        for (const QString& path : paths) {
+            TfmFileBased editor(*this);
+            editor.ChooseSourceFile(path);
+            if (!RunEditor(editor)) {
+                break;
+            }
+        }
+    }
+    if (m_open) {
+        RefreshCampaigns();
+    }
+}
+
+void TfmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void TfmMain::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            paths << url.toLocalFile();
+        }
+    }
+    event->acceptProposedAction();
+    FilesDropped(paths, childAt(event->position().toPoint()));
 }
 
 void TfmMain::acToolsBlackListDeviceExecute() {

@@ -17,6 +17,8 @@
 class QAction;
 class QCloseEvent;
 class QDialog;
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
 class QMenu;
 class QShowEvent;
@@ -111,6 +113,12 @@ public:
     // Which tray image shows: 0 stopped, 1 sending.
     int TrayImageIndex() const { return m_trayImage; }
 
+    // Files dragged onto the window and dropped on target: taken only on the
+    // campaign list while the sender is not sending, each opened in a new file
+    // campaign editor as if picked there, in the order given, until the
+    // operator cancels one; the campaign list is refreshed in every case.
+    void FilesDropped(const QStringList& paths, const QWidget* target);
+
     // Shows a failure to the operator (a message box by default).
     std::function<void(const QString& message)> ShowError;
     // Asks a yes/no question; true for Yes (a message box by default).
@@ -128,6 +136,8 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateActions();
@@ -148,6 +158,7 @@ private:
     QTreeWidgetItem* DeviceItem(const std::string& address) const;
 
     void acSenderStartExecute();
+    void acCampaignEditExecute();
     void acCampaignDeleteExecute();
     void acToolsBlackListDeviceExecute();
     void acHelpHelpExecute();
@@ -161,6 +172,20 @@ private:
         Dialog dialog(*this);
         RunDialog(dialog);
     }
+    // Runs a campaign editor; true when it closed with OK (and so saved).
+    bool RunEditor(QDialog& editor);
+    // A new campaign with the editor of that kind.
+    template <typename Editor>
+    void NewCampaign() {
+        if (!m_open) {
+            return;
+        }
+        Editor editor(*this);
+        if (RunEditor(editor)) {
+            RefreshCampaigns();
+        }
+    }
+    void RefreshCampaigns();
     void StartAutoRunIfWanted();
     void tiAutoRunTimer();
 

@@ -13,7 +13,9 @@ class TfmMain;
 // (statistics shown for today, the coupon check run for the code after a
 // colon, "settings-german" the settings dialog with German chosen). Names:
 // black-list, accepted, rejected, settings, settings-german, statistics,
-// check-coupon[:CODE]. Nothing for an unknown name. The dialog deletes itself
+// check-coupon[:CODE], and the campaign editors file-based, message-based and
+// coupon-based, each new or, with ":NAME", editing the campaign NAME. Nothing
+// for an unknown name (or a campaign that cannot be opened). The dialog deletes itself
 // when closed. Main thread.
 QDialog* OpenDialogForScreenshot(TfmMain& window, const QString& name);
 

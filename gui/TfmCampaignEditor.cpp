@@ -40,7 +40,8 @@ QDate ToDate(TDateTime value) {
 
 QTime ToTime(TDateTime value) {
     const std::optional<DateTimeParts> parts = value.TimePart().Parts();
-    return parts ? QTime(parts->Hour, parts->Minute, parts->Second, parts->Millisecond) : QTime(0, 0);
+    return parts ? QTime(parts->Hour, parts->Minute, parts->Second, parts->Millisecond)
+                 : QTime(0, 0);
 }
 
 TDateTime FromDate(QDate date) {

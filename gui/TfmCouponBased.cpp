@@ -62,10 +62,9 @@ std::optional<CouponFont> ChooseFont(QWidget* parent, const CouponFont& current)
     CouponFont font = current;
     font.Face = chosen.family().toStdString();
     font.Size = chosen.pointSize() > 0 ? chosen.pointSize() : kDefaultPointSize;
-    font.Style = static_cast<std::uint8_t>((chosen.bold() ? kBold : 0) |
-                                           (chosen.italic() ? kItalic : 0) |
-                                           (chosen.underline() ? kUnderline : 0) |
-                                           (chosen.strikeOut() ? kStrikeOut : 0));
+    font.Style = static_cast<std::uint8_t>(
+        (chosen.bold() ? kBold : 0) | (chosen.italic() ? kItalic : 0) |
+        (chosen.underline() ? kUnderline : 0) | (chosen.strikeOut() ? kStrikeOut : 0));
     const QColor colour = QColorDialog::getColor(CouponPicture::Color(current.Color), parent);
     if (colour.isValid()) {
         // Stored as 0x00BBGGRR, red in the lowest byte.

@@ -30,8 +30,8 @@
 
 #include "app/AppSettings.h"
 #include "app/AutoStart.h"
-#include "app/CampaignStore.h"
 #include "app/CampaignRecord.h"
+#include "app/CampaignStore.h"
 #include "app/CampaignTable.h"
 #include "app/DeviceRecords.h"
 #include "app/LanguageFile.h"

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTreeWidget>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -38,6 +40,16 @@ inline const char* const kOneRadio =
     "radio (00:1A:7D:DA:71:13) \"Shop Radio\"\n"
     "device (00:17:E5:3A:91:02) \"Anna's Phone\" class 0x5A020C\n"
     "  service 9 \"OBEX Object Push\" 0x1105\n";
+
+// The row of list whose first column reads name; null when there is none.
+inline QTreeWidgetItem* RowNamed(QTreeWidget* list, const QString& name) {
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        if (list->topLevelItem(i)->text(0) == name) {
+            return list->topLevelItem(i);
+        }
+    }
+    return nullptr;
+}
 
 // A data folder, a stack session on a scenario and the main window over both.
 class Shop {

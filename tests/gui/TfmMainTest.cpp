@@ -37,6 +37,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::kAnna;
 using test::kOneRadio;
+using test::RowNamed;
 using test::Shop;
 namespace fs = std::filesystem;
 
@@ -84,15 +85,6 @@ std::vector<std::string> AlwaysAnd(std::vector<std::string> more) {
 std::vector<std::string> Sorted(std::vector<std::string> names) {
     std::sort(names.begin(), names.end());
     return names;
-}
-
-QTreeWidgetItem* RowNamed(QTreeWidget* list, const QString& name) {
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        if (list->topLevelItem(i)->text(0) == name) {
-            return list->topLevelItem(i);
-        }
-    }
-    return nullptr;
 }
 
 TEST(TfmMainEnableRules, WithoutAStackOnlyTheAlwaysCommands) {

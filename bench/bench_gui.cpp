@@ -8,6 +8,10 @@
 // after a start, warm with the files already parsed. Target: one second or
 // less.
 //
+// BM_SortAcceptedByDate: the same million rows sorted by their date/time
+// column, by time, as a click on its title does; alternately ascending and
+// descending. No target given; it shows what reading each shown date back costs.
+//
 // BM_DeviceListUpdate: the main window's device list refilled for one
 // discovery complete of 500 devices, raised as the sender session raises it,
 // until the window has painted it. Target: 50 ms or less.
@@ -200,6 +204,46 @@ void RunOpenAccepted(benchmark::State& state, GuiBench& bench, bool cold) {
     state.counters["rows"] = kRows;
 }
 
+// Every row dated, each no earlier (descending: no later) than the one before.
+bool InTimeOrder(const kavri::gui::DeviceRecordModel& model, const kavri::DateFormat& display,
+                 Qt::SortOrder order) {
+    if (model.rowCount() != kCampaigns * kRecordsPerFile) {
+        return false;
+    }
+    kavri::TDateTime previous;
+    for (int i = 0; i < model.rowCount(); ++i) {
+        kavri::TDateTime value;
+        if (!display.ParseDateTime(model.Row(i).DateTime, value)) {
+            return false;
+        }
+        if (i > 0 && (order == Qt::AscendingOrder ? value < previous : previous < value)) {
+            return false;
+        }
+        previous = value;
+    }
+    return true;
+}
+
+void RunSortAcceptedByDate(benchmark::State& state, GuiBench& bench) {
+    constexpr int kDateColumn = 4;
+    kavri::gui::TfmAccepted dialog(bench.Window());
+    kavri::gui::DeviceRecordModel& model = dialog.Model();
+    const kavri::DateFormat display = kavri::DateFormat::FromLocale();
+    Qt::SortOrder order = Qt::AscendingOrder;
+    for (auto _ : state) {
+        model.sort(kDateColumn, order);
+        state.PauseTiming();
+        const bool sorted = InTimeOrder(model, display, order);
+        state.ResumeTiming();
+        if (!sorted) {
+            state.SkipWithError("the rows are not in time order");
+            return;
+        }
+        order = order == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    }
+    state.counters["rows"] = kCampaigns * kRecordsPerFile;
+}
+
 // 500 devices as discovery reports them; some carry the status of an
 // earlier decision, so the list shows their images too.
 std::vector<kavri::DeviceRow> DiscoveredDevices(int cycle) {
@@ -266,6 +310,12 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->Iterations(5);
+    benchmark::RegisterBenchmark(
+        "BM_SortAcceptedByDate",
+        [&](benchmark::State& state) { RunSortAcceptedByDate(state, bench.Get()); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(4);
     benchmark::RegisterBenchmark(
         "BM_DeviceListUpdate",
         [&](benchmark::State& state) { RunDeviceListUpdate(state, bench.Get()); })

@@ -1,7 +1,6 @@
 #include "gui/TfmStatistics.h"
 
 #include <QBarCategoryAxis>
-#include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
@@ -9,6 +8,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHorizontalBarSeries>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -33,7 +33,7 @@ namespace {
 constexpr int kClientWidth = 588;
 constexpr int kClientHeight = 363;
 // The chart's smallest readable size; beside the list it widens the dialog.
-constexpr int kChartWidth = 300;
+constexpr int kChartWidth = 360;
 constexpr int kChartHeight = 220;
 // At most this many steps up the count axis.
 constexpr std::int64_t kMaxTicks = 8;
@@ -138,7 +138,9 @@ TfmStatistics::TfmStatistics(TfmMain& main) : QDialog(&main), m_main(main) {
 
     m_acceptedBars = new QBarSet(acceptedTitle);
     m_rejectedBars = new QBarSet(rejectedTitle);
-    auto* series = new QBarSeries;
+    // Bars lying down leave the campaign names a line's width each, where
+    // standing bars would share the chart's width between them and cut them.
+    auto* series = new QHorizontalBarSeries;
     series->append(m_acceptedBars);
     series->append(m_rejectedBars);
     auto* chart = new QChart;
@@ -148,8 +150,8 @@ TfmStatistics::TfmStatistics(TfmMain& main) : QDialog(&main), m_main(main) {
     m_countAxis->setLabelFormat(QStringLiteral("%.0f"));
     m_countAxis->setTickType(QValueAxis::TicksDynamic);
     m_countAxis->setTickAnchor(0);
-    chart->addAxis(m_campaignAxis, Qt::AlignBottom);
-    chart->addAxis(m_countAxis, Qt::AlignLeft);
+    chart->addAxis(m_campaignAxis, Qt::AlignLeft);
+    chart->addAxis(m_countAxis, Qt::AlignBottom);
     series->attachAxis(m_campaignAxis);
     series->attachAxis(m_countAxis);
     chart->legend()->setAlignment(Qt::AlignBottom);
@@ -221,13 +223,17 @@ void TfmStatistics::FillChart() {
     m_acceptedBars->remove(0, m_acceptedBars->count());
     m_rejectedBars->remove(0, m_rejectedBars->count());
     m_campaignAxis->clear();
+    // The category axis runs upwards: filled from the last row, the campaigns
+    // read top to bottom in the list's order.
     std::int64_t top = 0;
-    for (const CampaignStatistics& row : m_rows) {
-        m_acceptedBars->append(static_cast<qreal>(row.Accepted));
-        m_rejectedBars->append(static_cast<qreal>(row.Rejected));
-        top = std::max({top, row.Accepted, row.Rejected});
+    for (auto row = m_rows.rbegin(); row != m_rows.rend(); ++row) {
+        m_acceptedBars->append(static_cast<qreal>(row->Accepted));
+        m_rejectedBars->append(static_cast<qreal>(row->Rejected));
+        top = std::max({top, row->Accepted, row->Rejected});
     }
-    m_campaignAxis->append(CampaignCategories(m_rows));
+    QStringList categories = CampaignCategories(m_rows);
+    std::reverse(categories.begin(), categories.end());
+    m_campaignAxis->append(categories);
     // Without a count the axis still runs from 0 to 1 rather than collapse.
     const std::int64_t step = TickStep(std::max<std::int64_t>(top, 1));
     const std::int64_t steps = std::max<std::int64_t>((top + step - 1) / step, 1);

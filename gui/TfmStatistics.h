@@ -25,7 +25,7 @@ class TfmMain;
 // The statistics: for the days from one date to another (both whole days,
 // the last up to 23:59:59), how many devices accepted and how many refused
 // each campaign, one row per campaign in list order, and beside the list the
-// same two counts as a bar chart, campaigns along its foot. The To date never lies
+// same two counts as a bar chart, one group of bars per campaign. The To date never lies
 // before the From date: moving either past the other moves To along. Export
 // CSV writes the rows as kavrictl stats --csv does. Reads only.
 //

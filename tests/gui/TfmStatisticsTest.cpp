@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractBarSeries>
 #include <QAction>
 #include <QApplication>
 #include <QBarCategoryAxis>
-#include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
@@ -19,6 +19,7 @@
 #include <QTableWidget>
 #include <QValueAxis>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -71,7 +72,8 @@ TEST(TfmStatisticsTest, ADayRunsFromMidnightTo235959) {
     EXPECT_TRUE(shop.Errors.empty());
 }
 
-// What the chart shows: the bar sets' titles, one list of values per set, the categories.
+// What the chart shows, campaigns top to bottom: the bar sets' titles, one list of values per
+// set, the categories, and the top of the count axis.
 struct ChartBars {
     std::vector<QString> Titles;
     std::vector<std::vector<qreal>> Values;
@@ -84,26 +86,32 @@ ChartBars Bars(const TfmStatistics& dialog) {
     QChart* chart = dialog.chStatistics->chart();
     const QList<QAbstractSeries*> series = chart->series();
     EXPECT_EQ(series.size(), 1);
-    const auto* barSeries = series.isEmpty() ? nullptr : qobject_cast<QBarSeries*>(series[0]);
+    const auto* barSeries =
+        series.isEmpty() ? nullptr : qobject_cast<QAbstractBarSeries*>(series[0]);
     if (barSeries == nullptr) {
         ADD_FAILURE() << "the chart holds no bar series";
         return bars;
     }
+    // The category axis of lying bars counts upwards, from the foot of the chart.
+    const bool upwards = barSeries->type() == QAbstractSeries::SeriesTypeHorizontalBar;
     for (const QBarSet* set : barSeries->barSets()) {
         bars.Titles.push_back(set->label());
         std::vector<qreal> values;
         for (int i = 0; i < set->count(); ++i) {
             values.push_back(set->at(i));
         }
+        if (upwards) {
+            std::reverse(values.begin(), values.end());
+        }
         bars.Values.push_back(values);
     }
-    for (QAbstractAxis* axis : chart->axes(Qt::Horizontal)) {
+    for (QAbstractAxis* axis : chart->axes()) {
         if (auto* categories = qobject_cast<QBarCategoryAxis*>(axis)) {
             bars.Categories = categories->categories();
-        }
-    }
-    for (QAbstractAxis* axis : chart->axes(Qt::Vertical)) {
-        if (auto* counts = qobject_cast<QValueAxis*>(axis)) {
+            if (upwards) {
+                std::reverse(bars.Categories.begin(), bars.Categories.end());
+            }
+        } else if (auto* counts = qobject_cast<QValueAxis*>(axis)) {
             bars.CountAxisTop = counts->max();
         }
     }
@@ -206,7 +214,7 @@ TEST(TfmStatisticsTest, NothingIsClippedAtTheDesignSize) {
     EXPECT_LE(dialog.lvStatistics->horizontalHeader()->length(),
               dialog.lvStatistics->viewport()->width());
     EXPECT_EQ(dialog.lvStatistics->horizontalScrollBar()->maximum(), 0);
-    EXPECT_GE(dialog.chStatistics->width(), 300);
+    EXPECT_GE(dialog.chStatistics->width(), 360);
     EXPECT_GE(dialog.chStatistics->height(), 220);
     const QRect inside = dialog.rect();
     for (const QWidget* widget :

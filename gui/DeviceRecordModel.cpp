@@ -1,14 +1,17 @@
 #include "gui/DeviceRecordModel.h"
 
 #include <algorithm>
+#include <numeric>
+#include <optional>
 #include <utility>
 
 #include "gui/CsvText.h"
 
 namespace kavri::gui {
 
-DeviceRecordModel::DeviceRecordModel(std::vector<Field> columns, QObject* parent)
-    : QAbstractTableModel(parent), m_columns(std::move(columns)) {}
+DeviceRecordModel::DeviceRecordModel(std::vector<Field> columns, QObject* parent,
+                                     DateFormat display)
+    : QAbstractTableModel(parent), m_columns(std::move(columns)), m_display(std::move(display)) {}
 
 void DeviceRecordModel::SetTitles(const QStringList& titles) {
     m_titles = titles;
@@ -84,19 +87,82 @@ QVariant DeviceRecordModel::headerData(int section, Qt::Orientation orientation,
     return m_titles.at(section);
 }
 
+std::vector<std::size_t> DeviceRecordModel::SortedOrder(int column, Qt::SortOrder order) const {
+    if (m_columns.at(static_cast<std::size_t>(column)) == Field::DateTime) {
+        return SortedByDateTime(order);
+    }
+    std::vector<std::size_t> sorted(m_rows.size());
+    std::iota(sorted.begin(), sorted.end(), std::size_t{0});
+    std::stable_sort(sorted.begin(), sorted.end(), [&](std::size_t a, std::size_t b) {
+        const std::string& left = Text(m_rows[a], column);
+        const std::string& right = Text(m_rows[b], column);
+        return order == Qt::AscendingOrder ? left < right : right < left;
+    });
+    return sorted;
+}
+
+std::vector<std::size_t> DeviceRecordModel::SortedByDateTime(Qt::SortOrder order) const {
+    // Each text is read once, not once per comparison.
+    struct Key {
+        std::optional<double> Time;  // none when the text is no date-time
+        std::size_t Row;
+    };
+    std::vector<Key> keys;
+    keys.reserve(m_rows.size());
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        TDateTime value;
+        if (m_display.ParseDateTime(m_rows[i].DateTime, value)) {
+            keys.push_back({value.Value(), i});
+        } else {
+            keys.push_back({std::nullopt, i});
+        }
+    }
+    const auto before = [&](const Key& a, const Key& b) {
+        if (a.Time.has_value() != b.Time.has_value()) {
+            return !a.Time.has_value();
+        }
+        if (a.Time) {
+            return *a.Time < *b.Time;
+        }
+        return m_rows[a.Row].DateTime < m_rows[b.Row].DateTime;
+    };
+    std::stable_sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
+        return order == Qt::AscendingOrder ? before(a, b) : before(b, a);
+    });
+    std::vector<std::size_t> sorted;
+    sorted.reserve(keys.size());
+    for (const Key& key : keys) {
+        sorted.push_back(key.Row);
+    }
+    return sorted;
+}
+
 void DeviceRecordModel::sort(int column, Qt::SortOrder order) {
     if (column < 0 || column >= columnCount()) {
         return;
     }
-    emit layoutAboutToBeChanged();
-    // Stable, so rows of equal text keep the file order the list opened with.
-    std::stable_sort(m_rows.begin(), m_rows.end(),
-                     [&](const DeviceRecordRow& a, const DeviceRecordRow& b) {
-                         const std::string& left = Text(a, column);
-                         const std::string& right = Text(b, column);
-                         return order == Qt::AscendingOrder ? left < right : right < left;
-                     });
-    emit layoutChanged();
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const std::vector<std::size_t> sorted = SortedOrder(column, order);
+    std::vector<DeviceRecordRow> rows;
+    rows.reserve(m_rows.size());
+    std::vector<int> newRow(m_rows.size());
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        rows.push_back(std::move(m_rows[sorted[i]]));
+        newRow[sorted[i]] = static_cast<int>(i);
+    }
+    m_rows = std::move(rows);
+    // A selected row stays selected where its record went.
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& index : before) {
+        after.append(
+            index.isValid() && index.row() < static_cast<int>(newRow.size())
+                ? createIndex(newRow[static_cast<std::size_t>(index.row())], index.column())
+                : QModelIndex());
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 }  // namespace kavri::gui

@@ -3,9 +3,11 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
+#include "app/DateFormat.h"
 #include "app/DeviceRecords.h"
 
 namespace kavri::gui {
@@ -14,7 +16,10 @@ namespace kavri::gui {
 // check's matches, as the same kind of row) for a QTableView: the app layer's
 // rows held as they are, with the columns a dialog asks for. Holding plain rows
 // rather than one widget item each lets a million records fill and sort at
-// once.
+// once. The date-time column sorts by time, not by its text: the shown text is
+// read back with the same regional form the rows were formatted with (the
+// user's, as DeviceRecords and the coupon check use), and a text that does not
+// read as a date-time sorts before every dated row, by its text.
 //
 // Main thread. Throws only std::bad_alloc.
 class DeviceRecordModel : public QAbstractTableModel {
@@ -23,7 +28,9 @@ class DeviceRecordModel : public QAbstractTableModel {
 public:
     enum class Field { Campaign, Name, Type, Address, DateTime };
 
-    DeviceRecordModel(std::vector<Field> columns, QObject* parent = nullptr);
+    // display is the form the rows' date-times are shown in.
+    DeviceRecordModel(std::vector<Field> columns, QObject* parent = nullptr,
+                      DateFormat display = DateFormat::FromLocale());
 
     void SetTitles(const QStringList& titles);
     const QStringList& Titles() const { return m_titles; }
@@ -46,7 +53,13 @@ public:
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 private:
+    // The order of the rows sorted by column: stable, so equal cells keep the
+    // order the rows had.
+    std::vector<std::size_t> SortedOrder(int column, Qt::SortOrder order) const;
+    std::vector<std::size_t> SortedByDateTime(Qt::SortOrder order) const;
+
     std::vector<Field> m_columns;
+    DateFormat m_display;
     QStringList m_titles;
     std::vector<DeviceRecordRow> m_rows;
 };

@@ -1,14 +1,25 @@
 #include "gui/TfmStatistics.h"
 
+#include <QBarCategoryAxis>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
 #include <QDateEdit>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHorizontalBarSeries>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSet>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 
 #include "app/DateTimeClock.h"
@@ -21,6 +32,11 @@ namespace {
 
 constexpr int kClientWidth = 588;
 constexpr int kClientHeight = 363;
+// The chart's smallest readable size; beside the list it widens the dialog.
+constexpr int kChartWidth = 360;
+constexpr int kChartHeight = 220;
+// At most this many steps up the count axis.
+constexpr std::int64_t kMaxTicks = 8;
 
 QDate ToQDate(TDateTime value) {
     const std::optional<DateTimeParts> parts = value.Parts();
@@ -37,6 +53,43 @@ QTableWidgetItem* Cell(const QString& text, bool number) {
         item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
     return item;
+}
+
+// The category axis drops a repeated or empty text, which would move every
+// later campaign's bars under another campaign's name; such a campaign is
+// named with its place in the list as well.
+QStringList CampaignCategories(const std::vector<CampaignStatistics>& rows) {
+    QStringList categories;
+    QSet<QString> taken;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        QString category = QString::fromStdString(rows[i].Name);
+        const QString place = QStringLiteral("#%1").arg(i + 1);
+        if (category.isEmpty()) {
+            category = place;
+        }
+        // Each round makes the text longer, and only the texts before this
+        // one can be equal to it.
+        while (taken.contains(category)) {
+            category += QLatin1Char(' ') + place;
+        }
+        taken.insert(category);
+        categories << category;
+    }
+    return categories;
+}
+
+// A step of 1, 2 or 5 times a power of ten that climbs to top in at most
+// kMaxTicks steps, so every label is a whole number.
+std::int64_t TickStep(std::int64_t top) {
+    std::int64_t power = 1;
+    for (int digits = 0; digits < 18; ++digits, power *= 10) {
+        for (const std::int64_t factor : {1, 2, 5}) {
+            if (top <= factor * power * kMaxTicks) {
+                return factor * power;
+            }
+        }
+    }
+    return power;
 }
 
 }  // namespace
@@ -62,10 +115,12 @@ TfmStatistics::TfmStatistics(TfmMain& main) : QDialog(&main), m_main(main) {
     btnExport->setAutoDefault(false);
     btnExport->setEnabled(false);
 
+    const QString acceptedTitle = main.Text("Statistics_Accepted", "Accepted");
+    const QString rejectedTitle = main.Text("Statistics_Rejected", "Rejected");
     lvStatistics = new QTableWidget(0, 4, this);
-    lvStatistics->setHorizontalHeaderLabels(
-        {main.Text("Campaign_Name", "Campaign name"), main.Text("Statistics_Accepted", "Accepted"),
-         main.Text("Statistics_Rejected", "Rejected"), main.Text("Statistics_Total", "Total")});
+    lvStatistics->setHorizontalHeaderLabels({main.Text("Campaign_Name", "Campaign name"),
+                                             acceptedTitle, rejectedTitle,
+                                             main.Text("Statistics_Total", "Total")});
     lvStatistics->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvStatistics->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvStatistics->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -76,6 +131,34 @@ TfmStatistics::TfmStatistics(TfmMain& main) : QDialog(&main), m_main(main) {
     for (int column = 1; column < 4; ++column) {
         lvStatistics->setColumnWidth(column, 100);
     }
+    // Every column whole, whatever the chart beside it asks for.
+    lvStatistics->setMinimumWidth(2 * lvStatistics->frameWidth() +
+                                  lvStatistics->verticalScrollBar()->sizeHint().width() +
+                                  lvStatistics->horizontalHeader()->length());
+
+    m_acceptedBars = new QBarSet(acceptedTitle);
+    m_rejectedBars = new QBarSet(rejectedTitle);
+    // Bars lying down leave the campaign names a line's width each, where
+    // standing bars would share the chart's width between them and cut them.
+    auto* series = new QHorizontalBarSeries;
+    series->append(m_acceptedBars);
+    series->append(m_rejectedBars);
+    auto* chart = new QChart;
+    chart->addSeries(series);
+    m_campaignAxis = new QBarCategoryAxis;
+    m_countAxis = new QValueAxis;
+    m_countAxis->setLabelFormat(QStringLiteral("%.0f"));
+    m_countAxis->setTickType(QValueAxis::TicksDynamic);
+    m_countAxis->setTickAnchor(0);
+    chart->addAxis(m_campaignAxis, Qt::AlignLeft);
+    chart->addAxis(m_countAxis, Qt::AlignBottom);
+    series->attachAxis(m_campaignAxis);
+    series->attachAxis(m_countAxis);
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    chStatistics = new QChartView(chart, this);
+    chStatistics->setRenderHint(QPainter::Antialiasing);
+    chStatistics->setMinimumSize(kChartWidth, kChartHeight);
+    FillChart();
 
     auto* top = new QHBoxLayout;
     top->addWidget(fromLabel);
@@ -91,10 +174,14 @@ TfmStatistics::TfmStatistics(TfmMain& main) : QDialog(&main), m_main(main) {
     bottom->addStretch();
     bottom->addWidget(btnClose);
     auto* layout = new QVBoxLayout(this);
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(lvStatistics, 3);
+    middle->addWidget(chStatistics, 2);
     layout->addLayout(top);
-    layout->addWidget(lvStatistics, 1);
+    layout->addLayout(middle, 1);
     layout->addLayout(bottom);
-    resize(kClientWidth, kClientHeight);
+    const QSize least = layout->minimumSize();
+    resize(std::max(kClientWidth, least.width()), std::max(kClientHeight, least.height()));
 
     AskCsvPath = [this] {
         return QFileDialog::getSaveFileName(this, {}, {}, QStringLiteral("CSV (*.csv)"));
@@ -125,10 +212,33 @@ void TfmStatistics::Show() {
         lvStatistics->setItem(line, 2, Cell(QString::number(row.Rejected), true));
         lvStatistics->setItem(line, 3, Cell(QString::number(row.Total), true));
     }
+    FillChart();
     btnExport->setEnabled(counted.Ok);
     if (!counted) {
         m_main.ShowError(QString::fromStdString(counted.Message));
     }
+}
+
+void TfmStatistics::FillChart() {
+    m_acceptedBars->remove(0, m_acceptedBars->count());
+    m_rejectedBars->remove(0, m_rejectedBars->count());
+    m_campaignAxis->clear();
+    // The category axis runs upwards: filled from the last row, the campaigns
+    // read top to bottom in the list's order.
+    std::int64_t top = 0;
+    for (auto row = m_rows.rbegin(); row != m_rows.rend(); ++row) {
+        m_acceptedBars->append(static_cast<qreal>(row->Accepted));
+        m_rejectedBars->append(static_cast<qreal>(row->Rejected));
+        top = std::max({top, row->Accepted, row->Rejected});
+    }
+    QStringList categories = CampaignCategories(m_rows);
+    std::reverse(categories.begin(), categories.end());
+    m_campaignAxis->append(categories);
+    // Without a count the axis still runs from 0 to 1 rather than collapse.
+    const std::int64_t step = TickStep(std::max<std::int64_t>(top, 1));
+    const std::int64_t steps = std::max<std::int64_t>((top + step - 1) / step, 1);
+    m_countAxis->setTickInterval(static_cast<qreal>(step));
+    m_countAxis->setRange(0, static_cast<qreal>(steps * step));
 }
 
 Result TfmStatistics::ExportCsv(const QString& path) const {

@@ -9,8 +9,12 @@
 #include "app/Result.h"
 #include "app/Statistics.h"
 
+class QBarCategoryAxis;
+class QBarSet;
+class QChartView;
 class QDateEdit;
 class QLabel;
+class QValueAxis;
 class QPushButton;
 class QTableWidget;
 
@@ -20,7 +24,8 @@ class TfmMain;
 
 // The statistics: for the days from one date to another (both whole days,
 // the last up to 23:59:59), how many devices accepted and how many refused
-// each campaign, one row per campaign in list order. The To date never lies
+// each campaign, one row per campaign in list order, and beside the list the
+// same two counts as a bar chart, one group of bars per campaign. The To date never lies
 // before the From date: moving either past the other moves To along. Export
 // CSV writes the rows as kavrictl stats --csv does. Reads only.
 //
@@ -38,8 +43,11 @@ public:
     QPushButton* btnExport = nullptr;
     QPushButton* btnClose = nullptr;
     QTableWidget* lvStatistics = nullptr;
+    // Two bar sets, accepted and refused, titled as the list's columns; one
+    // category per row of the list.
+    QChartView* chStatistics = nullptr;
 
-    // Counts the range the pickers show and fills the list.
+    // Counts the range the pickers show and fills the list and the chart.
     void Show();
     // The rows last shown.
     const std::vector<CampaignStatistics>& Rows() const { return m_rows; }
@@ -51,9 +59,14 @@ public:
 private:
     void KeepOrdered();
     void ExportClicked();
+    void FillChart();
 
     TfmMain& m_main;
     std::vector<CampaignStatistics> m_rows;
+    QBarSet* m_acceptedBars = nullptr;
+    QBarSet* m_rejectedBars = nullptr;
+    QBarCategoryAxis* m_campaignAxis = nullptr;
+    QValueAxis* m_countAxis = nullptr;
 };
 
 }  // namespace kavri::gui

@@ -1,6 +1,6 @@
 // The black-list, accepted and rejected dialogs over a data folder written by
-// the app layer: what they list, and what Remove, Clear and Export CSV leave
-// in the files. Message boxes are recorded by the shop.
+// the app layer: what they list, how they sort, and what Remove, Clear and
+// Export CSV leave in the files. Message boxes are recorded by the shop.
 #include "gui/TfmAccepted.h"
 #include "gui/TfmBlackList.h"
 #include "gui/TfmRejected.h"
@@ -10,12 +10,18 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include <QItemSelectionModel>
+
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/DateFormat.h"
 #include "app/DeviceRecords.h"
+#include "gui/DeviceRecordModel.h"
 #include "tests/gui/GuiShop.h"
 
 namespace kavri::gui {
@@ -166,6 +172,92 @@ TEST_F(RecordDialogs, SortingByAColumnReordersTheRowsNotTheFiles) {
     const std::vector<DeviceRecordRow> left = Stored(DeviceRecordKind::Accepted);
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].Campaign, "Winter Sale");
+}
+
+// LC_ALL set for one test, as it was afterwards.
+class ScopedLocale {
+public:
+    explicit ScopedLocale(const char* name) {
+        if (const char* old = std::getenv("LC_ALL")) {
+            m_old = old;
+        }
+        ::setenv("LC_ALL", name, 1);
+    }
+    ~ScopedLocale() {
+        if (m_old) {
+            ::setenv("LC_ALL", m_old->c_str(), 1);
+        } else {
+            ::unsetenv("LC_ALL");
+        }
+    }
+    ScopedLocale(const ScopedLocale&) = delete;
+    ScopedLocale& operator=(const ScopedLocale&) = delete;
+
+private:
+    std::optional<std::string> m_old;
+};
+
+TEST_F(RecordDialogs, TheDateColumnSortsByTimeAndTheSelectionFollowsItsRow) {
+    // German dates, where "10.11.2026" comes after "09.12.2026" as text: sorting by date/time
+    // puts November first, both ways round, and the selected record stays selected.
+    Write("Spring", "accepted.dat", kBen,
+          {{"Name", "Ben"}, {"COD", "Phone"}, {"DateTime", "2026-11-10T09:00:00"}});
+    const ScopedLocale german("de_DE.UTF-8");
+    TfmAccepted accepted(shop.Window());
+    ASSERT_EQ(accepted.Model().rowCount(), 3);
+    ASSERT_EQ(accepted.Model().Row(0).DateTime, "09.12.2026");
+    const auto addresses = [&] {
+        std::vector<std::string> order;
+        for (const DeviceRecordRow& row : accepted.Model().Rows()) {
+            order.push_back(row.Campaign + " " + row.Address);
+        }
+        return order;
+    };
+    const std::string winterAnna = "Winter Sale " + test::kAnna;
+    const std::string springAnna = "Spring " + test::kAnna;
+    const std::string springBen = "Spring " + kBen;
+    Select(accepted, 0);
+
+    accepted.Model().sort(4, Qt::AscendingOrder);
+    EXPECT_EQ(addresses(), (std::vector<std::string>{springBen, springAnna, winterAnna}));
+    accepted.Model().sort(4, Qt::DescendingOrder);
+    EXPECT_EQ(addresses(), (std::vector<std::string>{winterAnna, springAnna, springBen}));
+    accepted.Model().sort(4, Qt::AscendingOrder);
+    const QModelIndexList selected = accepted.lvDevices->selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected[0].row(), 2);
+}
+
+TEST(DeviceRecordModelTest, DatesSortChronologicallyUndatedFirstTiesInPlace) {
+    // Regional dates without leading zeros, a midnight shown as the date alone, a tie, a text
+    // that is no date and a missing one: time order, not text order; the undated rows come
+    // before the dated ones (after them descending), and tied rows keep their order.
+    using Field = DeviceRecordModel::Field;
+    DeviceRecordModel model({Field::Address, Field::DateTime}, nullptr,
+                            DateFormat("%-d.%-m.%Y", "%H:%M:%S"));
+    const auto row = [](const char* address, const char* dateTime) {
+        DeviceRecordRow r;
+        r.Address = address;
+        r.DateTime = dateTime;
+        return r;
+    };
+    model.SetRows({row("A", "10.12.2026 08:00:00"), row("B", "9.12.2026 23:00:00"),
+                   row("C", "9.12.2026"), row("D", "1.1.2027 00:00:01"), row("E", ""),
+                   row("F", "when the moon is full"), row("G", "9.12.2026")});
+    const auto order = [&] {
+        std::string text;
+        for (const DeviceRecordRow& r : model.Rows()) {
+            text += r.Address;
+        }
+        return text;
+    };
+    model.sort(1, Qt::AscendingOrder);
+    EXPECT_EQ(order(), "EFCGBAD");
+    model.sort(1, Qt::DescendingOrder);
+    EXPECT_EQ(order(), "DABCGFE");
+    // Sorting by another column is still by text.
+    model.sort(0, Qt::DescendingOrder);
+    EXPECT_EQ(order(), "GFEDCBA");
 }
 
 TEST_F(RecordDialogs, TheViewCommandsOpenTheirDialogs) {

@@ -1,18 +1,29 @@
 // The statistics dialog over device records written by the app layer: the
-// range's edges, its order, and the CSV it exports; and a modal dialog that
-// leaves the sender running.
+// range's edges, its order, the bar chart beside the list, and the CSV it
+// exports; and a modal dialog that leaves the sender running.
 #include "gui/TfmStatistics.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractBarSeries>
 #include <QAction>
+#include <QApplication>
+#include <QBarCategoryAxis>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
 #include <QDateEdit>
+#include <QHeaderView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
+#include <QValueAxis>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/IniFile.h"
 #include "tests/gui/GuiShop.h"
@@ -59,6 +70,160 @@ TEST(TfmStatisticsTest, ADayRunsFromMidnightTo235959) {
     dialog.btnShow->click();
     EXPECT_EQ(cell(0, 1), "3");
     EXPECT_TRUE(shop.Errors.empty());
+}
+
+// What the chart shows, campaigns top to bottom: the bar sets' titles, one list of values per
+// set, the categories, and the top of the count axis.
+struct ChartBars {
+    std::vector<QString> Titles;
+    std::vector<std::vector<qreal>> Values;
+    QStringList Categories;
+    qreal CountAxisTop = -1;
+};
+
+ChartBars Bars(const TfmStatistics& dialog) {
+    ChartBars bars;
+    QChart* chart = dialog.chStatistics->chart();
+    const QList<QAbstractSeries*> series = chart->series();
+    EXPECT_EQ(series.size(), 1);
+    const auto* barSeries =
+        series.isEmpty() ? nullptr : qobject_cast<QAbstractBarSeries*>(series[0]);
+    if (barSeries == nullptr) {
+        ADD_FAILURE() << "the chart holds no bar series";
+        return bars;
+    }
+    // The category axis of lying bars counts upwards, from the foot of the chart.
+    const bool upwards = barSeries->type() == QAbstractSeries::SeriesTypeHorizontalBar;
+    for (const QBarSet* set : barSeries->barSets()) {
+        bars.Titles.push_back(set->label());
+        std::vector<qreal> values;
+        for (int i = 0; i < set->count(); ++i) {
+            values.push_back(set->at(i));
+        }
+        if (upwards) {
+            std::reverse(values.begin(), values.end());
+        }
+        bars.Values.push_back(values);
+    }
+    for (QAbstractAxis* axis : chart->axes()) {
+        if (auto* categories = qobject_cast<QBarCategoryAxis*>(axis)) {
+            bars.Categories = categories->categories();
+            if (upwards) {
+                std::reverse(bars.Categories.begin(), bars.Categories.end());
+            }
+        } else if (auto* counts = qobject_cast<QValueAxis*>(axis)) {
+            bars.CountAxisTop = counts->max();
+        }
+    }
+    return bars;
+}
+
+TEST(TfmStatisticsTest, TheChartShowsTheListsCountsAndFollowsEveryShow) {
+    // Two campaigns with records on the 9th: the accepted and refused bars carry the rows'
+    // counts under the column titles, one category per campaign; a day without records
+    // shows the same campaigns at zero, and the count axis still has a height.
+    Shop shop(sim::ParseScenario(""));
+    shop.AddCampaign("Winter Sale");
+    shop.AddCampaign("Spring");
+    for (const char* address : {"(00:00:00:00:00:01)", "(00:00:00:00:00:02)", "(00:00:00:00:00:03)",
+                                "(00:00:00:00:00:04)"}) {
+        Write(shop, "Winter Sale", "accepted.dat", address, "2026-12-09T10:00:00");
+    }
+    Write(shop, "Winter Sale", "rejected.dat", "(00:00:00:00:00:05)", "2026-12-09T11:00:00");
+    Write(shop, "Spring", "rejected.dat", "(00:00:00:00:00:06)", "2026-12-09T12:00:00");
+    Write(shop, "Spring", "rejected.dat", "(00:00:00:00:00:07)", "2026-12-09T13:00:00");
+    TfmStatistics dialog(shop.Open());
+    dialog.btnShow->click();
+
+    ChartBars bars = Bars(dialog);
+    const auto title = [&](int column) {
+        return dialog.lvStatistics->horizontalHeaderItem(column)->text();
+    };
+    EXPECT_EQ(bars.Titles, (std::vector<QString>{title(1), title(2)}));
+    EXPECT_EQ(bars.Categories, (QStringList{"Winter Sale", "Spring"}));
+    ASSERT_EQ(bars.Values.size(), 2u);
+    for (int row = 0; row < dialog.lvStatistics->rowCount(); ++row) {
+        for (int set = 0; set < 2; ++set) {
+            ASSERT_EQ(bars.Values[set].size(), 2u);
+            EXPECT_EQ(QString::number(bars.Values[set][static_cast<std::size_t>(row)]),
+                      dialog.lvStatistics->item(row, set + 1)->text())
+                << "row " << row << ", set " << set;
+        }
+    }
+    EXPECT_EQ(bars.Values[0], (std::vector<qreal>{4, 0}));
+    EXPECT_EQ(bars.Values[1], (std::vector<qreal>{1, 2}));
+    EXPECT_GE(bars.CountAxisTop, 4);
+
+    dialog.dtFrom->setDate(QDate(2027, 1, 1));
+    dialog.btnShow->click();
+    bars = Bars(dialog);
+    EXPECT_EQ(bars.Categories, (QStringList{"Winter Sale", "Spring"}));
+    EXPECT_EQ(bars.Values, (std::vector<std::vector<qreal>>{{0, 0}, {0, 0}}));
+    EXPECT_GT(bars.CountAxisTop, 0);
+    EXPECT_TRUE(shop.Errors.empty());
+}
+
+TEST(TfmStatisticsTest, WithoutCampaignsTheChartIsEmpty) {
+    // No campaign list at all: the chart has no bars and no categories, before and after Show.
+    Shop shop(sim::ParseScenario(""));
+    TfmStatistics dialog(shop.Open());
+    EXPECT_EQ(Bars(dialog).Values, (std::vector<std::vector<qreal>>{{}, {}}));
+    dialog.btnShow->click();
+    const ChartBars bars = Bars(dialog);
+    EXPECT_EQ(bars.Values, (std::vector<std::vector<qreal>>{{}, {}}));
+    EXPECT_TRUE(bars.Categories.isEmpty());
+    EXPECT_EQ(dialog.lvStatistics->rowCount(), 0);
+}
+
+TEST(TfmStatisticsTest, CampaignsWithTheSameOrNoNameKeepTheirOwnBars) {
+    // Two records both named "Sale" and one without a name: each keeps a category of its own,
+    // so the bars after them stay under the right campaign.
+    Shop shop(sim::ParseScenario(""));
+    shop.AddCampaign("Sale");
+    shop.AddCampaign("Other");
+    shop.AddCampaign("Last");
+    const DataFolder data = DataFolder::Open(shop.Data());
+    IniFile other(data.CampaignFolder("Other") + "settings.dat", DateFormat::Iso());
+    ASSERT_TRUE(other.WriteValues("SETTINGS", {{"Name", "Sale"}}));
+    IniFile last(data.CampaignFolder("Last") + "settings.dat", DateFormat::Iso());
+    ASSERT_TRUE(last.WriteValues("SETTINGS", {{"Name", ""}}));
+    Write(shop, "Last", "accepted.dat", "(00:00:00:00:00:01)", "2026-12-09T10:00:00");
+    TfmStatistics dialog(shop.Open());
+    dialog.btnShow->click();
+    ASSERT_EQ(dialog.lvStatistics->rowCount(), 3);
+    const ChartBars bars = Bars(dialog);
+    ASSERT_EQ(bars.Categories.size(), 3);
+    EXPECT_EQ(bars.Categories[0], "Sale");
+    EXPECT_NE(bars.Categories[1], "Sale");
+    EXPECT_TRUE(bars.Categories[1].startsWith("Sale"));
+    EXPECT_FALSE(bars.Categories[2].isEmpty());
+    EXPECT_EQ(bars.Values[0], (std::vector<qreal>{0, 0, 1}));
+}
+
+TEST(TfmStatisticsTest, NothingIsClippedAtTheDesignSize) {
+    // Shown at its size: at least the design size, every column of the list without
+    // scrolling, the chart at a readable size, and every control inside the dialog.
+    Shop shop(sim::ParseScenario(""));
+    shop.AddCampaign("Winter Sale");
+    TfmStatistics dialog(shop.Open());
+    dialog.show();
+    dialog.btnShow->click();
+    QApplication::processEvents();
+    EXPECT_GE(dialog.width(), 588);
+    EXPECT_GE(dialog.height(), 363);
+    EXPECT_LE(dialog.lvStatistics->horizontalHeader()->length(),
+              dialog.lvStatistics->viewport()->width());
+    EXPECT_EQ(dialog.lvStatistics->horizontalScrollBar()->maximum(), 0);
+    EXPECT_GE(dialog.chStatistics->width(), 360);
+    EXPECT_GE(dialog.chStatistics->height(), 220);
+    const QRect inside = dialog.rect();
+    for (const QWidget* widget :
+         std::vector<const QWidget*>{dialog.dtFrom, dialog.dtTo, dialog.btnShow, dialog.btnExport,
+                                     dialog.btnClose, dialog.lvStatistics, dialog.chStatistics}) {
+        EXPECT_TRUE(inside.contains(widget->geometry())) << widget->metaObject()->className();
+        EXPECT_GE(widget->width(), widget->minimumSizeHint().width())
+            << widget->metaObject()->className();
+    }
 }
 
 TEST(TfmStatisticsTest, TheToDateNeverLiesBeforeTheFromDate) {

@@ -435,6 +435,7 @@ void TfmMain::ApplyLanguage() {
         // The scheduling and type columns follow the language.
         m_session.SetTexts(m_session.Texts());
     }
+    UpdateStatusBar();
 }
 
 void TfmMain::UpdateActions() {
@@ -552,9 +553,11 @@ QString TfmMain::StatusText() const {
 void TfmMain::UpdateStatusBar() {
     const std::string active = m_open ? m_session.ActiveCampaign() : std::string();
     const QString campaign =
-        active.empty() ? QStringLiteral("No active campaign") : FromUtf8(active);
-    m_statusPanel->setText(
-        QStringLiteral("%1  |  sent %2, refused %3").arg(campaign).arg(m_sent).arg(m_refused));
+        active.empty() ? Text("Main_NoActiveCampaign", "No active campaign") : FromUtf8(active);
+    m_statusPanel->setText(Text("Main_SentRefused", "%1  |  sent %2, refused %3")
+                               .arg(campaign)
+                               .arg(m_sent)
+                               .arg(m_refused));
 }
 
 void TfmMain::SetTrayImage(int index) {

@@ -258,12 +258,14 @@ TEST(TfmMainAutoRun, WithoutARadioTheTimerFiresOnceAndNothingStarts) {
 
 TEST(TfmMainLanguage, ALanguageChangeRenamesTheWindowAtOnce) {
     // Situation: the language setting changes to German and back.
-    // Expected: the Start command's caption follows each change.
+    // Expected: the Start command's caption and the status bar follow each
+    // change.
     Shop shop(sim::ParseScenario(""));
     TfmMain& window = shop.Open();
     EXPECT_EQ(window.acSenderStart->text(), "&Start");
     ASSERT_TRUE(window.Session().Settings().SetLanguage("German"));
     EXPECT_EQ(window.acSenderStart->text(), "&Starten");
+    EXPECT_EQ(window.StatusText(), "Keine aktive Kampagne  |  gesendet 0, abgelehnt 0");
     ASSERT_TRUE(window.Session().Settings().SetLanguage("English"));
     EXPECT_EQ(window.acSenderStart->text(), "&Start");
 }

@@ -1,22 +1,15 @@
 #pragma once
 
-#include "gui/RecordListDialog.h"
+#include "gui/CampaignRecordsDialog.h"
 
 namespace kavri::gui {
 
-// The devices that accepted a campaign's push, campaign by campaign in list
-// order, each campaign's "accepted.dat" in file order.
-// Modal, created per command and destroyed on close; main thread.
-class TfmAccepted : public RecordListDialog {
-    Q_OBJECT
-
+// The devices that accepted a campaign's push ("accepted.dat").
+class TfmAccepted final : public CampaignRecordsDialog {
 public:
-    explicit TfmAccepted(TfmMain& main);
-
-protected:
-    Result Read(std::vector<DeviceRecordRow>& rows) const override;
-    Result Erase(const DeviceRecordRow& row) override;
-    Result EraseAll() override;
+    explicit TfmAccepted(TfmMain& main)
+        : CampaignRecordsDialog(main, DeviceRecordKind::Accepted, "Accepted_Title",
+                                "Kavri Tandrel - Accepted Devices") {}
 };
 
 }  // namespace kavri::gui

@@ -1,22 +1,15 @@
 #pragma once
 
-#include "gui/RecordListDialog.h"
+#include "gui/CampaignRecordsDialog.h"
 
 namespace kavri::gui {
 
-// The devices that refused a campaign, campaign by campaign in list order,
-// each campaign's "rejected.dat" in file order.
-// Modal, created per command and destroyed on close; main thread.
-class TfmRejected : public RecordListDialog {
-    Q_OBJECT
-
+// The devices that refused a campaign's push ("rejected.dat").
+class TfmRejected final : public CampaignRecordsDialog {
 public:
-    explicit TfmRejected(TfmMain& main);
-
-protected:
-    Result Read(std::vector<DeviceRecordRow>& rows) const override;
-    Result Erase(const DeviceRecordRow& row) override;
-    Result EraseAll() override;
+    explicit TfmRejected(TfmMain& main)
+        : CampaignRecordsDialog(main, DeviceRecordKind::Rejected, "Rejected_Title",
+                                "Kavri Tandrel - Rejected Devices") {}
 };
 
 }  // namespace kavri::gui

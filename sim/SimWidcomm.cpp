@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -35,6 +36,7 @@ constexpr BYTE kSignalLevel = 0xC8;
 constexpr DWORD kOpenUnknownClient = 1;
 constexpr DWORD kOpenAlreadyOpen = 2;
 constexpr DWORD kOpenBadChannel = 3;
+constexpr DWORD kOpenNoThread = 4;
 // What the client reports with 1060 when the TCP side cannot be reached.
 constexpr DWORD kConnectFailed = 10061;
 
@@ -119,9 +121,6 @@ struct SimWidcomm::Core {
     std::map<void*, std::shared_ptr<SimWidcommClient>> clients;
     std::vector<std::shared_ptr<SimWidcommClient>> finished;  // destroyed, thread not yet joined
     std::optional<SimWidcomm::OpenRecord> lastOpen;
-    std::size_t openCount = 0;
-    bool overstatedCounts = false;
-    std::uint32_t openResult = 0;
 
     bool RadioReady() const { return scenario.RadioPresentAt(scenarioTimeMs()); }
 
@@ -318,8 +317,7 @@ BOOL WdEnumDevices(BYTE* buffer, DWORD size) {
         std::memcpy(buffer + at, bytes.data(), bytes.size());
         ++count;
     }
-    std::lock_guard lock(core->mutex);
-    WriteU32(buffer, core->overstatedCounts ? 0xFFFFFFFFu : count);
+    WriteU32(buffer, count);
     return 1;
 }
 
@@ -365,8 +363,7 @@ BOOL WdEnumServices(const BYTE* address, const GUID* serviceClass, BYTE* buffer)
         std::memcpy(record + kServiceUuidOffset, &*uuid, sizeof(GUID));
         ++count;
     }
-    std::lock_guard lock(core->mutex);
-    WriteU32(buffer, core->overstatedCounts ? 0xFFFFFFFFu : count);
+    WriteU32(buffer, count);
     return 1;
 }
 
@@ -435,14 +432,10 @@ DWORD WdOpenRfCommClient(void* handle, const BYTE* address, BYTE channel, DWORD 
     record.encryption = encryption;
     if (serviceName != nullptr)
         record.serviceName.assign(serviceName, strnlen(serviceName, kServiceNameBytes));
-    std::uint32_t forced = 0;
     {
         std::lock_guard lock(core->mutex);
         core->lastOpen = record;
-        forced = core->openResult;
     }
-    if (forced != 0)
-        return forced;
     if (channel == 0 || channel > kMaxServiceChannel)
         return kOpenBadChannel;
 
@@ -457,9 +450,12 @@ DWORD WdOpenRfCommClient(void* handle, const BYTE* address, BYTE channel, DWORD 
         return kOpenAlreadyOpen;
     client->opened = true;
     std::memcpy(client->address, address, kAddressBytes);
-    client->thread = std::thread(RunClient, client, route);
-    std::lock_guard coreLock(core->mutex);
-    ++core->openCount;
+    try {
+        client->thread = std::thread(RunClient, client, route);
+    } catch (const std::system_error&) {
+        client->opened = false;
+        return kOpenNoThread;
+    }
     return 0;
 }
 
@@ -580,11 +576,6 @@ std::size_t SimWidcomm::ClientCount() const {
     return m_core->clients.size();
 }
 
-std::size_t SimWidcomm::OpenCount() const {
-    std::lock_guard lock(m_core->mutex);
-    return m_core->openCount;
-}
-
 std::string SimWidcomm::RadioName() const {
     std::lock_guard lock(m_core->mutex);
     return m_core->radioName;
@@ -593,16 +584,6 @@ std::string SimWidcomm::RadioName() const {
 bool SimWidcomm::WatcherRunning() const {
     std::lock_guard lock(m_core->mutex);
     return m_core->watcher != nullptr;
-}
-
-void SimWidcomm::SetOverstatedCounts(bool overstated) {
-    std::lock_guard lock(m_core->mutex);
-    m_core->overstatedCounts = overstated;
-}
-
-void SimWidcomm::SetOpenResult(std::uint32_t result) {
-    std::lock_guard lock(m_core->mutex);
-    m_core->openResult = result;
 }
 
 EntryPointTable SimWidcommEntryPoints() {

@@ -57,17 +57,11 @@ public:
         std::string serviceName;
     };
 
-    // Observations and faults, for tests; any thread.
+    // Observations for tests; any thread.
     std::optional<OpenRecord> LastOpen() const;
     std::size_t ClientCount() const;  // created and not yet destroyed
-    std::size_t OpenCount() const;    // WD_OpenRfCommClient calls that were accepted
     std::string RadioName() const;    // what WD_SetLocalDeviceName wrote
     bool WatcherRunning() const;
-    // Inquiry and service buffers claim 0xFFFFFFFF entries, as a faulty
-    // adapter might.
-    void SetOverstatedCounts(bool overstated);
-    // WD_OpenRfCommClient answers with this result instead of opening (0: open).
-    void SetOpenResult(std::uint32_t result);
 
     struct Core;  // shared with the entry points and the client threads
 

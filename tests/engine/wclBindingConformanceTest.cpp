@@ -398,6 +398,60 @@ TEST(WidcommNeighbourhood, DevicesOnOtherStacksAreNotSeen) {
     binding.Unload();
 }
 
+TEST(WidcommNeighbourhood, TheAdapterGetsWhatTheConnectionAskedAndEverythingIsReleased) {
+    // An authenticated, encrypted push connection on channel 9; the radio renamed;
+    // then the stack layer unloaded.
+    // Expected: the adapter's open carries the address, channel, class and both
+    // flags as all ones; no client object outlives the connection; the radio takes
+    // the name; no watcher runs after the unload.
+    ManualClock clock;
+    PollEventLoop loop(clock);
+    const sim::Scenario scenario = sim::ParseScenario(
+        "stacks widcomm\nradio (00:1A:7D:DA:71:13) \"R\"\n"
+        "device (00:17:E5:3A:91:02) \"Phone\"\n  service 9 \"OPP\" 0x1105\n");
+    const fs::path inbox =
+        fs::temp_directory_path() / ("kavri-widcomm-" + std::to_string(getpid()));
+    sim::VirtualObjectPushDevices devices(loop, scenario, inbox);
+    sim::VirtualNeighbourhood neighbourhood(
+        scenario, clock, {}, loop,
+        [&devices](const sim::DeviceSpec& device) { return devices.Endpoint(device); });
+    sim::SimWidcomm& adapter = *neighbourhood.Widcomm();
+    TwclAPIManager manager(loop, CreateDefaultLoaders(clock));
+    manager.Load();
+    EXPECT_TRUE(adapter.WatcherRunning());
+    const TwclBluetoothRadio radio(TwclBluetoothAPI::baWidComm);
+    radio.SetName("Kavri Radio");
+    EXPECT_EQ(adapter.RadioName(), "Kavri Radio");
+
+    TwclCustomClientConnection client(loop);
+    std::vector<std::uint32_t> connects;
+    client.OnConnect = [&](TwclCustomConnection&, std::uint32_t r) { connects.push_back(r); };
+    client.BluetoothParams().SetRadio(&radio);
+    client.BluetoothParams().SetAddress(kAnna);
+    client.BluetoothParams().SetChannel(9);
+    client.BluetoothParams().SetServiceUUID(OBEXObjectPushServiceClassUUID);
+    client.BluetoothParams().SetAuthentication(true);
+    client.BluetoothParams().SetEncryption(true);
+    client.Connect();
+    ASSERT_TRUE(test::ProcessUntil(loop, [&] { return !connects.empty(); }));
+    EXPECT_EQ(connects, std::vector<std::uint32_t>{0});
+    const auto open = adapter.LastOpen();
+    ASSERT_TRUE(open.has_value());
+    EXPECT_EQ(open->address, kAnna);
+    EXPECT_EQ(open->channel, 9);
+    EXPECT_EQ(open->serviceClass, OBEXObjectPushServiceClassUUID);
+    EXPECT_EQ(open->authentication, 0xFFFFFFFFu);
+    EXPECT_EQ(open->encryption, 0xFFFFFFFFu);
+    EXPECT_EQ(adapter.ClientCount(), 1u);
+    client.Disconnect();
+    EXPECT_EQ(adapter.ClientCount(), 0u);
+
+    manager.Unload();
+    EXPECT_FALSE(adapter.WatcherRunning());
+    std::error_code ignored;
+    fs::remove_all(inbox, ignored);
+}
+
 TEST(WidcommNeighbourhood, OlderStackLoadsTheOlderAdapter) {
     // Widcomm installed as an older stack ("btwapi.dll" and "wcl2btw.dll").
     // Expected: the binding loads "wcl2btw.dll" and sees the radio.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -57,6 +58,12 @@ struct DeviceSpec {
     std::uint64_t linkRateBytesPerSecond = 0;     // 0: unlimited
     std::vector<Interval> presence;               // in range during these; empty: always
     std::optional<std::string> externalEndpoint;  // "host:port" of an OBEX server over TCP
+    std::vector<StackKind> visibleOn;             // empty: every stack
+    // Whether the stack's radio can see the device at all ("on" option).
+    bool IsVisibleOn(StackKind stack) const {
+        return visibleOn.empty() ||
+               std::find(visibleOn.begin(), visibleOn.end(), stack) != visibleOn.end();
+    }
     bool operator==(const DeviceSpec&) const = default;
 };
 

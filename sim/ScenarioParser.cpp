@@ -694,6 +694,30 @@ private:
         }
     }
 
+    // "on widcomm,toshiba": the Bluetooth stacks whose radio sees a device,
+    // each named once.
+    std::vector<StackKind> NextBluetoothStacks() {
+        const std::string list = NextWord("stack names after on");
+        std::vector<StackKind> stacks;
+        std::size_t start = 0;
+        while (start <= list.size()) {
+            const std::size_t comma = std::min(list.find(',', start), list.size());
+            const std::string name = list.substr(start, comma - start);
+            const auto* found =
+                std::find_if(kAllStacks.begin(), kAllStacks.end(),
+                             [&](StackKind kind) { return name == StackKeyword(kind); });
+            if (found == kAllStacks.end() || *found == StackKind::IrDA || *found == StackKind::RAPI)
+                Fail("unknown Bluetooth stack " + Shown(name) +
+                     " after on; use microsoft, bluesoleil, toshiba or widcomm, separated by "
+                     "commas");
+            if (std::find(stacks.begin(), stacks.end(), *found) != stacks.end())
+                Fail("stack " + name + " listed twice after on");
+            stacks.push_back(*found);
+            start = comma + 1;
+        }
+        return stacks;
+    }
+
     void ParseFlag(bool& flag, std::size_t& firstLine, const std::string& keyword) {
         if (firstLine != 0)
             Fail(keyword + " given twice (first on line " + std::to_string(firstLine) + ")");
@@ -795,9 +819,11 @@ private:
                 if (!IsValidEndpoint(endpoint))
                     Fail("bad endpoint " + Shown(endpoint) + "; write host:port");
                 device.externalEndpoint = endpoint;
+            } else if (option == "on") {
+                device.visibleOn = NextBluetoothStacks();
             } else {
                 Fail("unknown device option " + Shown(option) +
-                     "; use class, behaviour, delay, rate, arrive, leave, present or endpoint");
+                     "; use class, behaviour, delay, rate, arrive, leave, present, endpoint or on");
             }
         }
         if ((arrive || leave) && seen.count("present"))
@@ -1057,6 +1083,10 @@ std::string FormatScenario(const Scenario& scenario) {
             AppendIntervals(out, device.presence);
         if (device.externalEndpoint)
             out += " endpoint " + QuoteScenarioText(*device.externalEndpoint);
+        for (std::size_t i = 0; i < device.visibleOn.size(); ++i) {
+            out += i == 0 ? " on " : ",";
+            out += StackKeyword(device.visibleOn[i]);
+        }
         out += '\n';
         for (const ServiceSpec& service : device.services) {
             out += "  service " + std::to_string(service.channel) + ' ' +

@@ -1,6 +1,7 @@
 #include "sim/VirtualNeighbourhood.h"
 
 #include "platform/Text.h"
+#include "sim/SimWidcomm.h"
 #include "sim/SimWin32Libraries.h"
 #include "sim/SimWinsockSockets.h"
 
@@ -34,9 +35,11 @@ VirtualNeighbourhood::VirtualNeighbourhood(Scenario scenario, const Clock& clock
     g_currentNeighbourhood.store(this);
     try {
         RegisterLibraries(options, loop, objectPushServer);
+        RegisterWidcomm(options, clock, objectPushServer);
     } catch (...) {
         // A neighbourhood that failed to build must not stay current.
         m_registrations.clear();
+        m_widcomm.reset();
         m_sockets.reset();
         g_currentNeighbourhood.store(nullptr);
         UninstallSimWin32State(m_state);
@@ -83,8 +86,33 @@ void VirtualNeighbourhood::RegisterLibraries(const Options& options, EventLoop* 
     }
 }
 
+// The Widcomm stack's own library only needs to be there; the adapter's
+// entry points reach the stand-in.
+void VirtualNeighbourhood::RegisterWidcomm(const Options& options, const Clock& clock,
+                                           const ObjectPushLookup& objectPushServer) {
+    if (!m_state->GetScenario().IsInstalled(StackKind::Widcomm))
+        return;
+    const std::shared_ptr<SimWin32State> state = m_state;
+    m_widcomm = std::make_unique<SimWidcomm>(
+        state->GetScenario(), clock, [state] { return state->ScenarioTimeMs(); }, objectPushServer);
+    m_registrations.push_back(InProcessLibraries::Register("wbtapi.dll", {}));
+    if (options.widcommOlderAdapter) {
+        m_registrations.push_back(InProcessLibraries::Register("btwapi.dll", {}));
+        m_registrations.push_back(
+            InProcessLibraries::Register("wcl2btw.dll", SimWidcommEntryPoints()));
+    } else {
+        m_registrations.push_back(
+            InProcessLibraries::Register("wcl2btwnr.dll", SimWidcommEntryPoints()));
+    }
+}
+
+SimWidcomm* VirtualNeighbourhood::Widcomm() const {
+    return m_widcomm.get();
+}
+
 VirtualNeighbourhood::~VirtualNeighbourhood() {
     m_registrations.clear();
+    m_widcomm.reset();
     m_sockets.reset();
     g_currentNeighbourhood.store(nullptr);
     UninstallSimWin32State(m_state);

@@ -17,6 +17,7 @@ namespace kavri::sim {
 class SimWin32State;
 class ScenarioSocketDirectory;
 class SimWinsockSockets;
+class SimWidcomm;
 
 // The virtual neighbourhood: one scenario brought to life on a clock. While it
 // lives it is the process's current neighbourhood and its stand-in libraries
@@ -24,7 +25,8 @@ class SimWinsockSockets;
 // stacks: the Microsoft stack's "irprops.cpl" or "bthprops.cpl", and
 // "ws2_32.dll", "setupapi.dll", "advapi32.dll", "kernel32.dll", which every
 // system has; "rapi.dll" and "Ceutil.dll" for RAPI; IrDA through Winsock's
-// address family 26 and SetupAPI's infrared class). Scenario time is the
+// address family 26 and SetupAPI's infrared class; "wbtapi.dll" and the
+// adapter "wcl2btwnr.dll" for Widcomm, see SimWidcomm). Scenario time is the
 // clock's time since construction.
 //
 // Exactly one neighbourhood is current at a time: the libraries' entry points
@@ -48,6 +50,9 @@ public:
     struct Options {
         // Register the Bluetooth API only as "bthprops.cpl".
         bool bluetoothApiAsBthpropsOnly = false;
+        // Install Widcomm as an older stack: "btwapi.dll" and the adapter
+        // "wcl2btw.dll" instead of "wcl2btwnr.dll".
+        bool widcommOlderAdapter = false;
     };
 
     // The endpoint ("host:port") of a device's built-in Object Push server, if
@@ -98,16 +103,21 @@ public:
     std::size_t OpenHandleCount() const;
     // How many times BluetoothFindFirstRadio has been called.
     std::uint64_t RadioFindCount() const;
+    // The Widcomm adapter's stand-in while Widcomm is installed, else null.
+    SimWidcomm* Widcomm() const;
 
 private:
     VirtualNeighbourhood(Scenario scenario, const Clock& clock, const Options& options,
                          EventLoop* loop, const ObjectPushLookup& objectPushServer);
     void RegisterLibraries(const Options& options, EventLoop* loop,
                            const ObjectPushLookup& objectPushServer);
+    void RegisterWidcomm(const Options& options, const Clock& clock,
+                         const ObjectPushLookup& objectPushServer);
 
     std::shared_ptr<SimWin32State> m_state;
     std::unique_ptr<ScenarioSocketDirectory> m_socketDirectory;
     std::unique_ptr<SimWinsockSockets> m_sockets;
+    std::unique_ptr<SimWidcomm> m_widcomm;
     std::vector<std::unique_ptr<InProcessLibraries::Registration>> m_registrations;
 };
 

@@ -4,6 +4,7 @@
 #include "stack/wclIrDA.h"
 #include "stack/wclMicrosoft.h"
 #include "stack/wclRAPI.h"
+#include "stack/wclWidcomm.h"
 
 namespace kavri {
 namespace {
@@ -31,7 +32,7 @@ wclStackTable DefaultStackTable() {
          wclMsg::kMicrosoftPresent, wclMsg::kMicrosoftAbsent},
         {wclBluetoothStack{A::baToshiba, Absent}, "Toshiba", wclMsg::kToshibaReady,
          wclMsg::kToshibaNotReady},
-        {wclBluetoothStack{A::baWidComm, Absent}, "Widcomm", wclMsg::kWidCommReady,
+        {wclBluetoothStack{A::baWidComm, Make<TwclWidComLoader>}, "Widcomm", wclMsg::kWidCommReady,
          wclMsg::kWidCommNotReady},
         {wclTransportStack{T::trIrDA, Make<TwclIrDALoader>}, "IrDA", wclMsg::kIrDAPresent,
          wclMsg::kIrDAAbsent},

@@ -1,0 +1,77 @@
+// The "on STACKS" device option: which stacks' radios see a device.
+#include "sim/ScenarioParser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kavri::sim {
+namespace {
+
+const std::string kPushService = "  service 9 \"OPP\" 0x1105\n";
+
+TEST(ScenarioStacks, OnListsTheStacksThatSeeTheDevice) {
+    // Devices with and without "on", in either letter case.
+    // Expected: the listed stacks in their order; no option means every stack.
+    const Scenario scenario = ParseScenario(
+        "stacks microsoft toshiba widcomm\n"
+        "device (00:17:E5:3A:91:02) \"Phone\" on WIDCOMM,toshiba\n" +
+        kPushService + "device (00:17:E5:3A:91:03) \"Everywhere\"\n" + kPushService);
+    ASSERT_EQ(scenario.devices.size(), 2u);
+    const DeviceSpec& phone = scenario.devices[0];
+    EXPECT_EQ(phone.visibleOn, (std::vector{StackKind::Widcomm, StackKind::Toshiba}));
+    EXPECT_TRUE(phone.IsVisibleOn(StackKind::Widcomm));
+    EXPECT_TRUE(phone.IsVisibleOn(StackKind::Toshiba));
+    EXPECT_FALSE(phone.IsVisibleOn(StackKind::Microsoft));
+    const DeviceSpec& everywhere = scenario.devices[1];
+    EXPECT_TRUE(everywhere.visibleOn.empty());
+    EXPECT_TRUE(everywhere.IsVisibleOn(StackKind::BlueSoleil));
+    EXPECT_TRUE(everywhere.IsVisibleOn(StackKind::Microsoft));
+}
+
+TEST(ScenarioStacks, BadStackListsAreRefusedWithTheirReason) {
+    // Lists with an unknown name, a transport, an empty entry, a repeat, or nothing.
+    // Expected: ScenarioError on the device line, naming what is wrong.
+    struct Case {
+        std::string option;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"on bluez", "unknown Bluetooth stack \"bluez\""},
+        {"on irda", "unknown Bluetooth stack \"irda\""},
+        {"on rapi,widcomm", "unknown Bluetooth stack \"rapi\""},
+        {"on widcomm,", "unknown Bluetooth stack \"\""},
+        {"on ,widcomm", "unknown Bluetooth stack \"\""},
+        {"on widcomm,toshiba,widcomm", "stack widcomm listed twice after on"},
+        {"on", "missing stack names after on"},
+        {"on \"widcomm\"", "expected stack names after on, found the quoted text"},
+        {"on widcomm on toshiba", "device option \"on\" given twice"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option);
+        const std::string text = "device (00:17:E5:3A:91:02) \"Phone\" " + c.option + "\n";
+        try {
+            ParseScenario(text + kPushService);
+            ADD_FAILURE() << "parsed";
+        } catch (const ScenarioError& error) {
+            EXPECT_EQ(error.Line(), 1u);
+            EXPECT_NE(error.Reason().find(c.reason), std::string::npos) << error.Reason();
+        }
+    }
+}
+
+TEST(ScenarioStacks, OnSurvivesFormatting) {
+    // A scenario whose devices name stack lists, written out and read again.
+    // Expected: the same model, lists in the same order.
+    const Scenario scenario = ParseScenario(
+        "stacks bluesoleil microsoft\n"
+        "device (00:17:E5:3A:91:02) \"A\" on microsoft,bluesoleil,widcomm,toshiba\n" +
+        kPushService + "device (00:17:E5:3A:91:03) \"B\" on bluesoleil\n" + kPushService);
+    const std::string text = FormatScenario(scenario);
+    EXPECT_NE(text.find(" on microsoft,bluesoleil,widcomm,toshiba\n"), std::string::npos) << text;
+    EXPECT_EQ(ParseScenario(text), scenario);
+}
+
+}  // namespace
+}  // namespace kavri::sim

@@ -3,6 +3,7 @@
 // end-after-start rules on the operator's changes only, and a modal editor
 // that leaves the sender's events flowing. The rules themselves are tested
 // with the app layer's editors; here the window must feed them faithfully.
+#include "gui/TfmCouponBased.h"
 #include "gui/TfmFileBased.h"
 #include "gui/TfmMessageBased.h"
 
@@ -351,6 +352,42 @@ TEST(TfmMainCampaigns, AnOpenEditorLeavesTheSenderRunning) {
     window.acCampaignNewMessageBased->trigger();
     EXPECT_EQ(editors, 1);
     EXPECT_TRUE(filled);
+}
+
+TEST(TfmMainCampaigns, EachKindMadeInItsWindowIsSentToTheDevice) {
+    // Situation: a file, a message and a coupon campaign, each created in its
+    // window; the sender starts.
+    // Expected: Anna's phone receives the file, the card and the picture, one
+    // per cycle as the campaigns take turns.
+    Shop shop(sim::ParseScenario(kOneRadio));
+    TfmMain& window = shop.Open();
+    const std::string source = WriteSource(shop, "promo.txt", "Come in!");
+    int editors = 0;
+    AnswerEditors<TfmCampaignEditor>(window, editors, [&](TfmCampaignEditor& editor) {
+        editor.edCampaignName->setText(QStringLiteral("Kind %1").arg(editors));
+        if (auto* file = dynamic_cast<TfmFileBased*>(&editor)) {
+            file->ChooseSourceFile(QString::fromStdString(source));
+        } else if (auto* message = dynamic_cast<TfmMessageBased*>(&editor)) {
+            message->edMessage->setText("Hello");
+        } else if (auto* coupon = dynamic_cast<TfmCouponBased*>(&editor)) {
+            coupon->edPromotionName->setText("Deal");
+        }
+        editor.btOK->click();
+    });
+    window.acCampaignNewFileBased->trigger();
+    window.acCampaignNewMessageBased->trigger();
+    window.acCampaignNewCouponBased->trigger();
+    ASSERT_EQ(window.lvCampaigns->topLevelItemCount(), 3);
+
+    ASSERT_TRUE(shop.RunUntil([&] { return window.acSenderStart->isEnabled(); }));
+    window.acSenderStart->trigger();
+    const fs::path inbox = fs::path(shop.Root()) / "inboxes" / "0017E53A9102";
+    EXPECT_TRUE(shop.RunUntil([&] {
+        return fs::exists(inbox / "promo.txt") && fs::exists(inbox / "card.vcf") &&
+               fs::exists(inbox / "Deal.jpg");
+    })) << "inbox "
+        << inbox;
+    EXPECT_TRUE(shop.Errors.empty());
 }
 
 }  // namespace

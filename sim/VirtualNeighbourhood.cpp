@@ -1,6 +1,7 @@
 #include "sim/VirtualNeighbourhood.h"
 
 #include "platform/Text.h"
+#include "sim/SimBlueSoleil.h"
 #include "sim/SimWin32Libraries.h"
 #include "sim/SimWinsockSockets.h"
 
@@ -38,6 +39,7 @@ VirtualNeighbourhood::VirtualNeighbourhood(Scenario scenario, const Clock& clock
         // A neighbourhood that failed to build must not stay current.
         m_registrations.clear();
         m_sockets.reset();
+        m_blueSoleil.reset();
         g_currentNeighbourhood.store(nullptr);
         UninstallSimWin32State(m_state);
         throw;
@@ -81,11 +83,27 @@ void VirtualNeighbourhood::RegisterLibraries(const Options& options, EventLoop* 
         m_registrations.push_back(
             InProcessLibraries::Register("Ceutil.dll", SimCeutilEntryPoints()));
     }
+    RegisterOtherStacks(objectPushServer);
+}
+
+// The stand-ins of the stacks that hand back virtual COM ports; they connect
+// through pseudo-terminals of their own and need no event loop.
+void VirtualNeighbourhood::RegisterOtherStacks(const ObjectPushLookup& objectPushServer) {
+    const Scenario& model = m_state->GetScenario();
+    const std::shared_ptr<SimWin32State> state = m_state;
+    const auto now = [state] { return state->ScenarioTimeMs(); };
+    if (model.IsInstalled(StackKind::BlueSoleil)) {
+        m_blueSoleil =
+            std::make_unique<SimBlueSoleil>(model, SimBlueSoleil::Sources{now, objectPushServer});
+        m_registrations.push_back(
+            InProcessLibraries::Register("btfunc.dll", SimBlueSoleil::EntryPoints()));
+    }
 }
 
 VirtualNeighbourhood::~VirtualNeighbourhood() {
     m_registrations.clear();
     m_sockets.reset();
+    m_blueSoleil.reset();
     g_currentNeighbourhood.store(nullptr);
     UninstallSimWin32State(m_state);
 }

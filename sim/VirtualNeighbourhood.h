@@ -17,6 +17,7 @@ namespace kavri::sim {
 class SimWin32State;
 class ScenarioSocketDirectory;
 class SimWinsockSockets;
+class SimBlueSoleil;
 
 // The virtual neighbourhood: one scenario brought to life on a clock. While it
 // lives it is the process's current neighbourhood and its stand-in libraries
@@ -104,10 +105,13 @@ private:
                          EventLoop* loop, const ObjectPushLookup& objectPushServer);
     void RegisterLibraries(const Options& options, EventLoop* loop,
                            const ObjectPushLookup& objectPushServer);
+    void RegisterOtherStacks(const ObjectPushLookup& objectPushServer);
 
     std::shared_ptr<SimWin32State> m_state;
     std::unique_ptr<ScenarioSocketDirectory> m_socketDirectory;
     std::unique_ptr<SimWinsockSockets> m_sockets;
+    // The stand-in stacks other than Microsoft's, while installed.
+    std::unique_ptr<SimBlueSoleil> m_blueSoleil;
     std::vector<std::unique_ptr<InProcessLibraries::Registration>> m_registrations;
 };
 

@@ -1,6 +1,7 @@
 #include "stack/wclStackTable.h"
 
 #include "stack/wclAbsentBinding.h"
+#include "stack/wclBlueSoleil.h"
 #include "stack/wclIrDA.h"
 #include "stack/wclMicrosoft.h"
 #include "stack/wclRAPI.h"
@@ -25,8 +26,8 @@ wclStackTable DefaultStackTable() {
     return {
         {wclTransportStack{T::trRAPI, Make<TwclRAPILoader>}, "RAPI", wclMsg::kRAPIConnected,
          wclMsg::kRAPIDisconnected},
-        {wclBluetoothStack{A::baBlueSoleil, Absent}, "BlueSoleil", wclMsg::kBlueSoleilReady,
-         wclMsg::kBlueSoleilNotReady},
+        {wclBluetoothStack{A::baBlueSoleil, Make<TwclBlueSoleilLoader>}, "BlueSoleil",
+         wclMsg::kBlueSoleilReady, wclMsg::kBlueSoleilNotReady},
         {wclBluetoothStack{A::baMicrosoft, Make<TwclMicrosoftLoader>}, "Microsoft",
          wclMsg::kMicrosoftPresent, wclMsg::kMicrosoftAbsent},
         {wclBluetoothStack{A::baToshiba, Absent}, "Toshiba", wclMsg::kToshibaReady,

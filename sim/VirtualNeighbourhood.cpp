@@ -2,6 +2,7 @@
 
 #include "platform/Text.h"
 #include "sim/SimBlueSoleil.h"
+#include "sim/SimToshiba.h"
 #include "sim/SimWin32Libraries.h"
 #include "sim/SimWinsockSockets.h"
 
@@ -40,6 +41,7 @@ VirtualNeighbourhood::VirtualNeighbourhood(Scenario scenario, const Clock& clock
         m_registrations.clear();
         m_sockets.reset();
         m_blueSoleil.reset();
+        m_toshiba.reset();
         g_currentNeighbourhood.store(nullptr);
         UninstallSimWin32State(m_state);
         throw;
@@ -98,12 +100,18 @@ void VirtualNeighbourhood::RegisterOtherStacks(const ObjectPushLookup& objectPus
         m_registrations.push_back(
             InProcessLibraries::Register("btfunc.dll", SimBlueSoleil::EntryPoints()));
     }
+    if (model.IsInstalled(StackKind::Toshiba)) {
+        m_toshiba = std::make_unique<SimToshiba>(model, SimToshiba::Sources{now, objectPushServer});
+        m_registrations.push_back(
+            InProcessLibraries::Register("TosBtAPI.dll", SimToshiba::EntryPoints()));
+    }
 }
 
 VirtualNeighbourhood::~VirtualNeighbourhood() {
     m_registrations.clear();
     m_sockets.reset();
     m_blueSoleil.reset();
+    m_toshiba.reset();
     g_currentNeighbourhood.store(nullptr);
     UninstallSimWin32State(m_state);
 }

@@ -18,6 +18,7 @@ class SimWin32State;
 class ScenarioSocketDirectory;
 class SimWinsockSockets;
 class SimBlueSoleil;
+class SimToshiba;
 
 // The virtual neighbourhood: one scenario brought to life on a clock. While it
 // lives it is the process's current neighbourhood and its stand-in libraries
@@ -112,6 +113,7 @@ private:
     std::unique_ptr<SimWinsockSockets> m_sockets;
     // The stand-in stacks other than Microsoft's, while installed.
     std::unique_ptr<SimBlueSoleil> m_blueSoleil;
+    std::unique_ptr<SimToshiba> m_toshiba;
     std::vector<std::unique_ptr<InProcessLibraries::Registration>> m_registrations;
 };
 

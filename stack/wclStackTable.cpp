@@ -5,6 +5,7 @@
 #include "stack/wclIrDA.h"
 #include "stack/wclMicrosoft.h"
 #include "stack/wclRAPI.h"
+#include "stack/wclToshiba.h"
 
 namespace kavri {
 namespace {
@@ -30,7 +31,7 @@ wclStackTable DefaultStackTable() {
          wclMsg::kBlueSoleilReady, wclMsg::kBlueSoleilNotReady},
         {wclBluetoothStack{A::baMicrosoft, Make<TwclMicrosoftLoader>}, "Microsoft",
          wclMsg::kMicrosoftPresent, wclMsg::kMicrosoftAbsent},
-        {wclBluetoothStack{A::baToshiba, Absent}, "Toshiba", wclMsg::kToshibaReady,
+        {wclBluetoothStack{A::baToshiba, Make<TwclToshibaLoader>}, "Toshiba", wclMsg::kToshibaReady,
          wclMsg::kToshibaNotReady},
         {wclBluetoothStack{A::baWidComm, Absent}, "Widcomm", wclMsg::kWidCommReady,
          wclMsg::kWidCommNotReady},

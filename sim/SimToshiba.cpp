@@ -169,8 +169,9 @@ struct SimToshiba::Core {
         }
     }
 
-    void RunPoster() {
-        bool lastReady = RadioReady();
+    // lastReady: the radio's state when the stand-in was made, so a clock
+    // moved before this thread first runs still shows as a change.
+    void RunPoster(bool lastReady) {
         std::unique_lock lock(postMutex);
         while (!stop) {
             postWake.wait_for(lock, kStatePoll, [this] { return stop || !postings.empty(); });
@@ -722,7 +723,8 @@ SimToshiba::SimToshiba(const Scenario& scenario, Sources sources)
         g_current = m_core;
     }
     try {
-        m_core->poster = std::thread([core = m_core.get()] { core->RunPoster(); });
+        m_core->poster = std::thread(
+            [core = m_core.get(), ready = m_core->RadioReady()] { core->RunPoster(ready); });
     } catch (...) {
         std::lock_guard lock(g_currentMutex);
         g_current.reset();

@@ -362,20 +362,23 @@ public:
     StateWindow(const Clock& clock, MessageWindow::Handler handler) {
         std::promise<MessageWindowHandle> started;
         std::future<MessageWindowHandle> handle = started.get_future();
-        m_thread = std::thread([this, &clock, &started, handler = std::move(handler)] {
-            PollEventLoop loop(clock);
-            {
-                MessageWindow window(loop, handler);
+        // The promise moves to the thread, so nothing of this frame is
+        // touched once the handle has been handed over.
+        m_thread = std::thread(
+            [this, &clock, started = std::move(started), handler = std::move(handler)]() mutable {
+                PollEventLoop loop(clock);
                 {
-                    std::lock_guard lock(m_mutex);
-                    m_loop = &loop;
+                    MessageWindow window(loop, handler);
+                    {
+                        std::lock_guard lock(m_mutex);
+                        m_loop = &loop;
+                    }
+                    started.set_value(window.Handle());
+                    loop.Run();
                 }
-                started.set_value(window.Handle());
-                loop.Run();
-            }
-            std::lock_guard lock(m_mutex);
-            m_loop = nullptr;
-        });
+                std::lock_guard lock(m_mutex);
+                m_loop = nullptr;
+            });
         m_handle = handle.get();
     }
     ~StateWindow() {

@@ -41,6 +41,14 @@ std::vector<const DeviceSpec*> Scenario::DevicesPresentAt(std::int64_t nowMs) co
     return present;
 }
 
+std::vector<const DeviceSpec*> Scenario::DevicesPresentAt(std::int64_t nowMs,
+                                                          StackKind stack) const {
+    std::vector<const DeviceSpec*> present = DevicesPresentAt(nowMs);
+    std::erase_if(present,
+                  [stack](const DeviceSpec* device) { return !device->IsVisibleOn(stack); });
+    return present;
+}
+
 const DeviceSpec* Scenario::FindDevice(const std::string& address) const {
     for (const DeviceSpec& device : devices) {
         if (SameAddress(device.address, address))

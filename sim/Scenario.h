@@ -87,6 +87,8 @@ struct Scenario {
     bool RadioPresentAt(std::int64_t nowMs) const;
     // The devices in range at that moment, in scenario order.
     std::vector<const DeviceSpec*> DevicesPresentAt(std::int64_t nowMs) const;
+    // The same, of the devices that stack's radio sees.
+    std::vector<const DeviceSpec*> DevicesPresentAt(std::int64_t nowMs, StackKind stack) const;
     // The device with that address (either case of hex digits), or null.
     // A linear search: callers that look up often keep their own index.
     const DeviceSpec* FindDevice(const std::string& address) const;

@@ -107,8 +107,9 @@ struct SimWidcomm::Core {
         : scenario(scenarioIn),
           clock(clockIn),
           scenarioTimeMs(std::move(time)),
-          directory(scenarioIn, ScenarioSocketDirectory::Sources{
-                                    scenarioTimeMs, {}, std::move(objectPush), {}}) {}
+          directory(scenarioIn,
+                    ScenarioSocketDirectory::Sources{
+                        scenarioTimeMs, {}, std::move(objectPush), {}, StackKind::Widcomm}) {}
 
     const Scenario& scenario;
     const Clock& clock;

@@ -268,7 +268,11 @@ bool SimWin32State::RadioPresentNow() const {
 
 const DeviceSpec* SimWin32State::FindDeviceByAddress(std::uint64_t address) const {
     const auto it = m_deviceIndex.find(address);
-    return it == m_deviceIndex.end() ? nullptr : &m_scenario.devices[it->second];
+    if (it == m_deviceIndex.end()) {
+        return nullptr;
+    }
+    const DeviceSpec& device = m_scenario.devices[it->second];
+    return device.IsVisibleOn(StackKind::Microsoft) ? &device : nullptr;
 }
 
 // The Bluetooth class lists, before the radio itself, the two bus devices
@@ -476,7 +480,8 @@ INT SimWin32State::LookupServiceBegin(WSAQUERYSETW* restrictions, DWORD flags, H
     LookupObject object;
     object.containers = (flags & kLupContainers) != 0;
     if (object.containers) {
-        for (const DeviceSpec* device : m_scenario.DevicesPresentAt(ScenarioTimeMs())) {
+        for (const DeviceSpec* device :
+             m_scenario.DevicesPresentAt(ScenarioTimeMs(), StackKind::Microsoft)) {
             if (IsValidAddress(device->address))
                 object.devices.push_back(
                     {AddressToUInt64(device->address), Utf8ToUtf16(device->name)});

@@ -202,7 +202,8 @@ SimSocketRoute ScenarioSocketDirectory::ResolveRfcomm(std::uint64_t address, std
                                                       const GUID& serviceClass) {
     const auto found = m_devices.find(address);
     const std::int64_t now = m_sources.scenarioTimeMs ? m_sources.scenarioTimeMs() : 0;
-    if (found == m_devices.end() || !PresentAt(*found->second, now)) {
+    if (found == m_devices.end() || !PresentAt(*found->second, now) ||
+        !found->second->IsVisibleOn(m_sources.stack)) {
         return SimSocketRoute::Fail(kWsaETimedOut);
     }
     const DeviceSpec& device = *found->second;

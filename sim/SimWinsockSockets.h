@@ -74,6 +74,9 @@ public:
         std::function<std::optional<std::string>(const DeviceSpec& device)> objectPushServer;
         // The endpoint of an IrDA service of the device in reach, if any.
         std::function<std::optional<std::string>(const std::string& service)> irdaService;
+        // The stack whose radio connects: a device it does not see is out of
+        // reach.
+        StackKind stack = StackKind::Microsoft;
     };
 
     // The scenario must outlive the directory.

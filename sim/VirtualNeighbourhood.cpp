@@ -2,6 +2,8 @@
 
 #include "platform/Text.h"
 #include "sim/SimWidcomm.h"
+#include "sim/SimBlueSoleil.h"
+#include "sim/SimToshiba.h"
 #include "sim/SimWin32Libraries.h"
 #include "sim/SimWinsockSockets.h"
 
@@ -41,6 +43,8 @@ VirtualNeighbourhood::VirtualNeighbourhood(Scenario scenario, const Clock& clock
         m_registrations.clear();
         m_widcomm.reset();
         m_sockets.reset();
+        m_blueSoleil.reset();
+        m_toshiba.reset();
         g_currentNeighbourhood.store(nullptr);
         UninstallSimWin32State(m_state);
         throw;
@@ -84,6 +88,26 @@ void VirtualNeighbourhood::RegisterLibraries(const Options& options, EventLoop* 
         m_registrations.push_back(
             InProcessLibraries::Register("Ceutil.dll", SimCeutilEntryPoints()));
     }
+    RegisterOtherStacks(objectPushServer);
+}
+
+// The stand-ins of the stacks that hand back virtual COM ports; they connect
+// through pseudo-terminals of their own and need no event loop.
+void VirtualNeighbourhood::RegisterOtherStacks(const ObjectPushLookup& objectPushServer) {
+    const Scenario& model = m_state->GetScenario();
+    const std::shared_ptr<SimWin32State> state = m_state;
+    const auto now = [state] { return state->ScenarioTimeMs(); };
+    if (model.IsInstalled(StackKind::BlueSoleil)) {
+        m_blueSoleil =
+            std::make_unique<SimBlueSoleil>(model, SimBlueSoleil::Sources{now, objectPushServer});
+        m_registrations.push_back(
+            InProcessLibraries::Register("btfunc.dll", SimBlueSoleil::EntryPoints()));
+    }
+    if (model.IsInstalled(StackKind::Toshiba)) {
+        m_toshiba = std::make_unique<SimToshiba>(model, SimToshiba::Sources{now, objectPushServer});
+        m_registrations.push_back(
+            InProcessLibraries::Register("TosBtAPI.dll", SimToshiba::EntryPoints()));
+    }
 }
 
 // The Widcomm stack's own library only needs to be there; the adapter's
@@ -114,6 +138,8 @@ VirtualNeighbourhood::~VirtualNeighbourhood() {
     m_registrations.clear();
     m_widcomm.reset();
     m_sockets.reset();
+    m_blueSoleil.reset();
+    m_toshiba.reset();
     g_currentNeighbourhood.store(nullptr);
     UninstallSimWin32State(m_state);
 }

@@ -18,6 +18,8 @@ class SimWin32State;
 class ScenarioSocketDirectory;
 class SimWinsockSockets;
 class SimWidcomm;
+class SimBlueSoleil;
+class SimToshiba;
 
 // The virtual neighbourhood: one scenario brought to life on a clock. While it
 // lives it is the process's current neighbourhood and its stand-in libraries
@@ -113,11 +115,15 @@ private:
                            const ObjectPushLookup& objectPushServer);
     void RegisterWidcomm(const Options& options, const Clock& clock,
                          const ObjectPushLookup& objectPushServer);
+    void RegisterOtherStacks(const ObjectPushLookup& objectPushServer);
 
     std::shared_ptr<SimWin32State> m_state;
     std::unique_ptr<ScenarioSocketDirectory> m_socketDirectory;
     std::unique_ptr<SimWinsockSockets> m_sockets;
     std::unique_ptr<SimWidcomm> m_widcomm;
+    // The stand-in stacks other than Microsoft's, while installed.
+    std::unique_ptr<SimBlueSoleil> m_blueSoleil;
+    std::unique_ptr<SimToshiba> m_toshiba;
     std::vector<std::unique_ptr<InProcessLibraries::Registration>> m_registrations;
 };
 

@@ -1,9 +1,10 @@
 #include "stack/wclStackTable.h"
 
-#include "stack/wclAbsentBinding.h"
+#include "stack/wclBlueSoleil.h"
 #include "stack/wclIrDA.h"
 #include "stack/wclMicrosoft.h"
 #include "stack/wclRAPI.h"
+#include "stack/wclToshiba.h"
 #include "stack/wclWidcomm.h"
 
 namespace kavri {
@@ -14,10 +15,6 @@ std::unique_ptr<Loader> Make(const Clock& clock) {
     return std::make_unique<Loader>(clock);
 }
 
-std::unique_ptr<wclBluetoothBinding> Absent(const Clock&) {
-    return CreateAbsentBinding();
-}
-
 }  // namespace
 
 wclStackTable DefaultStackTable() {
@@ -26,11 +23,11 @@ wclStackTable DefaultStackTable() {
     return {
         {wclTransportStack{T::trRAPI, Make<TwclRAPILoader>}, "RAPI", wclMsg::kRAPIConnected,
          wclMsg::kRAPIDisconnected},
-        {wclBluetoothStack{A::baBlueSoleil, Absent}, "BlueSoleil", wclMsg::kBlueSoleilReady,
-         wclMsg::kBlueSoleilNotReady},
+        {wclBluetoothStack{A::baBlueSoleil, Make<TwclBlueSoleilLoader>}, "BlueSoleil",
+         wclMsg::kBlueSoleilReady, wclMsg::kBlueSoleilNotReady},
         {wclBluetoothStack{A::baMicrosoft, Make<TwclMicrosoftLoader>}, "Microsoft",
          wclMsg::kMicrosoftPresent, wclMsg::kMicrosoftAbsent},
-        {wclBluetoothStack{A::baToshiba, Absent}, "Toshiba", wclMsg::kToshibaReady,
+        {wclBluetoothStack{A::baToshiba, Make<TwclToshibaLoader>}, "Toshiba", wclMsg::kToshibaReady,
          wclMsg::kToshibaNotReady},
         {wclBluetoothStack{A::baWidComm, Make<TwclWidComLoader>}, "Widcomm", wclMsg::kWidCommReady,
          wclMsg::kWidCommNotReady},

@@ -46,7 +46,7 @@ struct wclStackLine {
 using wclStackTable = std::vector<wclStackLine>;
 
 // The stacks of this build: RAPI, BlueSoleil, Microsoft, Toshiba, Widcomm,
-// IrDA. BlueSoleil, Toshiba and Widcomm have no binding here and report absent.
+// IrDA, each with its binding.
 // Adding a stack means adding its binding's file pair and one line here.
 wclStackTable DefaultStackTable();
 

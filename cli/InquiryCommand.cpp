@@ -6,6 +6,7 @@
 
 #include "cli/Escape.h"
 #include "host/HeadlessSession.h"
+#include "platform/Text.h"
 #include "stack/wclBluetoothDiscovery.h"
 #include "stack/wclExceptions.h"
 #include "stack/wclUUIDs.h"
@@ -48,9 +49,36 @@ std::string ReadPushChannel(const TwclBluetoothDevice& device, const TwclBluetoo
     return "-";
 }
 
+// The Bluetooth stack named (any letter case), or nothing.
+std::optional<TwclBluetoothAPI> StackNamed(const std::string& name) {
+    const std::pair<const char*, TwclBluetoothAPI> stacks[] = {
+        {"bluesoleil", TwclBluetoothAPI::baBlueSoleil},
+        {"microsoft", TwclBluetoothAPI::baMicrosoft},
+        {"toshiba", TwclBluetoothAPI::baToshiba},
+        {"widcomm", TwclBluetoothAPI::baWidComm},
+    };
+    for (const auto& [stackName, api] : stacks) {
+        if (EqualsFoldedAscii(name, stackName))
+            return api;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
-int RunInquiry(const std::optional<std::string>& scenarioPath, std::FILE* out, std::FILE* err) {
+int RunInquiry(const std::optional<std::string>& scenarioPath, std::FILE* out, std::FILE* err,
+               const std::optional<std::string>& stack) {
+    std::optional<TwclBluetoothAPI> wanted;
+    if (stack) {
+        wanted = StackNamed(*stack);
+        if (!wanted) {
+            std::fprintf(err,
+                         "kavrictl: unknown stack %s; use microsoft, bluesoleil, toshiba or "
+                         "widcomm\n",
+                         EscapeField(*stack).c_str());
+            return 2;
+        }
+    }
     try {
         host::HeadlessSession session;
         if (const Result opened = session.Open(scenarioPath); !opened) {
@@ -59,12 +87,22 @@ int RunInquiry(const std::optional<std::string>& scenarioPath, std::FILE* out, s
         }
         TwclBluetoothDiscovery discovery(session.Loop());
         const auto radios = discovery.EnumRadios();
-        if (radios->Count() == 0) {
-            std::fprintf(err, "kavrictl: no Bluetooth radio is available\n");
+        int chosen = wanted ? -1 : 0;
+        for (int i = 0; wanted && i < radios->Count(); ++i) {
+            if (radios->Items(i).API() == *wanted) {
+                chosen = i;
+                break;
+            }
+        }
+        if (radios->Count() == 0 || chosen < 0) {
+            std::fprintf(err,
+                         wanted ? "kavrictl: the stack %s has no radio\n"
+                                : "kavrictl: no Bluetooth radio is available\n",
+                         stack ? EscapeField(*stack).c_str() : "");
             return 1;
         }
         TwclBluetoothRadio radio;
-        radio.Assign(&radios->Items(0));
+        radio.Assign(&radios->Items(chosen));
 
         bool complete = false;
         std::unique_ptr<TwclBluetoothDevices> found;

@@ -23,10 +23,17 @@ CommandAction RegisterInquiryCommand(CLI::App& app, const GlobalOptions&) {
                                       "use the virtual neighbourhood of this scenario file (the "
                                       "demo when no file is given)")
                          ->expected(0, 1);
-    return [command, simulate, scenario]() -> int {
+    auto stack = std::make_shared<std::string>();
+    auto* stackOption = command->add_option(
+        "--stack", *stack,
+        "list the devices of this Bluetooth stack's radio: microsoft, bluesoleil, toshiba or "
+        "widcomm (default: the first radio)");
+    return [command, simulate, scenario, stack, stackOption]() -> int {
         if (!command->parsed())
             return -1;
-        return RunInquiry(ScenarioOption(simulate->count() > 0, *scenario), stdout, stderr);
+        return RunInquiry(
+            ScenarioOption(simulate->count() > 0, *scenario), stdout, stderr,
+            stackOption->count() > 0 ? std::optional<std::string>(*stack) : std::nullopt);
     };
 }
 

@@ -102,6 +102,10 @@ std::string ResultText(const SenderEvent& event) {
     return "-";
 }
 
+// How long a run whose radio went waits for another radio before it ends: a
+// stack reports a radio plugged in within a second or two.
+constexpr std::chrono::seconds kRadioGrace{5};
+
 // Puts the application's exception handler back when the run ends.
 class ExceptionReporter {
 public:
@@ -146,7 +150,22 @@ int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FIL
         host::SenderSession session(environment.Loop, environment.Clock, environment.ComputerName);
         unsigned cycles = 0;
         bool cyclesDone = false;
-        bool stoppedByItself = false;
+        // The radio went: the run waits for another one (waiting), and ends
+        // with an error when none comes within the grace (radioLost).
+        bool waiting = false;
+        bool radioLost = false;
+        EventLoop::TimerId graceTimer = 0;
+        const auto startAgain = [&] {
+            if (!waiting || !session.StartEnabled()) {
+                return;
+            }
+            waiting = false;
+            environment.Loop.StopTimer(graceTimer);
+            if (const Result restarted = session.Start(); !restarted) {
+                PrintError(err, restarted.Message);
+                radioLost = true;
+            }
+        };
         session.OnCampaignsChanged = [&session, err] {
             const std::string& loadError = session.Store().Campaigns().LoadError();
             if (!loadError.empty()) {
@@ -160,7 +179,12 @@ int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FIL
                 cyclesDone = options.Cycles != 0 && cycles >= options.Cycles;
             }
             if (event.Kind == SenderEventKind::Stopped && !event.Requested) {
-                stoppedByItself = true;
+                waiting = true;
+                graceTimer = environment.Loop.StartTimer(kRadioGrace, false, [&] {
+                    if (waiting) {
+                        radioLost = true;
+                    }
+                });
             }
             const char* name = EventName(event.Kind);
             if (name == nullptr) {
@@ -172,6 +196,11 @@ int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FIL
             std::fflush(out);
         };
         session.OnRecordFailed = [err](const std::string& message) { PrintError(err, message); };
+        session.OnRadioChanged = [&](const TwclBluetoothRadio* radio) {
+            if (radio != nullptr) {
+                startAgain();
+            }
+        };
 
         if (const Result opened = session.Open(options.DataFolder); !opened) {
             PrintError(err, opened.Message);
@@ -186,11 +215,14 @@ int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FIL
             session.Shutdown();
             return 1;
         }
-        while (!stopRequested && !cyclesDone && !stoppedByItself) {
+        while (!stopRequested && !cyclesDone && !radioLost) {
             environment.ProcessEvents();
+            // Another stack's radio may have been chosen before this one went.
+            startAgain();
         }
+        environment.Loop.StopTimer(graceTimer);
         session.Shutdown();
-        if (stoppedByItself) {
+        if (radioLost) {
             PrintError(err, "the sender stopped: the radio is no longer available");
             return 1;
         }

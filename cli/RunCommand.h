@@ -57,7 +57,10 @@ struct RunOptions {
 // Returns 1 with one line on err when no radio is available ("kavrictl:
 // Transport is not available."), when the sender refuses to start (the
 // library's message), when the data folder or the scenario cannot be used,
-// and when the sender stops by itself because the radio's stack went away.
+// and when the sender stops by itself because its radio went away and no
+// other radio is chosen within five seconds. When one is (another stack's
+// radio, or the same radio plugged in again), the sender starts again on it,
+// which prints a second started line.
 // A device record that cannot be written is one line on err; the run goes on.
 int RunSender(const RunOptions& options, std::FILE* out, std::FILE* err);
 

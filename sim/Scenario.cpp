@@ -32,6 +32,18 @@ bool Scenario::RadioPresentAt(std::int64_t nowMs) const {
     return PresentDuring(radio.present, nowMs);
 }
 
+const RadioSpec& Scenario::RadioOf(StackKind stack) const {
+    for (const RadioSpec& own : stackRadios) {
+        if (std::find(own.on.begin(), own.on.end(), stack) != own.on.end())
+            return own;
+    }
+    return radio;
+}
+
+bool Scenario::RadioPresentAt(std::int64_t nowMs, StackKind stack) const {
+    return PresentDuring(RadioOf(stack).present, nowMs);
+}
+
 std::vector<const DeviceSpec*> Scenario::DevicesPresentAt(std::int64_t nowMs) const {
     std::vector<const DeviceSpec*> present;
     for (const DeviceSpec& device : devices) {

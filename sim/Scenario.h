@@ -69,22 +69,30 @@ struct DeviceSpec {
 
 // A scenario file without a radio line yields a radio that is never plugged
 // in: the default address, no name, present only during the empty [0, 0).
+// A radio line with "on STACKS" is the radio of those Bluetooth stacks alone
+// (each stack has at most one); the radio without "on" serves every stack
+// that has none of its own.
 struct RadioSpec {
     std::string address = "(00:00:00:00:00:00)";
     std::string name;
     std::vector<Interval> present;  // plugged in during these; empty: always
+    std::vector<StackKind> on;      // empty: the shared radio
     bool operator==(const RadioSpec&) const = default;
 };
 
 struct Scenario {
     std::vector<StackKind> installedStacks;
     RadioSpec radio;
+    std::vector<RadioSpec> stackRadios;  // radios with "on", in file order
     std::vector<DeviceSpec> devices;
     bool irdaDevicePresent = false;
     bool rapiDeviceConnected = false;
 
     bool IsInstalled(StackKind kind) const;
     bool RadioPresentAt(std::int64_t nowMs) const;
+    // The radio a Bluetooth stack sees: its own, else the shared one.
+    const RadioSpec& RadioOf(StackKind stack) const;
+    bool RadioPresentAt(std::int64_t nowMs, StackKind stack) const;
     // The devices in range at that moment, in scenario order.
     std::vector<const DeviceSpec*> DevicesPresentAt(std::int64_t nowMs) const;
     // The same, of the devices that stack's radio sees.

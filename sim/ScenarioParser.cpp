@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <set>
 #include <system_error>
 #include <unordered_map>
@@ -726,9 +727,6 @@ private:
     }
 
     void ParseRadio() {
-        if (m_radioLine != 0)
-            Fail("radio given twice (first on line " + std::to_string(m_radioLine) + ")");
-        m_radioLine = m_line;
         RadioSpec radio;
         radio.address = NextAddress();
         radio.name = NextQuoted("radio name");
@@ -744,8 +742,10 @@ private:
                 plug = NextTime("time after plug");
             else if (option == "pull")
                 pull = NextTime("time after pull");
+            else if (option == "on")
+                radio.on = NextBluetoothStacks();
             else
-                Fail("unknown radio option " + Shown(option) + "; use present, plug or pull");
+                Fail("unknown radio option " + Shown(option) + "; use present, plug, pull or on");
         }
         if ((plug || pull) && seen.count("present"))
             Fail("radio: present cannot be combined with plug or pull");
@@ -754,7 +754,22 @@ private:
                 Fail("radio is pulled before it is plugged in");
             radio.present = SingleInterval(plug, pull);
         }
-        m_scenario.radio = std::move(radio);
+        if (radio.on.empty()) {
+            if (m_radioLine != 0)
+                Fail("radio given twice (first on line " + std::to_string(m_radioLine) +
+                     "); give the second one \"on\" and its stacks");
+            m_radioLine = m_line;
+            m_scenario.radio = std::move(radio);
+            return;
+        }
+        for (StackKind stack : radio.on) {
+            const auto line = m_stackRadioLines.find(stack);
+            if (line != m_stackRadioLines.end())
+                Fail("stack " + std::string(StackKeyword(stack)) +
+                     " given a second radio (first on line " + std::to_string(line->second) + ")");
+            m_stackRadioLines[stack] = m_line;
+        }
+        m_scenario.stackRadios.push_back(std::move(radio));
     }
 
     void ParseBehaviour(DeviceSpec& device) {
@@ -936,6 +951,7 @@ private:
     Scenario m_scenario;
     std::size_t m_stacksLine = 0;
     std::size_t m_radioLine = 0;
+    std::map<StackKind, std::size_t> m_stackRadioLines;
     std::size_t m_irdaLine = 0;
     std::size_t m_rapiLine = 0;
     std::size_t m_deviceLine = 0;  // of the device that service lines add to; 0: none
@@ -1051,13 +1067,21 @@ std::string FormatScenario(const Scenario& scenario) {
         }
         out += '\n';
     }
-    const RadioSpec absentRadio{std::string(kDefaultAddress), "", {Interval{0, 0}}};
-    if (scenario.radio != absentRadio) {
-        out += "radio " + scenario.radio.address + ' ' + QuoteScenarioText(scenario.radio.name);
-        if (!scenario.radio.present.empty())
-            AppendIntervals(out, scenario.radio.present);
+    const RadioSpec absentRadio{std::string(kDefaultAddress), "", {Interval{0, 0}}, {}};
+    const auto appendRadio = [&out](const RadioSpec& radio) {
+        out += "radio " + radio.address + ' ' + QuoteScenarioText(radio.name);
+        if (!radio.present.empty())
+            AppendIntervals(out, radio.present);
+        for (std::size_t i = 0; i < radio.on.size(); ++i) {
+            out += i == 0 ? " on " : ",";
+            out += StackKeyword(radio.on[i]);
+        }
         out += '\n';
-    }
+    };
+    if (scenario.radio != absentRadio)
+        appendRadio(scenario.radio);
+    for (const RadioSpec& radio : scenario.stackRadios)
+        appendRadio(radio);
     if (scenario.irdaDevicePresent)
         out += "irda-device\n";
     if (scenario.rapiDeviceConnected)

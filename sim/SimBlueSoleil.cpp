@@ -55,10 +55,10 @@ struct SimBlueSoleil::Core {
               s,
               ScenarioSocketDirectory::Sources{
                   sources.scenarioTimeMs, {}, sources.objectPushServer, {}, StackKind::BlueSoleil}),
-          radioName(s.radio.name) {}
+          radioName(s.RadioOf(StackKind::BlueSoleil).name) {}
 
     std::int64_t Now() const { return sources.scenarioTimeMs ? sources.scenarioTimeMs() : 0; }
-    bool RadioReady() const { return scenario.RadioPresentAt(Now()); }
+    bool RadioReady() const { return scenario.RadioPresentAt(Now(), StackKind::BlueSoleil); }
 
     const DeviceSpec* PresentDevice(const std::uint8_t* record) const {
         AddressBytes reversed{};
@@ -187,7 +187,8 @@ Dword GetLocalDeviceInfo(Dword mask, std::uint8_t* record) {
         return kFailed;
     }
     if ((mask & kMaskAddress) != 0) {
-        const AddressBytes reversed = AddressToReversedBytes(core->scenario.radio.address);
+        const AddressBytes reversed =
+            AddressToReversedBytes(core->scenario.RadioOf(StackKind::BlueSoleil).address);
         std::copy(reversed.begin(), reversed.end(), record + kAddressOffset);
     }
     if ((mask & kMaskName) != 0) {

@@ -115,10 +115,10 @@ struct SimToshiba::Core {
               s,
               ScenarioSocketDirectory::Sources{
                   sources.scenarioTimeMs, {}, sources.objectPushServer, {}, StackKind::Toshiba}),
-          radioName(s.radio.name) {}
+          radioName(s.RadioOf(StackKind::Toshiba).name) {}
 
     std::int64_t Now() const { return sources.scenarioTimeMs ? sources.scenarioTimeMs() : 0; }
-    bool RadioReady() const { return scenario.RadioPresentAt(Now()); }
+    bool RadioReady() const { return scenario.RadioPresentAt(Now(), StackKind::Toshiba); }
 
     const DeviceSpec* PresentDevice(const std::uint8_t* address) const {
         if (address == nullptr || !RadioReady()) {
@@ -273,7 +273,7 @@ Bool32 GetLocalInfo2(std::uint8_t* info, Long* status) {
     if (core == nullptr || info == nullptr || !core->RadioReady()) {
         return Fail(status);
     }
-    const AddressBytes address = AddressToBytes(core->scenario.radio.address);
+    const AddressBytes address = AddressToBytes(core->scenario.RadioOf(StackKind::Toshiba).address);
     std::memset(info, 0, kLocalInfoSize);
     std::copy(address.begin(), address.end(), info);
     return Succeed(status);

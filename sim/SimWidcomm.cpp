@@ -123,7 +123,9 @@ struct SimWidcomm::Core {
     std::vector<std::shared_ptr<SimWidcommClient>> finished;  // destroyed, thread not yet joined
     std::optional<SimWidcomm::OpenRecord> lastOpen;
 
-    bool RadioReady() const { return scenario.RadioPresentAt(scenarioTimeMs()); }
+    bool RadioReady() const {
+        return scenario.RadioPresentAt(scenarioTimeMs(), StackKind::Widcomm);
+    }
 
     // The device the Widcomm radio sees now at that address, or null.
     const DeviceSpec* VisibleDevice(const BYTE* address) const {
@@ -287,7 +289,8 @@ BOOL WdGetLocalDeviceName(BYTE* name) {
     if (core == nullptr || name == nullptr || !core->RadioReady())
         return 0;
     std::lock_guard lock(core->mutex);
-    const std::string& text = core->radioName.empty() ? core->scenario.radio.name : core->radioName;
+    const std::string& text =
+        core->radioName.empty() ? core->scenario.RadioOf(StackKind::Widcomm).name : core->radioName;
     std::memset(name, 0, kNameFieldBytes);
     std::memcpy(name, text.data(), std::min(text.size(), kNameFieldBytes));
     return 1;
@@ -296,9 +299,9 @@ BOOL WdGetLocalDeviceName(BYTE* name) {
 BOOL WdGetLocalDeviceAddress(BYTE* address) {
     const auto core = Current();
     if (core == nullptr || address == nullptr || !core->RadioReady() ||
-        !IsValidAddress(core->scenario.radio.address))
+        !IsValidAddress(core->scenario.RadioOf(StackKind::Widcomm).address))
         return 0;
-    const AddressBytes bytes = AddressToBytes(core->scenario.radio.address);
+    const AddressBytes bytes = AddressToBytes(core->scenario.RadioOf(StackKind::Widcomm).address);
     std::memcpy(address, bytes.data(), bytes.size());
     return 1;
 }

@@ -147,8 +147,9 @@ SimWin32State::SimWin32State(Scenario scenario, const Clock& clock)
         if (IsValidAddress(address))
             m_deviceIndex.emplace(AddressToUInt64(address), i);
     }
-    m_radioName =
-        m_scenario.radio.name.empty() ? m_computerName : Utf8ToUtf16(m_scenario.radio.name);
+    m_radioName = m_scenario.RadioOf(StackKind::Microsoft).name.empty()
+                      ? m_computerName
+                      : Utf8ToUtf16(m_scenario.RadioOf(StackKind::Microsoft).name);
     // Every device node has its key under Enum, present or not, as in a real
     // registry.
     for (const DeviceNode& node : AllDeviceNodes())
@@ -263,7 +264,8 @@ bool SimWin32State::MicrosoftInstalled() const {
 }
 
 bool SimWin32State::RadioPresentNow() const {
-    return MicrosoftInstalled() && m_scenario.RadioPresentAt(ScenarioTimeMs());
+    return MicrosoftInstalled() &&
+           m_scenario.RadioPresentAt(ScenarioTimeMs(), StackKind::Microsoft);
 }
 
 const DeviceSpec* SimWin32State::FindDeviceByAddress(std::uint64_t address) const {
@@ -381,7 +383,7 @@ DWORD SimWin32State::GetRadioInfo(HANDLE radio, BLUETOOTH_RADIO_INFO* info) {
         return kErrorRevisionMismatch;
     if (!RadioPresentNow())
         return kErrorDeviceNotConnected;
-    const std::string& address = m_scenario.radio.address;
+    const std::string& address = m_scenario.RadioOf(StackKind::Microsoft).address;
     info->address.ullLong = IsValidAddress(address) ? AddressToUInt64(address) : 0;
     const std::size_t length = std::min(m_radioName.size(), kMaxNameChars);
     std::fill(std::begin(info->szName), std::end(info->szName), u'\0');
@@ -587,7 +589,7 @@ INT SimWin32State::LookupServiceNext(HANDLE lookup, DWORD flags, DWORD* bufferLe
     query->dwSize = kWsaQuerySetSize;
     query->dwNameSpace = kNsBth;
     if (withAddress) {
-        const std::string& radioText = m_scenario.radio.address;
+        const std::string& radioText = m_scenario.RadioOf(StackKind::Microsoft).address;
         const SOCKADDR_BTH local =
             MakeSockaddr(IsValidAddress(radioText) ? AddressToUInt64(radioText) : 0, BaseUUID, 0);
         const SOCKADDR_BTH remote = MakeSockaddr(address, serviceClass, port);

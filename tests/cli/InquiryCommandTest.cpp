@@ -16,12 +16,13 @@ namespace {
 // what it printed on each stream.
 using test::Outcome;
 
-Outcome RunOn(const std::string& scenarioText) {
+Outcome RunOn(const std::string& scenarioText,
+              const std::optional<std::string>& stack = std::nullopt) {
     const auto path = std::filesystem::temp_directory_path() /
                       ("kavri-inquiry-" + std::to_string(::getpid()) + ".scenario");
     std::ofstream(path, std::ios::binary) << scenarioText;
     const Outcome outcome = test::Capture(
-        [&](std::FILE* out, std::FILE* err) { return RunInquiry(path.string(), out, err); });
+        [&](std::FILE* out, std::FILE* err) { return RunInquiry(path.string(), out, err, stack); });
     std::filesystem::remove(path);
     return outcome;
 }
@@ -48,6 +49,39 @@ TEST(InquiryCommand, ListsEveryPresentDeviceWithClassChannelAndEscapedName) {
               "(00:0D:44:B2:18:7F)\t0x240404\t-\tHeadset\n"
               "(00:12:EE:9A:40:B5)\t0x5A020C\t15\tEvil\\x1B[2J\\n[X]\n");
     EXPECT_EQ(outcome.Err, "");
+}
+
+TEST(InquiryCommand, EachStackListsWhatItsOwnRadioSees) {
+    // Four stacks: a shared radio, Toshiba's own radio pulled from the start;
+    // one device everywhere and one only on Widcomm.
+    // Expected: Microsoft and BlueSoleil list the first device, Widcomm both;
+    // Toshiba has no radio; an unknown stack name is a usage error.
+    const std::string scenario =
+        "stacks microsoft bluesoleil toshiba widcomm\n"
+        "radio (00:1A:7D:DA:71:13) \"Shared\"\n"
+        "radio (00:1A:7D:DA:71:14) \"Toshiba's\" on toshiba pull 0\n"
+        "device (00:17:E5:3A:91:02) \"Anna\" class 0x5A020C\n"
+        "  service 9 \"OBEX Object Push\" 0x1105\n"
+        "device (00:1E:3A:44:07:B1) \"Zoe\" class 0x5A020C on widcomm\n"
+        "  service 4 \"OBEX Object Push\" 0x1105\n";
+    const std::string anna = "(00:17:E5:3A:91:02)\t0x5A020C\t9\tAnna\n";
+    for (const char* stack : {"microsoft", "BlueSoleil"}) {
+        SCOPED_TRACE(stack);
+        const Outcome outcome = RunOn(scenario, stack);
+        EXPECT_EQ(outcome.Status, 0) << outcome.Err;
+        EXPECT_EQ(outcome.Out, anna);
+    }
+    const Outcome widcomm = RunOn(scenario, "widcomm");
+    EXPECT_EQ(widcomm.Status, 0) << widcomm.Err;
+    EXPECT_EQ(widcomm.Out, anna + "(00:1E:3A:44:07:B1)\t0x5A020C\t4\tZoe\n");
+
+    const Outcome toshiba = RunOn(scenario, "toshiba");
+    EXPECT_EQ(toshiba.Status, 1);
+    EXPECT_EQ(toshiba.Err, "kavrictl: the stack toshiba has no radio\n");
+    const Outcome unknown = RunOn(scenario, "bluez");
+    EXPECT_EQ(unknown.Status, 2);
+    EXPECT_EQ(unknown.Err,
+              "kavrictl: unknown stack bluez; use microsoft, bluesoleil, toshiba or widcomm\n");
 }
 
 TEST(InquiryCommand, NoStackAtAllFailsWithTheTransportMessage) {

@@ -340,6 +340,39 @@ TEST(RunCommand, LosingTheRadioEndsTheRunWithAnError) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), Line("started", "-", "-", "-", "-")), 1);
 }
 
+TEST(RunCommand, AnotherStacksRadioTakesOverWhenTheFirstGoes) {
+    // Situation: Microsoft's radio is pulled after two seconds, Widcomm's is
+    // plugged in then; a second phone is seen by Widcomm alone.
+    // Expected: the sender starts again on Widcomm and the second phone gets
+    // the file; the run ends after its cycles with status 0.
+    Folder folder;
+    folder.AddCampaign("Summer", "Open today");
+    {
+        AppSettings settings = folder.Settings();
+        ASSERT_TRUE(settings.SetIdleTimeout(1));
+    }
+    ManualSession session(
+        "stacks microsoft widcomm\n"
+        "radio (00:1A:7D:DA:71:13) \"Microsoft's\" on microsoft present 0-2s\n"
+        "radio (00:1A:7D:DA:71:14) \"Widcomm's\" on widcomm present 2s-\n"
+        "device (00:17:E5:3A:91:02) \"Anna's Phone\" class 0x5A020C\n"
+        "  service 9 \"OBEX Object Push\" 0x1105\n"
+        "device (00:1E:3A:44:07:B1) \"Zoe's Phone\" class 0x5A020C on widcomm\n"
+        "  service 4 \"OBEX Object Push\" 0x1105\n",
+        folder.Root() / "inboxes");
+    const ManualDateTimeClock clock(Morning());
+    RunOptions options;
+    options.DataFolder = folder.Data();
+    options.Cycles = 6;
+    const Outcome outcome = RunIn(session.Environment(clock), options);
+    EXPECT_EQ(outcome.Status, 0) << outcome.Err;
+    EXPECT_EQ(outcome.Err, "");
+    const std::vector<std::string> lines = Lines(outcome.Out);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), Line("started", "-", "-", "-", "-")), 2);
+    EXPECT_TRUE(fs::exists(folder.Root() / "inboxes" / "001E3A4407B1" / "promo.txt"))
+        << outcome.Out;
+}
+
 // ---- Through the command's own session ----------------------------------------------
 
 std::string WriteScenario(const Folder& folder, const std::string& text) {

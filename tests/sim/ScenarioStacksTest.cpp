@@ -1,4 +1,4 @@
-// The "on STACKS" device option: which stacks' radios see a device.
+// Which Bluetooth stacks see what: the "on STACKS" option of devices and radios.
 #include "sim/ScenarioParser.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +57,43 @@ TEST(ScenarioStacks, BadStackListsAreRefusedWithTheirReason) {
         } catch (const ScenarioError& error) {
             EXPECT_EQ(error.Line(), 1u);
             EXPECT_NE(error.Reason().find(c.reason), std::string::npos) << error.Reason();
+        }
+    }
+}
+
+TEST(ScenarioStacks, RadiosOfTheirOwnServeTheirStacksAlone) {
+    // A shared radio and one for Widcomm and Toshiba, pulled after ten
+    // seconds; then the refusals of a second shared radio and of a stack
+    // given two radios.
+    // Expected: each stack sees its radio and its presence; the refusals name
+    // the earlier line.
+    const Scenario scenario = ParseScenario(
+        "stacks microsoft toshiba widcomm\n"
+        "radio (00:1A:7D:DA:71:13) \"Shared\"\n"
+        "radio (00:1A:7D:DA:71:14) \"Own\" on widcomm,toshiba pull 10s\n");
+    EXPECT_EQ(scenario.RadioOf(StackKind::Microsoft).name, "Shared");
+    EXPECT_EQ(scenario.RadioOf(StackKind::Widcomm).name, "Own");
+    EXPECT_EQ(scenario.RadioOf(StackKind::Toshiba).address, "(00:1A:7D:DA:71:14)");
+    EXPECT_TRUE(scenario.RadioPresentAt(9999, StackKind::Widcomm));
+    EXPECT_FALSE(scenario.RadioPresentAt(10000, StackKind::Toshiba));
+    EXPECT_TRUE(scenario.RadioPresentAt(10000, StackKind::Microsoft));
+    EXPECT_EQ(ParseScenario(FormatScenario(scenario)), scenario);
+
+    const std::pair<std::string, std::string> refused[] = {
+        {"radio (00:1A:7D:DA:71:13) \"A\"\nradio (00:1A:7D:DA:71:14) \"B\"\n",
+         "radio given twice (first on line 1)"},
+        {"radio (00:1A:7D:DA:71:13) \"A\" on toshiba\n"
+         "radio (00:1A:7D:DA:71:14) \"B\" on widcomm,toshiba\n",
+         "stack toshiba given a second radio (first on line 1)"},
+    };
+    for (const auto& [text, reason] : refused) {
+        SCOPED_TRACE(text);
+        try {
+            ParseScenario(text);
+            ADD_FAILURE() << "parsed";
+        } catch (const ScenarioError& error) {
+            EXPECT_EQ(error.Line(), 2u);
+            EXPECT_NE(error.Reason().find(reason), std::string::npos) << error.Reason();
         }
     }
 }

@@ -89,7 +89,7 @@ std::string Short(const std::string& address) {
 // served once, pushes one file, and keeps each device's last file result.
 struct Engine {
     Engine(EventLoop& loop, TwclBluetoothAPI api, std::string file)
-        : radio(api), sender(loop), path(std::move(file)) {
+        : radio(api), path(std::move(file)), sender(loop) {
         using S = TwclProximitySender;
         using D = TwclBluetoothDevice;
         sender.SetRadio(&radio);
@@ -124,7 +124,6 @@ struct Engine {
     }
 
     TwclBluetoothRadio radio;
-    TwclProximitySender sender;
     std::string path;
     std::vector<std::string> log;
     std::set<std::string> served;
@@ -132,6 +131,8 @@ struct Engine {
     int discoveries = 0;
     int sleeps = 0;
     std::function<void()> onConnected;
+    // Declared last: its destructor stops it and raises OnStopped into the journal.
+    TwclProximitySender sender;
 };
 
 template <typename Pair>

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/CampaignStore.h"
+#include "app/DateFormat.h"
 #include "app/IniFile.h"
 #include "app/SendingDecisions.h"
 
@@ -10,15 +11,17 @@ namespace kavri {
 namespace {
 
 constexpr std::string_view kCouponKey = "Coupon";
+constexpr std::string_view kRedeemedKey = "Redeemed";
+constexpr std::string_view kRedeemedCouponKey = "RedeemedCoupon";
 
 std::string AcceptedFile(const CampaignStore& store, std::string_view campaign) {
     return store.CampaignFolder(campaign) + std::string(SendingDecisions::kAcceptedFile);
 }
 
-}  // namespace
-
-Result FindCoupon(const CampaignStore& store, std::string_view code,
-                  std::vector<CouponMatch>& matches) {
+// The devices of every campaign whose entry key equals code, in list and file
+// order.
+Result FindByKey(const CampaignStore& store, std::string_view key, std::string_view code,
+                 std::vector<CouponMatch>& matches) {
     if (code.empty()) {
         return Result::Success();
     }
@@ -34,7 +37,7 @@ Result FindCoupon(const CampaignStore& store, std::string_view code,
             return Result::Failure(accepted.Error());
         }
         accepted.ForEachSection([&](const IniFile::SectionView& device) {
-            if (device.ReadString(kCouponKey, "") != code) {
+            if (device.ReadString(key, "") != code) {
                 return;
             }
             CouponMatch match;
@@ -43,14 +46,30 @@ Result FindCoupon(const CampaignStore& store, std::string_view code,
             match.DeviceType = device.ReadString("COD", "");
             match.Address = std::string(device.Name());
             match.DateTime = device.ReadDateTime("DateTime", TDateTime(0.0));
+            match.Redeemed = device.ReadDateTime(kRedeemedKey, TDateTime(0.0));
             matches.push_back(std::move(match));
         });
     }
     return Result::Success();
 }
 
-Result CloseCoupon(const CampaignStore& store, std::string_view campaign,
-                   std::string_view address) {
+}  // namespace
+
+Result FindCoupon(const CampaignStore& store, std::string_view code,
+                  std::vector<CouponMatch>& matches) {
+    return FindByKey(store, kCouponKey, code, matches);
+}
+
+Result LookUpCoupon(const CampaignStore& store, std::string_view code, CouponLookup& found) {
+    if (Result open = FindByKey(store, kCouponKey, code, found.Open);
+        !open || !found.Open.empty()) {
+        return open;
+    }
+    return FindByKey(store, kRedeemedCouponKey, code, found.Redeemed);
+}
+
+Result CloseCoupon(const CampaignStore& store, std::string_view campaign, std::string_view address,
+                   TDateTime now) {
     if (!store.Campaigns().Contains(campaign)) {
         return Result::Failure("no campaign named \"" + std::string(campaign) + "\"");
     }
@@ -62,6 +81,21 @@ Result CloseCoupon(const CampaignStore& store, std::string_view campaign,
     if (!current.ValueExists(address, kCouponKey)) {
         return Result::Failure("device " + std::string(address) +
                                " holds no coupon of campaign \"" + std::string(campaign) + "\"");
+    }
+    const std::string code = current.ReadString(address, kCouponKey, "");
+    if (!code.empty()) {
+        const std::string when = DateFormat::Iso().FormatDateTime(now);
+        if (when.empty()) {
+            return Result::Failure("the date of the redemption is not a calendar date");
+        }
+        // The redemption is written before the code goes: a crash between the
+        // two writes leaves the coupon open (closing it again overwrites the
+        // redemption), never closed without a trace.
+        if (Result written =
+                accepted.WriteValues(address, {{kRedeemedKey, when}, {kRedeemedCouponKey, code}});
+            !written) {
+            return written;
+        }
     }
     return accepted.DeleteKey(address, kCouponKey);
 }

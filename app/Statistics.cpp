@@ -11,11 +11,16 @@
 namespace kavri {
 namespace {
 
+struct FileCount {
+    std::int64_t InRange = 0;
+    std::int64_t Redeemed = 0;  // of those in range, the ones holding "Redeemed"
+};
+
 // The records of the file within the range; nothing, with error set, when the
 // file cannot be read.
-std::optional<std::int64_t> CountIn(const CampaignStore& store, const std::string& folder,
-                                    std::string_view fileName, const StatisticsRange& range,
-                                    std::string& error) {
+std::optional<FileCount> CountIn(const CampaignStore& store, const std::string& folder,
+                                 std::string_view fileName, const StatisticsRange& range,
+                                 std::string& error) {
     // One snapshot: the file is looked at once, not once per record.
     const IniFile::Snapshot file =
         IniFile(folder + std::string(fileName), store.Format()).ReadSnapshot();
@@ -23,11 +28,14 @@ std::optional<std::int64_t> CountIn(const CampaignStore& store, const std::strin
         error = file.Error();
         return std::nullopt;
     }
-    std::int64_t count = 0;
+    FileCount count;
     file.ForEachSection([&](const IniFile::SectionView& device) {
         const TDateTime at = device.ReadDateTime("DateTime", TDateTime(0.0));
         if (range.From <= at && at <= range.Until) {
-            ++count;
+            ++count.InRange;
+            if (!device.ReadString("Redeemed", "").empty()) {
+                ++count.Redeemed;
+            }
         }
     });
     return count;
@@ -47,6 +55,17 @@ StatisticsRange DayRange(TDateTime fromDay, TDateTime toDay) {
     return {from, TDateTime::Combine(to, lastSecond.value_or(TDateTime(0.0)))};
 }
 
+std::string RedemptionRateText(const CampaignStatistics& row) {
+    if (row.Accepted <= 0) {
+        return {};
+    }
+    // Whole tenths of a percent in integers, so no locale or binary fraction
+    // changes the text; counts of files this program can read stay far below
+    // the 64-bit limit of redeemed * 1000.
+    const std::int64_t tenths = (row.Redeemed * 1000 + row.Accepted / 2) / row.Accepted;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
 Result CountDecisions(const CampaignStore& store, const StatisticsRange& range,
                       std::vector<CampaignStatistics>& rows) {
     if (!store.Campaigns().LoadError().empty()) {
@@ -57,19 +76,20 @@ Result CountDecisions(const CampaignStore& store, const StatisticsRange& range,
         CampaignStatistics row;
         row.Name = store.ReadRecord(name).Name;
         const std::string folder = store.CampaignFolder(name);
-        const std::optional<std::int64_t> accepted =
+        const std::optional<FileCount> accepted =
             CountIn(store, folder, SendingDecisions::kAcceptedFile, range, error);
         if (!accepted) {
             return Result::Failure(std::move(error));
         }
-        const std::optional<std::int64_t> rejected =
+        const std::optional<FileCount> rejected =
             CountIn(store, folder, SendingDecisions::kRejectedFile, range, error);
         if (!rejected) {
             return Result::Failure(std::move(error));
         }
-        row.Accepted = *accepted;
-        row.Rejected = *rejected;
+        row.Accepted = accepted->InRange;
+        row.Rejected = rejected->InRange;
         row.Total = row.Accepted + row.Rejected;
+        row.Redeemed = accepted->Redeemed;
         rows.push_back(std::move(row));
     }
     return Result::Success();

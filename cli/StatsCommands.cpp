@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "app/AutoStart.h"
@@ -38,6 +39,14 @@ std::optional<CampaignStore> OpenStore(const std::string& dataFolder, bool forWr
 
 }  // namespace
 
+std::vector<std::string> StatisticsTitles(const OperatorTexts& texts) {
+    std::vector<std::string> titles = texts.Titles(kStatisticsTitles);
+    for (std::string& title : texts.Titles(kRedemptionTitles)) {
+        titles.push_back(std::move(title));
+    }
+    return titles;
+}
+
 int ShowStatistics(const std::string& dataFolder, std::string_view from, std::string_view to,
                    bool csv, const std::vector<std::string>& titles, std::FILE* out,
                    std::FILE* err) {
@@ -69,9 +78,13 @@ int ShowStatistics(const std::string& dataFolder, std::string_view from, std::st
     }
     for (const CampaignStatistics& row : rows) {
         const std::string name = csv ? CsvField(row.Name) : EscapeField(row.Name);
-        std::fprintf(out, csv ? "%s,%lld,%lld,%lld\r\n" : "%s\t%lld\t%lld\t%lld\n", name.c_str(),
-                     static_cast<long long>(row.Accepted), static_cast<long long>(row.Rejected),
-                     static_cast<long long>(row.Total));
+        // The redemption columns come last, so scripts reading the first four
+        // keep their columns.
+        std::fprintf(out,
+                     csv ? "%s,%lld,%lld,%lld,%lld,%s\r\n" : "%s\t%lld\t%lld\t%lld\t%lld\t%s\n",
+                     name.c_str(), static_cast<long long>(row.Accepted),
+                     static_cast<long long>(row.Rejected), static_cast<long long>(row.Total),
+                     static_cast<long long>(row.Redeemed), RedemptionRateText(row).c_str());
     }
     return 0;
 }
@@ -82,28 +95,36 @@ int CheckCoupon(const std::string& dataFolder, std::string_view code,
     if (!store) {
         return 1;
     }
-    std::vector<CouponMatch> matches;
-    if (const Result done = FindCoupon(*store, code, matches); !done) {
+    CouponLookup found;
+    if (const Result done = LookUpCoupon(*store, code, found); !done) {
         return Fail(err, done.Message);
     }
     if (!titles.empty()) {
         std::fputs(TitleLine(titles).c_str(), out);
     }
-    for (const CouponMatch& match : matches) {
+    for (const CouponMatch& match : found.Open) {
         std::fprintf(out, "%s\t%s\t%s\t%s\n", EscapeField(match.Campaign).c_str(),
                      EscapeField(match.Address).c_str(), EscapeField(match.DeviceName).c_str(),
                      store->Format().FormatDateTime(match.DateTime).c_str());
+    }
+    // A used code is no record of a good one: it is said on err, so the
+    // cashier reads "already used" and out stays as for an unknown code.
+    for (const CouponMatch& match : found.Redeemed) {
+        std::fprintf(err, "kavrictl: coupon %s already used: redeemed %s, %s, %s\n",
+                     EscapeField(code).c_str(),
+                     store->Format().FormatDateTime(match.Redeemed).c_str(),
+                     EscapeField(match.Campaign).c_str(), EscapeField(match.Address).c_str());
     }
     return 0;
 }
 
 int CloseCouponOf(const std::string& dataFolder, std::string_view campaign,
-                  std::string_view address, std::FILE*, std::FILE* err) {
+                  std::string_view address, TDateTime now, std::FILE*, std::FILE* err) {
     const std::optional<CampaignStore> store = OpenStore(dataFolder, true, err);
     if (!store) {
         return 1;
     }
-    if (const Result done = CloseCoupon(*store, campaign, address); !done) {
+    if (const Result done = CloseCoupon(*store, campaign, address, now); !done) {
         return Fail(err, done.Message);
     }
     return 0;

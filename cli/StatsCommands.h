@@ -6,15 +6,26 @@
 #include <vector>
 
 #include "app/DataFolder.h"
+#include "app/DateTime.h"
 #include "cli/Commands.h"
+
+namespace kavri {
+class OperatorTexts;
+}
 
 namespace kavri::cli {
 
+// The column titles of kavrictl stats in the texts' language: the four of
+// the list (kStatisticsTitles), then Redeemed and the redemption rate.
+std::vector<std::string> StatisticsTitles(const OperatorTexts& texts);
+
 // kavrictl stats --from DATE --to DATE [--csv]: one line per campaign of the
 // list, in list order, disabled ones included: NAME <TAB> ACCEPTED <TAB>
-// REJECTED <TAB> TOTAL, the devices whose latest record lies between 00:00:00
-// on the first day and 23:59:59 on the last (a --to before --from is taken as
-// --from). NAME is escaped with EscapeField. With csv the same as RFC 4180 CSV
+// REJECTED <TAB> TOTAL <TAB> REDEEMED <TAB> RATE, the devices whose latest
+// record lies between 00:00:00 on the first day and 23:59:59 on the last (a
+// --to before --from is taken as --from); REDEEMED are those of ACCEPTED whose
+// coupon was closed, RATE their percentage (RedemptionRateText, empty when
+// nothing was accepted). NAME is escaped with EscapeField. With csv the same as RFC 4180 CSV
 // with CR LF line ends. titles, when not empty, is printed first as one line
 // of column titles (the CSV header). Dates are ISO ("2026-12-07") or the
 // regional short date; a time given with them is ignored.
@@ -26,14 +37,18 @@ int ShowStatistics(const std::string& dataFolder, std::string_view from, std::st
 // exactly, letter case included): CAMPAIGN <TAB> ADDRESS <TAB> DEVICE NAME <TAB>
 // DATE-TIME, campaigns in list order, devices in file order; fields escaped
 // with EscapeField. An empty CODE finds nothing. Exit 0 also when nothing is
-// found.
+// found. When no device holds the code open but devices redeemed it, out stays
+// empty (a script that takes any line for a good code stays right) and err
+// gets one line per such device: "kavrictl: coupon CODE already used:
+// redeemed DATE-TIME, CAMPAIGN, ADDRESS".
 int CheckCoupon(const std::string& dataFolder, std::string_view code,
                 const std::vector<std::string>& titles, std::FILE* out, std::FILE* err);
 
 // kavrictl coupon close CAMPAIGN ADDRESS: removes the device's coupon so that
-// it is not found again; the device stays recorded as having accepted.
+// it is not found again and records it as redeemed at now; the device stays
+// recorded as having accepted.
 int CloseCouponOf(const std::string& dataFolder, std::string_view campaign,
-                  std::string_view address, std::FILE* out, std::FILE* err);
+                  std::string_view address, TDateTime now, std::FILE* out, std::FILE* err);
 
 // The full path of the running program, for the log-on entry; empty when it
 // cannot be found.

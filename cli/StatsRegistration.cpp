@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/DateTimeClock.h"
+#include "app/Statistics.h"
 #include "cli/Commands.h"
 #include "cli/OperatorTexts.h"
 #include "cli/StatsCommands.h"
@@ -24,7 +26,8 @@ CommandAction RegisterStatsCommands(CLI::App& app, const GlobalOptions& global) 
     auto arguments = std::make_shared<Arguments>();
 
     auto* stats = app.add_subcommand(
-        "stats", "count, per campaign, the devices that accepted and refused in a range of days");
+        "stats",
+        "count, per campaign, the devices that accepted, refused and redeemed in a range of days");
     stats->add_option("--from", arguments->From, "first day, YYYY-MM-DD or regional")->required();
     stats->add_option("--to", arguments->To, "last day (included), YYYY-MM-DD or regional")
         ->required();
@@ -34,11 +37,12 @@ CommandAction RegisterStatsCommands(CLI::App& app, const GlobalOptions& global) 
     auto* coupon = app.add_subcommand("coupon", "check and close coupon codes");
     coupon->require_subcommand(1);
     auto* check = coupon->add_subcommand(
-        "check", "list the devices given CODE: CAMPAIGN, ADDRESS, NAME, DATE-TIME");
+        "check",
+        "list the devices given CODE: CAMPAIGN, ADDRESS, NAME, DATE-TIME (a used code: on stderr)");
     check->add_option("CODE", arguments->Code, "the code, exactly as printed")->required();
     check->add_flag("--titles", arguments->Titles, "print a line of column titles first");
     auto* close =
-        coupon->add_subcommand("close", "close a device's coupon so it is not found again");
+        coupon->add_subcommand("close", "redeem a device's coupon so it is not found again");
     close->add_option("CAMPAIGN", arguments->Campaign, "the campaign's name")->required();
     close->add_option("ADDRESS", arguments->Address, "the device address, as check prints it")
         ->required();
@@ -60,8 +64,7 @@ CommandAction RegisterStatsCommands(CLI::App& app, const GlobalOptions& global) 
             const bool titled = arguments->Titles || arguments->Csv;
             return ShowStatistics(
                 options->dataFolder, arguments->From, arguments->To, arguments->Csv,
-                titled ? texts.Titles(kStatisticsTitles) : std::vector<std::string>(), stdout,
-                stderr);
+                titled ? StatisticsTitles(texts) : std::vector<std::string>(), stdout, stderr);
         }
         if (check->parsed()) {
             const OperatorTexts texts = CommandTexts(options->dataFolder, options->languageFile);
@@ -71,8 +74,9 @@ CommandAction RegisterStatsCommands(CLI::App& app, const GlobalOptions& global) 
                 stdout, stderr);
         }
         if (close->parsed()) {
+            const SystemDateTimeClock clock;
             return CloseCouponOf(options->dataFolder, arguments->Campaign, arguments->Address,
-                                 stdout, stderr);
+                                 clock.Now(), stdout, stderr);
         }
         if (on->parsed()) {
             const std::string program =

@@ -13,6 +13,7 @@
 
 #include "app/CouponCheck.h"
 #include "app/DateFormat.h"
+#include "app/DateTimeClock.h"
 #include "gui/DeviceRecordModel.h"
 #include "gui/ReportView.h"
 #include "gui/TfmMain.h"
@@ -59,11 +60,16 @@ TfmCheckCoupon::TfmCheckCoupon(TfmMain& main) : QDialog(&main), m_main(main) {
     top->addWidget(edCoupon, 1);
     top->addWidget(btnCheck);
     top->addWidget(btnCloseCoupon);
+    lbResult = new QLabel(this);
+    lbResult->setWordWrap(true);
+    lbResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
     auto* bottom = new QHBoxLayout;
     bottom->addStretch();
     bottom->addWidget(btnClose);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addWidget(lbResult);
     layout->addWidget(lvDevices, 1);
     layout->addLayout(bottom);
     resize(std::max(kClientWidth, WidthForColumns(lvDevices)), kClientHeight);
@@ -79,13 +85,13 @@ TfmCheckCoupon::TfmCheckCoupon(TfmMain& main) : QDialog(&main), m_main(main) {
 }
 
 void TfmCheckCoupon::Check() {
-    std::vector<CouponMatch> matches;
-    const Result found =
-        FindCoupon(m_main.Session().Store(), edCoupon->text().toStdString(), matches);
+    const std::string code = edCoupon->text().toStdString();
+    CouponLookup lookup;
+    const Result found = LookUpCoupon(m_main.Session().Store(), code, lookup);
     const DateFormat display = DateFormat::FromLocale();
     std::vector<DeviceRecordRow> rows;
-    rows.reserve(matches.size());
-    for (const CouponMatch& match : matches) {
+    rows.reserve(lookup.Open.size());
+    for (const CouponMatch& match : lookup.Open) {
         rows.push_back({match.Campaign,
                         match.Address,
                         match.DeviceName,
@@ -94,6 +100,21 @@ void TfmCheckCoupon::Check() {
                         {}});
     }
     m_model->SetRows(std::move(rows));
+    lbResult->clear();
+    if (found && lookup.Open.empty() && !lookup.Redeemed.empty()) {
+        // A code shared by many devices may have been redeemed many times;
+        // the latest redemption is the one the cashier asks about.
+        const CouponMatch& latest = *std::max_element(
+            lookup.Redeemed.begin(), lookup.Redeemed.end(),
+            [](const CouponMatch& a, const CouponMatch& b) { return a.Redeemed < b.Redeemed; });
+        lbResult->setText(
+            m_main.Text("CheckCoupon_AlreadyUsed", "Already used: redeemed on %1 (%2, %3)")
+                .arg(QString::fromStdString(display.FormatDateTime(latest.Redeemed)),
+                     QString::fromStdString(latest.Campaign),
+                     QString::fromStdString(latest.Address)));
+    } else if (found && lookup.Open.empty() && !code.empty()) {
+        lbResult->setText(m_main.Text("CheckCoupon_UnknownCode", "Unknown code"));
+    }
     FitColumns(lvDevices, std::vector<int>(5, kColumnWidth));
     resize(std::max(width(), WidthForColumns(lvDevices)), height());
     if (!found) {
@@ -108,7 +129,8 @@ void TfmCheckCoupon::CloseSelectedCoupon() {
     }
     const int row = selected.first().row();
     const DeviceRecordRow& record = m_model->Row(row);
-    if (const Result r = CloseCoupon(m_main.Session().Store(), record.Campaign, record.Address);
+    if (const Result r = CloseCoupon(m_main.Session().Store(), record.Campaign, record.Address,
+                                     m_main.DateClock().Now());
         !r) {
         m_main.ShowError(QString::fromStdString(r.Message));
         return;

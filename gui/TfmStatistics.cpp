@@ -37,6 +37,8 @@ constexpr int kChartWidth = 360;
 constexpr int kChartHeight = 220;
 // At most this many steps up the count axis.
 constexpr std::int64_t kMaxTicks = 8;
+// Campaign name, accepted, rejected, total, redeemed, redemption rate.
+constexpr int kColumns = 6;
 
 QDate ToQDate(TDateTime value) {
     const std::optional<DateTimeParts> parts = value.Parts();
@@ -117,10 +119,12 @@ TfmStatistics::TfmStatistics(TfmMain& main) : QDialog(&main), m_main(main) {
 
     const QString acceptedTitle = main.Text("Statistics_Accepted", "Accepted");
     const QString rejectedTitle = main.Text("Statistics_Rejected", "Rejected");
-    lvStatistics = new QTableWidget(0, 4, this);
-    lvStatistics->setHorizontalHeaderLabels({main.Text("Campaign_Name", "Campaign name"),
-                                             acceptedTitle, rejectedTitle,
-                                             main.Text("Statistics_Total", "Total")});
+    const QString redeemedTitle = main.Text("Statistics_Redeemed", "Redeemed");
+    lvStatistics = new QTableWidget(0, kColumns, this);
+    lvStatistics->setHorizontalHeaderLabels(
+        {main.Text("Campaign_Name", "Campaign name"), acceptedTitle, rejectedTitle,
+         main.Text("Statistics_Total", "Total"), redeemedTitle,
+         main.Text("Statistics_RedemptionRate", "Redemption rate (%)")});
     lvStatistics->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvStatistics->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvStatistics->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -128,7 +132,7 @@ TfmStatistics::TfmStatistics(TfmMain& main) : QDialog(&main), m_main(main) {
     lvStatistics->verticalHeader()->setDefaultSectionSize(lvStatistics->fontMetrics().height() + 6);
     lvStatistics->horizontalHeader()->setStretchLastSection(true);
     lvStatistics->setColumnWidth(0, 200);
-    for (int column = 1; column < 4; ++column) {
+    for (int column = 1; column < kColumns; ++column) {
         lvStatistics->setColumnWidth(column, 100);
     }
     // Every column whole, whatever the chart beside it asks for.
@@ -138,11 +142,13 @@ TfmStatistics::TfmStatistics(TfmMain& main) : QDialog(&main), m_main(main) {
 
     m_acceptedBars = new QBarSet(acceptedTitle);
     m_rejectedBars = new QBarSet(rejectedTitle);
+    m_redeemedBars = new QBarSet(redeemedTitle);
     // Bars lying down leave the campaign names a line's width each, where
     // standing bars would share the chart's width between them and cut them.
     auto* series = new QHorizontalBarSeries;
     series->append(m_acceptedBars);
     series->append(m_rejectedBars);
+    series->append(m_redeemedBars);
     auto* chart = new QChart;
     chart->addSeries(series);
     m_campaignAxis = new QBarCategoryAxis;
@@ -211,6 +217,8 @@ void TfmStatistics::Show() {
         lvStatistics->setItem(line, 1, Cell(QString::number(row.Accepted), true));
         lvStatistics->setItem(line, 2, Cell(QString::number(row.Rejected), true));
         lvStatistics->setItem(line, 3, Cell(QString::number(row.Total), true));
+        lvStatistics->setItem(line, 4, Cell(QString::number(row.Redeemed), true));
+        lvStatistics->setItem(line, 5, Cell(QString::fromStdString(RedemptionRateText(row)), true));
     }
     FillChart();
     btnExport->setEnabled(counted.Ok);
@@ -222,6 +230,7 @@ void TfmStatistics::Show() {
 void TfmStatistics::FillChart() {
     m_acceptedBars->remove(0, m_acceptedBars->count());
     m_rejectedBars->remove(0, m_rejectedBars->count());
+    m_redeemedBars->remove(0, m_redeemedBars->count());
     m_campaignAxis->clear();
     // The category axis runs upwards: filled from the last row, the campaigns
     // read top to bottom in the list's order.
@@ -229,7 +238,8 @@ void TfmStatistics::FillChart() {
     for (auto row = m_rows.rbegin(); row != m_rows.rend(); ++row) {
         m_acceptedBars->append(static_cast<qreal>(row->Accepted));
         m_rejectedBars->append(static_cast<qreal>(row->Rejected));
-        top = std::max({top, row->Accepted, row->Rejected});
+        m_redeemedBars->append(static_cast<qreal>(row->Redeemed));
+        top = std::max({top, row->Accepted, row->Rejected, row->Redeemed});
     }
     QStringList categories = CampaignCategories(m_rows);
     std::reverse(categories.begin(), categories.end());
@@ -249,7 +259,8 @@ Result TfmStatistics::ExportCsv(const QString& path) const {
     std::string text = CsvHeader(titles);
     for (const CampaignStatistics& row : m_rows) {
         text += CsvLine({row.Name, std::to_string(row.Accepted), std::to_string(row.Rejected),
-                         std::to_string(row.Total)});
+                         std::to_string(row.Total), std::to_string(row.Redeemed),
+                         RedemptionRateText(row)});
     }
     return WriteCsvFile(path, text);
 }

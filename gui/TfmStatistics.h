@@ -24,8 +24,9 @@ class TfmMain;
 
 // The statistics: for the days from one date to another (both whole days,
 // the last up to 23:59:59), how many devices accepted and how many refused
-// each campaign, one row per campaign in list order, and beside the list the
-// same two counts as a bar chart, one group of bars per campaign. The To date never lies
+// each campaign, how many of those that accepted redeemed their coupon and
+// the redemption rate, one row per campaign in list order, and beside the list
+// the three counts as a bar chart, one group of bars per campaign. The To date never lies
 // before the From date: moving either past the other moves To along. Export
 // CSV writes the rows as kavrictl stats --csv does. Reads only.
 //
@@ -43,8 +44,8 @@ public:
     QPushButton* btnExport = nullptr;
     QPushButton* btnClose = nullptr;
     QTableWidget* lvStatistics = nullptr;
-    // Two bar sets, accepted and refused, titled as the list's columns; one
-    // category per row of the list.
+    // Three bar sets, accepted, refused and redeemed, titled as the list's
+    // columns; one category per row of the list.
     QChartView* chStatistics = nullptr;
 
     // Counts the range the pickers show and fills the list and the chart.
@@ -65,6 +66,7 @@ private:
     std::vector<CampaignStatistics> m_rows;
     QBarSet* m_acceptedBars = nullptr;
     QBarSet* m_rejectedBars = nullptr;
+    QBarSet* m_redeemedBars = nullptr;
     QBarCategoryAxis* m_campaignAxis = nullptr;
     QValueAxis* m_countAxis = nullptr;
 };

@@ -115,5 +115,78 @@ TEST_F(StatisticsTest, AnUnreadableDeviceFileFailsTheCountInsteadOfCountingZero)
     EXPECT_NE(error.find(second + "rejected.dat"), std::string::npos) << error;
 }
 
+TEST_F(StatisticsTest, RedemptionsCountByTheDateTheDeviceAccepted) {
+    // Four devices accepted on 6, 7, 7 and 8 December; the ones of the 6th and
+    // of one 7th were redeemed on the 7th, the one of the 8th on the 9th. The
+    // range is 7 to 8 December. Expected: the redemption of the 6th stays out
+    // (its acceptance lies before the range), the one redeemed after the range
+    // counts (its acceptance lies in it): 2 redeemed of 3 accepted, 66.7 %.
+    const std::string folder = AddCampaign("Xmas");
+    IniFile accepted(folder + "accepted.dat", DateFormat::Iso());
+    auto redeemed = [&](const std::string& address, const std::string& acceptedAt,
+                        const std::string& redeemedAt) {
+        Record(folder, "accepted.dat", address, acceptedAt);
+        if (!redeemedAt.empty()) {
+            EXPECT_TRUE(accepted.WriteValues(
+                address, {{"Redeemed", redeemedAt}, {"RedeemedCoupon", "XMAS10"}}));
+        }
+    };
+    redeemed("(00:00:00:00:00:01)", "2026-12-06 12:00:00", "2026-12-07 09:00:00");
+    redeemed("(00:00:00:00:00:02)", "2026-12-07 12:00:00", "2026-12-07 13:00:00");
+    redeemed("(00:00:00:00:00:03)", "2026-12-07 12:30:00", "");
+    redeemed("(00:00:00:00:00:04)", "2026-12-08 23:59:59", "2026-12-09 10:00:00");
+
+    const std::vector<CampaignStatistics> rows = Count(DayRange(At(2026, 12, 7), At(2026, 12, 8)));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Accepted, 3);
+    EXPECT_EQ(rows[0].Redeemed, 2);
+    EXPECT_EQ(rows[0].Total, 3);
+    EXPECT_EQ(RedemptionRateText(rows[0]), "66.7");
+
+    // The 9th alone: nothing accepted, so no rate, although a redemption
+    // happened that day.
+    const std::vector<CampaignStatistics> ninth = Count(DayRange(At(2026, 12, 9), At(2026, 12, 9)));
+    EXPECT_EQ(ninth[0].Redeemed, 0);
+    EXPECT_EQ(RedemptionRateText(ninth[0]), "");
+}
+
+TEST_F(StatisticsTest, AFolderWithoutRedemptionsCountsAsBeforeWithNoneRedeemed) {
+    // Records as written before redemptions were kept, a closed coupon among
+    // them (its "Coupon" entry simply gone). Expected: the old counts, and
+    // nothing redeemed.
+    const std::string folder = AddCampaign("Sale");
+    Record(folder, "accepted.dat", "(00:00:00:00:00:01)", "2026-12-07 10:00:00");
+    Record(folder, "accepted.dat", "(00:00:00:00:00:02)", "2026-12-07 11:00:00");
+    Record(folder, "rejected.dat", "(00:00:00:00:00:03)", "2026-12-07 12:00:00");
+    const std::vector<CampaignStatistics> rows = Count(DayRange(At(2026, 12, 7), At(2026, 12, 7)));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Accepted, 2);
+    EXPECT_EQ(rows[0].Rejected, 1);
+    EXPECT_EQ(rows[0].Total, 3);
+    EXPECT_EQ(rows[0].Redeemed, 0);
+    EXPECT_EQ(RedemptionRateText(rows[0]), "0.0");
+}
+
+TEST(RedemptionRateTextTest, RoundsToTenthsOfAPercentHalfUp) {
+    struct Case {
+        std::int64_t Accepted;
+        std::int64_t Redeemed;
+        const char* Text;
+    };
+    const Case cases[] = {
+        {0, 0, ""},           {1, 0, "0.0"},
+        {1, 1, "100.0"},      {3, 1, "33.3"},
+        {3, 2, "66.7"},       {8, 1, "12.5"},
+        {2000, 1, "0.1"},     {2001, 1, "0.0"},
+        {1999, 1998, "99.9"}, {100000, 99999, "100.0"},
+    };
+    for (const Case& c : cases) {
+        CampaignStatistics row;
+        row.Accepted = c.Accepted;
+        row.Redeemed = c.Redeemed;
+        EXPECT_EQ(RedemptionRateText(row), c.Text) << c.Redeemed << " of " << c.Accepted;
+    }
+}
+
 }  // namespace
 }  // namespace kavri

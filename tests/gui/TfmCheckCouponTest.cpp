@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "app/CouponCheck.h"
+#include "app/DateTimeClock.h"
 #include "app/IniFile.h"
 #include "gui/DeviceRecordModel.h"
 #include "tests/gui/GuiShop.h"
@@ -79,6 +81,28 @@ TEST_F(CheckCoupon, ClosingOneDeviceLeavesTheOthersFindable) {
     ASSERT_TRUE(
         DeviceRecords(shop.Window().Session().Store()).List(DeviceRecordKind::Accepted, accepted));
     EXPECT_EQ(accepted.size(), 5u);
+    EXPECT_TRUE(shop.Errors.empty());
+}
+
+TEST_F(CheckCoupon, AClosedCodeChecksAsAlreadyUsedWithItsDate) {
+    // "win5" is held by one device: closed, it lists nothing and says when it was used; a code
+    // never handed out says it is unknown; an open code says neither.
+    TfmCheckCoupon dialog(shop.Window());
+    ASSERT_EQ(Found(dialog, "win5"), 1);
+    EXPECT_EQ(dialog.lbResult->text(), "");
+    dialog.lvDevices->selectRow(0);
+    dialog.btnCloseCoupon->click();
+    EXPECT_EQ(Found(dialog, "win5"), 0);
+    const TDateTime now = shop.Window().DateClock().Now();
+    EXPECT_EQ(dialog.lbResult->text(),
+              QStringLiteral("Already used: redeemed on %1 (Winter Sale, (00:00:00:00:00:03))")
+                  .arg(QString::fromStdString(DateFormat::FromLocale().FormatDateTime(now))));
+    EXPECT_EQ(Found(dialog, "NEVER"), 0);
+    EXPECT_EQ(dialog.lbResult->text(), "Unknown code");
+    EXPECT_EQ(Found(dialog, "WIN5"), 3);
+    EXPECT_EQ(dialog.lbResult->text(), "");
+    EXPECT_EQ(Found(dialog, ""), 0);
+    EXPECT_EQ(dialog.lbResult->text(), "");
     EXPECT_TRUE(shop.Errors.empty());
 }
 

@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "app/CouponCheck.h"
+#include "app/DateTimeClock.h"
 #include "app/IniFile.h"
 #include "tests/gui/GuiShop.h"
 
@@ -139,27 +141,64 @@ TEST(TfmStatisticsTest, TheChartShowsTheListsCountsAndFollowsEveryShow) {
     const auto title = [&](int column) {
         return dialog.lvStatistics->horizontalHeaderItem(column)->text();
     };
-    EXPECT_EQ(bars.Titles, (std::vector<QString>{title(1), title(2)}));
+    EXPECT_EQ(bars.Titles, (std::vector<QString>{title(1), title(2), title(4)}));
     EXPECT_EQ(bars.Categories, (QStringList{"Winter Sale", "Spring"}));
-    ASSERT_EQ(bars.Values.size(), 2u);
+    ASSERT_EQ(bars.Values.size(), 3u);
+    // The sets follow the columns accepted, rejected and redeemed.
+    const int columns[] = {1, 2, 4};
     for (int row = 0; row < dialog.lvStatistics->rowCount(); ++row) {
-        for (int set = 0; set < 2; ++set) {
+        for (int set = 0; set < 3; ++set) {
             ASSERT_EQ(bars.Values[set].size(), 2u);
             EXPECT_EQ(QString::number(bars.Values[set][static_cast<std::size_t>(row)]),
-                      dialog.lvStatistics->item(row, set + 1)->text())
+                      dialog.lvStatistics->item(row, columns[set])->text())
                 << "row " << row << ", set " << set;
         }
     }
     EXPECT_EQ(bars.Values[0], (std::vector<qreal>{4, 0}));
     EXPECT_EQ(bars.Values[1], (std::vector<qreal>{1, 2}));
+    EXPECT_EQ(bars.Values[2], (std::vector<qreal>{0, 0}));
     EXPECT_GE(bars.CountAxisTop, 4);
 
     dialog.dtFrom->setDate(QDate(2027, 1, 1));
     dialog.btnShow->click();
     bars = Bars(dialog);
     EXPECT_EQ(bars.Categories, (QStringList{"Winter Sale", "Spring"}));
-    EXPECT_EQ(bars.Values, (std::vector<std::vector<qreal>>{{0, 0}, {0, 0}}));
+    EXPECT_EQ(bars.Values, (std::vector<std::vector<qreal>>{{0, 0}, {0, 0}, {0, 0}}));
     EXPECT_GT(bars.CountAxisTop, 0);
+    EXPECT_TRUE(shop.Errors.empty());
+}
+
+TEST(TfmStatisticsTest, RedeemedCouponsAndTheRateShowInTheListAndTheChart) {
+    // Four devices accepted "Winter Sale" on the 9th; one coupon is closed through the coupon
+    // check's app call. Expected: 1 redeemed and 25.0 in the last two columns, a redeemed bar
+    // of 1; "Spring", with nothing accepted, shows 0 and no rate.
+    Shop shop(sim::ParseScenario(""));
+    shop.AddCampaign("Winter Sale");
+    shop.AddCampaign("Spring");
+    for (const char* address : {"(00:00:00:00:00:01)", "(00:00:00:00:00:02)", "(00:00:00:00:00:03)",
+                                "(00:00:00:00:00:04)"}) {
+        Write(shop, "Winter Sale", "accepted.dat", address, "2026-12-09T10:00:00");
+        IniFile ini(DataFolder::Open(shop.Data()).CampaignFolder("Winter Sale") + "accepted.dat",
+                    DateFormat::Iso());
+        ASSERT_TRUE(ini.WriteString(address, "Coupon", "WIN5"));
+    }
+    TfmMain& window = shop.Open();
+    ASSERT_TRUE(CloseCoupon(window.Session().Store(), "Winter Sale", "(00:00:00:00:00:03)",
+                            window.DateClock().Now()));
+    TfmStatistics dialog(window);
+    dialog.btnShow->click();
+    ASSERT_EQ(dialog.lvStatistics->columnCount(), 6);
+    EXPECT_EQ(dialog.lvStatistics->horizontalHeaderItem(4)->text(), "Redeemed");
+    EXPECT_EQ(dialog.lvStatistics->horizontalHeaderItem(5)->text(), "Redemption rate (%)");
+    ASSERT_EQ(dialog.lvStatistics->rowCount(), 2);
+    EXPECT_EQ(dialog.lvStatistics->item(0, 1)->text(), "4");
+    EXPECT_EQ(dialog.lvStatistics->item(0, 4)->text(), "1");
+    EXPECT_EQ(dialog.lvStatistics->item(0, 5)->text(), "25.0");
+    EXPECT_EQ(dialog.lvStatistics->item(1, 4)->text(), "0");
+    EXPECT_EQ(dialog.lvStatistics->item(1, 5)->text(), "");
+    const ChartBars bars = Bars(dialog);
+    ASSERT_EQ(bars.Values.size(), 3u);
+    EXPECT_EQ(bars.Values[2], (std::vector<qreal>{1, 0}));
     EXPECT_TRUE(shop.Errors.empty());
 }
 
@@ -167,10 +206,10 @@ TEST(TfmStatisticsTest, WithoutCampaignsTheChartIsEmpty) {
     // No campaign list at all: the chart has no bars and no categories, before and after Show.
     Shop shop(sim::ParseScenario(""));
     TfmStatistics dialog(shop.Open());
-    EXPECT_EQ(Bars(dialog).Values, (std::vector<std::vector<qreal>>{{}, {}}));
+    EXPECT_EQ(Bars(dialog).Values, (std::vector<std::vector<qreal>>{{}, {}, {}}));
     dialog.btnShow->click();
     const ChartBars bars = Bars(dialog);
-    EXPECT_EQ(bars.Values, (std::vector<std::vector<qreal>>{{}, {}}));
+    EXPECT_EQ(bars.Values, (std::vector<std::vector<qreal>>{{}, {}, {}}));
     EXPECT_TRUE(bars.Categories.isEmpty());
     EXPECT_EQ(dialog.lvStatistics->rowCount(), 0);
 }
@@ -251,8 +290,8 @@ TEST(TfmStatisticsTest, ExportWritesTheCsvOfKavrictl) {
     std::stringstream text;
     text << in.rdbuf();
     EXPECT_EQ(text.str(),
-              "Campaign name,Accepted,Rejected,Total\r\n"
-              "\"Sale, big\",1,0,1\r\n");
+              "Campaign name,Accepted,Rejected,Total,Redeemed,Redemption rate (%)\r\n"
+              "\"Sale, big\",1,0,1,0,0.0\r\n");
 }
 
 TEST(TfmModalDialogs, TheSenderGoesOnWhileADialogIsOpen) {

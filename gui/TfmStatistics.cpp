@@ -132,8 +132,10 @@ TfmStatistics::TfmStatistics(TfmMain& main) : QDialog(&main), m_main(main) {
     lvStatistics->verticalHeader()->setDefaultSectionSize(lvStatistics->fontMetrics().height() + 6);
     lvStatistics->horizontalHeader()->setStretchLastSection(true);
     lvStatistics->setColumnWidth(0, 200);
+    // The number columns are 100 wide, or as wide as a longer title needs.
     for (int column = 1; column < kColumns; ++column) {
-        lvStatistics->setColumnWidth(column, 100);
+        lvStatistics->setColumnWidth(
+            column, std::max(100, lvStatistics->horizontalHeader()->sectionSizeHint(column)));
     }
     // Every column whole, whatever the chart beside it asks for.
     lvStatistics->setMinimumWidth(2 * lvStatistics->frameWidth() +

@@ -117,6 +117,14 @@ std::string DeviceTypeName(std::uint32_t classOfDevice) {
     }
 }
 
+namespace {
+
+std::string TypeText(std::optional<std::uint32_t> classOfDevice) {
+    return classOfDevice ? DeviceTypeName(*classOfDevice) : std::string(kUnknownDeviceText);
+}
+
+}  // namespace
+
 SendingDecisions::SendingDecisions(const CampaignStore& store, CampaignTable& table,
                                    const AppSettings& settings, const DateTimeClock& clock,
                                    DeviceQueries queries)
@@ -145,21 +153,16 @@ std::optional<std::uint32_t> SendingDecisions::QueryClass(const std::string& add
     return m_queries.ClassOfDevice(address);
 }
 
-namespace {
-
-std::string TypeText(std::optional<std::uint32_t> classOfDevice) {
-    return classOfDevice ? DeviceTypeName(*classOfDevice) : std::string(kUnknownDeviceText);
-}
-
-}  // namespace
-
 const DeviceTypeFilter& SendingDecisions::ActiveDeviceTypes() {
     // The record is read when the campaign changes rather than for every
     // device: a cycle asks once per device found.
     const std::string& campaign = m_table.ActiveCampaign();
     if (campaign != m_typesCampaign) {
         m_typesCampaign = campaign;
-        m_activeTypes = DeviceTypeFilter::FromStored(m_store.ReadRecord(campaign).DeviceTypes);
+        m_activeTypes =
+            campaign.empty()
+                ? DeviceTypeFilter()
+                : DeviceTypeFilter::FromStored(m_store.ReadRecord(campaign).DeviceTypes);
     }
     return m_activeTypes;
 }

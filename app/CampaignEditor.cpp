@@ -3,6 +3,7 @@
 #include "app/CampaignStore.h"
 #include "app/DataFolder.h"
 #include "app/DateTimeClock.h"
+#include "app/DeviceTypeFilter.h"
 #include "app/IniFile.h"
 
 #include <cerrno>
@@ -73,6 +74,9 @@ Result CampaignEditor::Load(std::string_view name) {
     m_values.EndTime = stored.EndTime;
     m_values.Days = stored.Days;
     m_values.Enabled = stored.Enabled;
+    // In the stored form's names and order; names this version does not know
+    // are left out, as they count for nothing when sending.
+    m_values.DeviceTypes = DeviceTypeFilter::FromStored(stored.DeviceTypes).Text();
     LoadOwn(stored);
     m_editing = true;
     return Result::Success();
@@ -111,6 +115,10 @@ Result CampaignEditor::Save() {
     }
     if (Result own = CheckOwn(); !own.Ok) {
         return own;
+    }
+    DeviceTypeFilter deviceTypes;
+    if (Result types = DeviceTypeFilter::Parse(m_values.DeviceTypes, deviceTypes); !types) {
+        return Refuse("DeviceTypesInvalid", types.Message);
     }
     const std::string folderName = DataFolder::CampaignFolderName(name);
     // Upper-casing may lengthen a name ("ß" becomes "SS").
@@ -161,6 +169,7 @@ Result CampaignEditor::Save() {
     CampaignRecord written = m_values;
     written.Name = name;
     written.Type = m_type;
+    written.DeviceTypes = deviceTypes.Text();
     CampaignRecord::Entries entries = written.CommonEntries(*record);
     AppendOwnEntries(entries);
     if (Result recorded = CampaignRecord::Write(*record, entries); !recorded) {

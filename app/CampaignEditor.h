@@ -21,12 +21,14 @@ class DateTimeClock;
 // Values() holds what the controls show: Name is the campaign name field,
 // Scheduling the selected mode (-1 for none), StartDateTime and EndDateTime the
 // time-based window (date picker plus time picker), StartTime and EndTime the
-// daily window, Days the day boxes (Sunday first), Enabled the box; a derived
+// daily window, Days the day boxes (Sunday first), Enabled the box,
+// DeviceTypes the device types as typed (DeviceTypeFilter); a derived
 // editor keeps its own fields there too (FileName).
 //
 // OK checks, in this order, stopping at the first failure with its message:
 // the name is not empty ("CampaignNameRequired") and can be a folder name
-// ("CampaignNameInvalid"); the type's own checks; for a new campaign, its
+// ("CampaignNameInvalid"); the type's own checks; the device types are known
+// names ("DeviceTypesInvalid", with the valid ones); for a new campaign, its
 // upper-cased name is not in the campaign list yet ("CampaignExists"). Nothing
 // on disk changes before every check has passed. Then the campaign folder is
 // made, the type's content files placed, "settings.dat" written in one

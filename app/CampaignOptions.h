@@ -16,6 +16,7 @@ namespace kavri {
 //   Days        --days mon,tue,...   "Mon" ... "Sun" (the listed days set, the others clear)
 //   DailyFrom/DailyUntil --daily-from, --daily-until   "StartTime", "EndTime"
 //   Enabled     --enabled, --disabled                  "Enabled"
+//   DeviceTypes --device-types phone,computer          "DeviceTypes" (empty: every type)
 // Date-times are "YYYY-MM-DD HH:MM:SS" (the date alone is midnight) or the
 // regional short date and long time; times "HH:MM:SS" or the regional long
 // time; in both the seconds may be left out.
@@ -38,6 +39,7 @@ struct CampaignOptions {
     std::optional<std::string> DailyFrom;
     std::optional<std::string> DailyUntil;
     std::optional<bool> Enabled;
+    std::optional<std::string> DeviceTypes;
     std::optional<std::string> Company;
     std::optional<std::string> Url;
     std::optional<std::string> Phone;

@@ -30,6 +30,7 @@ CampaignRecord CampaignRecord::Read(const IniFile& file) {
         r.Days[day] = file.ReadBool(s, kDayKeys[day], false);
     }
     r.Enabled = file.ReadBool(s, "Enabled", false);
+    r.DeviceTypes = file.ReadString(s, "DeviceTypes", "");
     r.FileName = file.ReadString(s, "FileName", "");
     r.MessageName = file.ReadString(s, "MessageName", "");
     r.MessageText = file.ReadString(s, "MessageText", "");
@@ -64,6 +65,9 @@ CampaignRecord::Entries CampaignRecord::CommonEntries(const IniFile& file) const
         entries.emplace_back(std::string(kDayKeys[day]), Flag(Days[day]));
     }
     entries.emplace_back("Enabled", Flag(Enabled));
+    if (!DeviceTypes.empty() || file.ValueExists(kSection, "DeviceTypes")) {
+        entries.emplace_back("DeviceTypes", DeviceTypes);
+    }
     return entries;
 }
 

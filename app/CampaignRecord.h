@@ -44,6 +44,9 @@ struct CampaignRecord {
     TDateTime EndTime;
     std::array<bool, 7> Days{};
     bool Enabled = false;
+    // The device types the campaign is for, as stored (DeviceTypeFilter);
+    // empty for every type.
+    std::string DeviceTypes;
     std::string FileName;
     // Coupon campaigns only.
     std::string MessageName;
@@ -67,7 +70,9 @@ struct CampaignRecord {
     using Entries = std::vector<std::pair<std::string, std::string>>;
     // The keys every editor writes, in the order a new record receives them:
     // Name, Type, Scheduling, StartDateTime, EndDateTime, StartTime, EndTime,
-    // Mon ... Sun, Enabled. Date-times and times in the file's stored form,
+    // Mon ... Sun, Enabled, then DeviceTypes when it is not empty or file
+    // holds it already (so clearing it is saved, and a record of every type
+    // stays as it was always written). Date-times and times in the file's stored form,
     // ISO 8601 (a date-time at midnight as the date alone); seconds' fractions
     // are dropped.
     Entries CommonEntries(const IniFile& file) const;

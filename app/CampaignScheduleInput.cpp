@@ -151,6 +151,11 @@ Result ReadScheduleOptions(const CampaignOptions& o, bool editing, const DateFor
         }
     }
 
+    // Taken as typed: the editor's OK checks the names, for the windows too.
+    if (o.DeviceTypes) {
+        values.DeviceTypes = *o.DeviceTypes;
+    }
+
     if (!editing && values.Scheduling == kSchedulingTimeBased && (!o.From || !o.Until)) {
         return Result::Failure("a time-based campaign needs --from and --until");
     }

@@ -18,7 +18,9 @@ struct CampaignRecord;
 // else from which kind of window values were given (From/Until: time-based;
 // Days/DailyFrom/DailyUntil: day-of-week), else stays as it is; giving both
 // kinds needs Scheduling. A new time-based campaign needs From and Until, a
-// new day-of-week one Days, DailyFrom and DailyUntil.
+// new day-of-week one Days, DailyFrom and DailyUntil. DeviceTypes, which
+// travels with the schedule to the editor, is copied as typed; the editor's OK
+// checks it.
 //
 // Free functions; any thread. Throw only std::bad_alloc.
 

@@ -117,6 +117,14 @@ std::string DeviceTypeName(std::uint32_t classOfDevice) {
     }
 }
 
+namespace {
+
+std::string TypeText(std::optional<std::uint32_t> classOfDevice) {
+    return classOfDevice ? DeviceTypeName(*classOfDevice) : std::string(kUnknownDeviceText);
+}
+
+}  // namespace
+
 SendingDecisions::SendingDecisions(const CampaignStore& store, CampaignTable& table,
                                    const AppSettings& settings, const DateTimeClock& clock,
                                    DeviceQueries queries)
@@ -138,12 +146,25 @@ std::string SendingDecisions::QueryName(const std::string& address) const {
     return name ? std::move(*name) : std::string(kUnknownDeviceText);
 }
 
-std::string SendingDecisions::QueryType(const std::string& address) const {
-    std::optional<std::uint32_t> classOfDevice;
-    if (m_queries.ClassOfDevice) {
-        classOfDevice = m_queries.ClassOfDevice(address);
+std::optional<std::uint32_t> SendingDecisions::QueryClass(const std::string& address) const {
+    if (!m_queries.ClassOfDevice) {
+        return std::nullopt;
     }
-    return classOfDevice ? DeviceTypeName(*classOfDevice) : std::string(kUnknownDeviceText);
+    return m_queries.ClassOfDevice(address);
+}
+
+const DeviceTypeFilter& SendingDecisions::ActiveDeviceTypes() {
+    // The record is read when the campaign changes rather than for every
+    // device: a cycle asks once per device found.
+    const std::string& campaign = m_table.ActiveCampaign();
+    if (campaign != m_typesCampaign) {
+        m_typesCampaign = campaign;
+        m_activeTypes =
+            campaign.empty()
+                ? DeviceTypeFilter()
+                : DeviceTypeFilter::FromStored(m_store.ReadRecord(campaign).DeviceTypes);
+    }
+    return m_activeTypes;
 }
 
 void SendingDecisions::ReportFailure(const std::string& message) {
@@ -175,12 +196,18 @@ void SendingDecisions::wclProximitySenderDiscoveryComplete(
     std::vector<DeviceRow> rows;
     rows.reserve(addresses.size());
     for (const std::string& address : addresses) {
-        rows.push_back(DeviceRow{QueryName(address), QueryType(address), address, std::nullopt});
+        const std::optional<std::uint32_t> classOfDevice = QueryClass(address);
+        rows.push_back(DeviceRow{QueryName(address), TypeText(classOfDevice), address, std::nullopt,
+                                 classOfDevice});
     }
     m_rows = std::move(rows);
     m_readFailuresReported.clear();
     // The campaign of this cycle; the accept decisions that follow use it.
     m_table.SelectActiveCampaign();
+    // Read afresh each cycle: the record may have been edited in between.
+    m_typesCampaign.clear();
+    m_activeTypes = DeviceTypeFilter();
+    (void)ActiveDeviceTypes();
 }
 
 bool SendingDecisions::RefusalExpired(double refusedAt, unsigned hours) const {
@@ -228,6 +255,15 @@ AcceptReason SendingDecisions::wclProximitySenderAcceptDevice(const std::string&
     if (blackList.SectionExists(address)) {
         SetDeviceStatus(dsBlackListed, address);
         return AcceptReason::BlackListed;
+    }
+    if (const DeviceTypeFilter& types = ActiveDeviceTypes(); !types.AllTypes()) {
+        // The class read at discovery; a device the cycle did not list is
+        // asked now.
+        const DeviceRow* row = FindRow(address);
+        if (!types.Matches(row != nullptr ? row->ClassOfDevice : QueryClass(address))) {
+            SetDeviceStatus(dsSkipped, address);
+            return AcceptReason::OtherDeviceType;
+        }
     }
     const std::string folder = m_table.ActiveCampaignFolder();
     const IniFile::Snapshot accepted =
@@ -345,7 +381,7 @@ void SendingDecisions::Record(std::string_view fileName, const std::string& addr
     }
     // Fresh queries: the name may have changed since the discovery.
     const std::string name = QueryName(address);
-    const std::string type = QueryType(address);
+    const std::string type = TypeText(QueryClass(address));
     IniFile file(m_table.ActiveCampaignFolder() + std::string(fileName), m_store.Format());
     const std::string stamp = file.Format().FormatDateTime(m_clock.Now());
     std::vector<std::pair<std::string_view, std::string_view>> entries{

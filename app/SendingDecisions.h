@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/DeviceTypeFilter.h"
+
 namespace kavri {
 
 class AppSettings;
@@ -25,6 +27,9 @@ enum DeviceStatus {
     dsFailed = 6,
     dsSending = 7,
     dsSent = 8,
+    // The active campaign is for other device types: passed over without a
+    // refusal or a record, so the device stays eligible for other campaigns.
+    dsSkipped = 9,
 };
 
 // One row of the device list: what the window shows and kavrictl prints.
@@ -33,6 +38,8 @@ struct DeviceRow {
     std::string TypeText;                // DeviceTypeName, or "<unknown>"
     std::string Address;                 // the address text, e.g. "(00:17:E5:3A:91:02)"
     std::optional<DeviceStatus> Status;  // none until a decision sets one
+    // The class of device read at discovery; none when the query failed.
+    std::optional<std::uint32_t> ClassOfDevice;
 };
 
 // Why a device was, or was not, accepted in this cycle.
@@ -47,6 +54,10 @@ enum class AcceptReason {
     // be read, so nothing can tell whether the device may be served: refused
     // rather than served against a black list or an acceptance that is there.
     UnreadableRecords,
+    // The active campaign names the device types it is for, and this device
+    // is of none of them (or its type is unknown). No status of refusal, no
+    // record.
+    OtherDeviceType,
 };
 
 // The device-type text of a class of device (major bits 8-12, minor bits
@@ -67,7 +78,8 @@ struct DeviceQueries {
 
 // What the application answers to the sender's per-device events while it
 // sends: the campaign of each discovery cycle, which devices may receive it
-// (black list, earlier acceptance, recent refusal), the file that is pushed,
+// (black list, the campaign's device types, earlier acceptance, recent
+// refusal), the file that is pushed,
 // and the records written when a push succeeds ("accepted.dat", with the
 // coupon code when the campaign hands one out) or is refused ("rejected.dat").
 // It also keeps the device list of the current cycle with each row's status.
@@ -126,7 +138,9 @@ public:
 
 private:
     std::string QueryName(const std::string& address) const;
-    std::string QueryType(const std::string& address) const;
+    std::optional<std::uint32_t> QueryClass(const std::string& address) const;
+    // The device types of the active campaign, read once per campaign chosen.
+    const DeviceTypeFilter& ActiveDeviceTypes();
     void Record(std::string_view fileName, const std::string& address,
                 const std::optional<std::string>& coupon);
     bool RefusalExpired(double refusedAt, unsigned hours) const;
@@ -143,6 +157,9 @@ private:
     // Read failures reported in this discovery cycle, so one unreadable file
     // gives one line per cycle rather than one per device.
     std::vector<std::string> m_readFailuresReported;
+    // ActiveDeviceTypes' cache: the campaign it was read for, and its types.
+    std::string m_typesCampaign;
+    DeviceTypeFilter m_activeTypes;
 };
 
 }  // namespace kavri

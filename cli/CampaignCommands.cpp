@@ -143,6 +143,7 @@ int CampaignCommands::Show(std::string_view name) {
         lines.emplace_back(std::string(CampaignRecord::kDayKeys[day]), flag(record.Days[day]));
     }
     lines.emplace_back("Enabled", flag(record.Enabled));
+    lines.emplace_back("DeviceTypes", record.DeviceTypes);
     std::vector<std::pair<std::string, std::string>> content;
     const Result contentRead =
         ReadContentValues(record, *store, m_clock, m_texts, EditorLoadName(record, name), content);

@@ -57,12 +57,11 @@ public:
     int List(const std::vector<std::string>& titles = {});
     // campaign show NAME: KEY <TAB> VALUE for Name, Type, Scheduling,
     // StartDateTime, EndDateTime, StartTime, EndTime, Mon ... Sun, Enabled,
-    // FileName, as read from the record; date-times "YYYY-MM-DD HH:MM:SS",
-    // times "HH:MM:SS", flags 1 or 0. Then a message campaign's Company, URL,
-    // Phone and Message as read back from its card, or a coupon campaign's
-    // MessageName, MessageText, Coupon, CouponEnabled, Top, Middle, Bottom,
-    // Left, Center, Right, FontName, FontSize, FontColor and FontStyle. A card
-    // that cannot be read fails after the lines, with its fields empty.
+    // DeviceTypes (empty: every type), FileName, as read from the record; date-times "YYYY-MM-DD
+    // HH:MM:SS", times "HH:MM:SS", flags 1 or 0. Then a message campaign's Company, URL, Phone and
+    // Message as read back from its card, or a coupon campaign's MessageName, MessageText, Coupon,
+    // CouponEnabled, Top, Middle, Bottom, Left, Center, Right, FontName, FontSize, FontColor and
+    // FontStyle. A card that cannot be read fails after the lines, with its fields empty.
     int Show(std::string_view name);
     // campaign enable / disable NAME: writes "Enabled" alone, for any type.
     int SetEnabled(std::string_view name, bool enabled);

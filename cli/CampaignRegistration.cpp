@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/DateTimeClock.h"
+#include "app/DeviceTypeFilter.h"
 #include "cli/CampaignCommands.h"
 #include "cli/Commands.h"
 #include "cli/OperatorTexts.h"
@@ -26,6 +27,7 @@ struct CampaignArguments {
     std::string Days;
     std::string DailyFrom;
     std::string DailyUntil;
+    std::string DeviceTypes;
     bool Enabled = false;
     bool Disabled = false;
     bool Titles = false;
@@ -53,6 +55,7 @@ struct CampaignArguments {
         CLI::Option* Days = nullptr;
         CLI::Option* DailyFrom = nullptr;
         CLI::Option* DailyUntil = nullptr;
+        CLI::Option* DeviceTypes = nullptr;
         CLI::Option* Enabled = nullptr;
         CLI::Option* Disabled = nullptr;
         CLI::Option* Type = nullptr;
@@ -84,6 +87,7 @@ struct CampaignArguments {
         options.Days = take(given.Days, Days);
         options.DailyFrom = take(given.DailyFrom, DailyFrom);
         options.DailyUntil = take(given.DailyUntil, DailyUntil);
+        options.DeviceTypes = take(given.DeviceTypes, DeviceTypes);
         if (given.Enabled != nullptr && given.Enabled->count() > 0) {
             options.Enabled = true;
         }
@@ -140,6 +144,11 @@ CampaignArguments::Given AddCampaignOptions(CLI::App* command, CampaignArguments
                                           "day-of-week: daily start, HH:MM:SS");
     given.DailyUntil = command->add_option("--daily-until", arguments.DailyUntil,
                                            "day-of-week: daily end, HH:MM:SS");
+    // The names are checked by the editor, which also serves the windows.
+    given.DeviceTypes =
+        command->add_option("--device-types", arguments.DeviceTypes,
+                            "the device types the campaign is for, e.g. phone,computer (of " +
+                                DeviceTypeFilter::ValidNames() + "); empty: every type");
     given.Company =
         command->add_option("--company", arguments.Company, "message: the card's company");
     given.Url = command->add_option("--url", arguments.Url, "message: the card's URL");

@@ -86,6 +86,8 @@ const char* ReasonText(AcceptReason reason) {
             return "recently-refused";
         case AcceptReason::UnreadableRecords:
             return "unreadable-records";
+        case AcceptReason::OtherDeviceType:
+            return "other-device-type";
     }
     return "-";
 }

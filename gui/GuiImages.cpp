@@ -74,6 +74,8 @@ QIcon DeviceStatusImage(DeviceStatus status) {
             return Resource(QStringLiteral("device_sending"));
         case dsSent:
             return Resource(QStringLiteral("device_sent"));
+        case dsSkipped:
+            return Resource(QStringLiteral("device_skipped"));
     }
     return {};
 }

@@ -18,6 +18,7 @@
 
 #include "app/CampaignEditor.h"
 #include "app/DateTime.h"
+#include "app/DeviceTypeFilter.h"
 #include "gui/GuiImages.h"
 #include "gui/TfmMain.h"
 
@@ -208,6 +209,25 @@ void TfmCampaignEditor::CreateLayout() {
     m_details->addWidget(edCampaignName, 0, 1, 1, 3);
     m_details->setColumnStretch(1, 1);
 
+    // Boxes rather than a typed list: the operator sees every type there is
+    // and cannot misspell one.
+    m_deviceTypesLabel = new QLabel(m_detailsBox);
+    auto* types = new QGridLayout;
+    constexpr int kTypesPerRow = 5;
+    for (std::size_t i = 0; i < cbDeviceTypes.size(); ++i) {
+        // The stored names, as kavrictl takes them; not language texts.
+        cbDeviceTypes[i] = new QCheckBox(
+            QString::fromUtf8(DeviceTypeFilter::kNames[i].data(),
+                              static_cast<qsizetype>(DeviceTypeFilter::kNames[i].size())),
+            m_detailsBox);
+        const int index = static_cast<int>(i);
+        types->addWidget(cbDeviceTypes[i], index / kTypesPerRow, index % kTypesPerRow);
+    }
+    m_deviceTypesHint = new QLabel(m_detailsBox);
+    types->addWidget(m_deviceTypesHint, 2, 0, 1, kTypesPerRow);
+    m_details->addWidget(m_deviceTypesLabel, 1, 0, Qt::AlignTop);
+    m_details->addLayout(types, 1, 1, 1, 3);
+
     m_schedulingBox = new QGroupBox(this);
     m_schedulingBox->setStyleSheet(kSectionStyle);
     auto* scheduling = new QVBoxLayout(m_schedulingBox);
@@ -250,6 +270,8 @@ void TfmCampaignEditor::ApplyTexts() {
     m_schedulingBox->setTitle(QLatin1Char(' ') + Text("Scheduling", "Scheduling") +
                               QLatin1Char(' '));
     m_nameLabel->setText(Text("Campaign_Name", "Campaign name"));
+    m_deviceTypesLabel->setText(Text("Device_Types", "Device types"));
+    m_deviceTypesHint->setText(Text("Device_Types_All", "None ticked: every type"));
     cbEnabled->setText(Text("Enabled", "Enabled"));
     laPermanent->setText(
         Text("Permanent", "This campaign will be running continuous after starting"));
@@ -323,6 +345,10 @@ void TfmCampaignEditor::ShowValues() {
         m_days[day]->setChecked(values.Days[day]);
     }
     cbEnabled->setChecked(values.Enabled);
+    const DeviceTypeFilter types = DeviceTypeFilter::FromStored(values.DeviceTypes);
+    for (std::size_t i = 0; i < cbDeviceTypes.size(); ++i) {
+        cbDeviceTypes[i]->setChecked(types.Includes(i));
+    }
 }
 
 void TfmCampaignEditor::CollectValues() {
@@ -341,6 +367,11 @@ void TfmCampaignEditor::CollectValues() {
         values.Days[day] = m_days[day]->isChecked();
     }
     values.Enabled = cbEnabled->isChecked();
+    DeviceTypeFilter types;
+    for (std::size_t i = 0; i < cbDeviceTypes.size(); ++i) {
+        types.Set(i, cbDeviceTypes[i]->isChecked());
+    }
+    values.DeviceTypes = types.Text();
 }
 
 // Shows the ends the rules may have moved; starts are never moved.

@@ -75,6 +75,9 @@ public:
     QTimeEdit* dtpEnd = nullptr;
     QPushButton* btOK = nullptr;
     QPushButton* btCancel = nullptr;
+    // The device types the campaign is for, in DeviceTypeFilter's order;
+    // none ticked is every type.
+    std::array<QCheckBox*, 9> cbDeviceTypes{};
 
     // OK: the editor checks and saves; a refusal is shown and the window
     // stays open. Any other result closes without writing.
@@ -125,6 +128,8 @@ private:
     QLabel* m_logo = nullptr;
     QGroupBox* m_detailsBox = nullptr;
     QLabel* m_nameLabel = nullptr;
+    QLabel* m_deviceTypesLabel = nullptr;
+    QLabel* m_deviceTypesHint = nullptr;
     QGroupBox* m_schedulingBox = nullptr;
     QLabel* m_startDateTimeLabel = nullptr;
     QLabel* m_endDateTimeLabel = nullptr;

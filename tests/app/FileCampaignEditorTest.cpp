@@ -395,5 +395,38 @@ TEST_F(FileCampaignEditorTest, EndsFollowTheirStartsButNeverTheOtherWay) {
     EXPECT_EQ(v.StartDateTime, At(2026, 12, 20, 15));
 }
 
+TEST_F(FileCampaignEditorTest, DeviceTypesAreCheckedStoredAndCleared) {
+    // Situation: a new campaign with a misspelt device type, then with
+    // "phone, computer"; edited later to every type.
+    // Expected: the misspelling is refused with "DeviceTypesInvalid" and the
+    // valid names and nothing is created; the list is stored in table order
+    // after Enabled and loads back; clearing it stores the key empty.
+    auto editor = Editor();
+    editor->Values().Name = "Phones";
+    editor->ChooseSourceFile(Source("a.txt", "a"));
+    editor->Values().DeviceTypes = "phone,handy";
+    const auto before = Tree(m_temp.Path());
+    const Result refused = editor->Save();
+    EXPECT_EQ(refused.MessageKey, "DeviceTypesInvalid");
+    EXPECT_NE(refused.Message.find("\"handy\""), std::string::npos) << refused.Message;
+    EXPECT_NE(refused.Message.find("Computer, Phone"), std::string::npos) << refused.Message;
+    EXPECT_EQ(Tree(m_temp.Path()), before);
+
+    editor->Values().DeviceTypes = "phone, computer";
+    const Result saved = editor->Save();
+    ASSERT_TRUE(saved.Ok) << saved.Message;
+    const std::string record = Folder("Phones") + "settings.dat";
+    EXPECT_NE(Slurp(record).find("Enabled=1\r\nDeviceTypes=Computer,Phone\r\nFileName=a.txt"),
+              std::string::npos)
+        << Slurp(record);
+
+    auto edit = Editor();
+    ASSERT_TRUE(edit->Load("Phones").Ok);
+    EXPECT_EQ(edit->Values().DeviceTypes, "Computer,Phone");
+    edit->Values().DeviceTypes.clear();
+    ASSERT_TRUE(edit->Save().Ok);
+    EXPECT_NE(Slurp(record).find("DeviceTypes=\r\n"), std::string::npos) << Slurp(record);
+}
+
 }  // namespace
 }  // namespace kavri

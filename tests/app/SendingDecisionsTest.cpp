@@ -573,5 +573,51 @@ TEST_F(SendingDecisionsTest, AnUnreadableDeviceFileRefusesEveryDeviceItDecidesFo
     EXPECT_EQ(Decide(kPhone), std::make_pair(true, AcceptReason::Accepted));
 }
 
+TEST_F(SendingDecisionsTest, ACampaignForOtherDeviceTypesSkipsTheDevice) {
+    // Situation: campaign A is for phones, B for every type, taking turns; a
+    // headset, a phone and a device whose class cannot be read are in range.
+    // Expected: in A the headset and the unreadable device are skipped without
+    // a refusal status or a record, the phone is served; in B all three are.
+    const std::string headset = "(00:1A:7D:00:00:01)";
+    const std::string mystery = "(00:1A:7D:00:00:02)";
+    m_classes[headset] = 0x240404;
+    AddCampaign("A", {{"DeviceTypes", "Phone"}});
+    AddCampaign("B");
+    const auto skipped = std::make_pair(false, AcceptReason::OtherDeviceType);
+
+    EXPECT_EQ(Cycle({headset, kPhone, mystery}),
+              (std::vector<std::pair<bool, AcceptReason>>{skipped, kAccepted, skipped}));
+    EXPECT_EQ(m_table.ActiveCampaign(), "A");
+    EXPECT_EQ(StatusOf(headset), dsSkipped);
+    EXPECT_EQ(StatusOf(mystery), dsSkipped);
+    EXPECT_FALSE(std::filesystem::exists(File("A", "rejected.dat")));
+    EXPECT_FALSE(std::filesystem::exists(File("A", "accepted.dat")));
+
+    EXPECT_EQ(Cycle({headset, kPhone, mystery}),
+              (std::vector<std::pair<bool, AcceptReason>>{kAccepted, kAccepted, kAccepted}));
+    EXPECT_EQ(m_table.ActiveCampaign(), "B");
+
+    // The black list still comes first.
+    IniFile blackList(m_store.Folder().BlackListFile(), DateFormat::Iso());
+    ASSERT_TRUE(blackList.WriteString(headset, "Name", "x"));
+    EXPECT_EQ(Cycle({headset}).front(), std::make_pair(false, AcceptReason::BlackListed));
+    EXPECT_EQ(m_table.ActiveCampaign(), "A");
+}
+
+TEST_F(SendingDecisionsTest, DeviceTypesAreReadAgainEachCycle) {
+    // Situation: a campaign for computers; between two cycles its record is
+    // changed to phones, then the key is emptied.
+    // Expected: the phone is skipped, then served, then served by every type.
+    AddCampaign("A", {{"DeviceTypes", "computer"}});
+    EXPECT_EQ(Decide(kPhone), std::make_pair(false, AcceptReason::OtherDeviceType));
+    EXPECT_EQ(Decide(kLaptop), kAccepted);
+    IniFile record(File("A", "settings.dat"), DateFormat::Iso());
+    ASSERT_TRUE(record.WriteString("SETTINGS", "DeviceTypes", "Phone"));
+    EXPECT_EQ(Decide(kPhone), kAccepted);
+    EXPECT_EQ(Decide(kLaptop), std::make_pair(false, AcceptReason::OtherDeviceType));
+    ASSERT_TRUE(record.WriteString("SETTINGS", "DeviceTypes", ""));
+    EXPECT_EQ(Decide(kLaptop), kAccepted);
+}
+
 }  // namespace
 }  // namespace kavri

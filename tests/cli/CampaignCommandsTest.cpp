@@ -175,8 +175,32 @@ TEST_F(CampaignCommandsTest, ShowPrintsEveryKeyInRecordOrder) {
               "StartDateTime\t2026-12-09 14:15:16\nEndDateTime\t2026-12-09 14:15:16\n"
               "StartTime\t08:00:00\nEndTime\t08:00:00\n"
               "Mon\t0\nTue\t1\nWed\t0\nThu\t0\nFri\t0\nSat\t1\nSun\t0\n"
-              "Enabled\t1\nFileName\toffer.mp3\n");
+              "Enabled\t1\nDeviceTypes\t\nFileName\toffer.mp3\n");
     EXPECT_EQ(Slurp(m_data + "DEAL/offer.mp3"), Slurp(m_source));
+}
+
+TEST_F(CampaignCommandsTest, DeviceTypesAreCheckedStoredAndCleared) {
+    // Situation: --device-types with a wrong name, then "phone,computer";
+    // edited to "" later.
+    // Expected: the wrong name is refused with the valid ones and nothing is
+    // written; show prints the stored list, and after the edit an empty one.
+    CampaignOptions options = WithFile();
+    options.DeviceTypes = "phone,headset";
+    ExpectRefused(Add("Phones", options),
+                  "kavrictl: These device types cannot be used: \"headset\" is not a device "
+                  "type (valid: Unknown, Computer, Phone, LAN, Audio, Peripheral, Video, "
+                  "Wearable, Toy)\n");
+    EXPECT_FALSE(std::filesystem::exists(m_data + "PHONES"));
+
+    options.DeviceTypes = "phone,computer";
+    AddOk("Phones", options);
+    EXPECT_NE(Show("Phones").Out.find("\nDeviceTypes\tComputer,Phone\n"), std::string::npos);
+
+    CampaignOptions cleared;
+    cleared.DeviceTypes = "";
+    const Outcome edited = Edit("Phones", cleared);
+    ASSERT_EQ(edited.Status, 0) << edited.Err;
+    EXPECT_NE(Show("Phones").Out.find("\nDeviceTypes\t\n"), std::string::npos);
 }
 
 TEST_F(CampaignCommandsTest, ScheduleMistakesAreRefusedBeforeAnythingIsWritten) {

@@ -262,6 +262,37 @@ TEST(RunCommand, TwoCyclesPushRecordAndRefuseAsDecided) {
     EXPECT_EQ(rejected.ReadString(kNokia, "COD", ""), "Mobile phone");
 }
 
+TEST(RunCommand, ACampaignForPhonesSkipsTheHeadset) {
+    // Situation: the campaign is for phones only; one cycle over the street.
+    // Expected: the headset is refused as "other-device-type" and never
+    // connected to, the phones are accepted; no record names the headset.
+    Folder folder;
+    folder.AddCampaign("Summer", "Come in, we are open!");
+    {
+        IniFile record(folder.Campaign("SUMMER") + "settings.dat", DateFormat::Iso());
+        ASSERT_TRUE(record.WriteString("SETTINGS", "DeviceTypes", "Phone"));
+    }
+    ManualSession session(kStreet, folder.Root() / "inboxes");
+    const ManualDateTimeClock clock(Morning());
+    RunOptions options;
+    options.DataFolder = folder.Data();
+    options.Cycles = 1;
+    const Outcome outcome = RunIn(session.Environment(clock), options);
+
+    EXPECT_EQ(outcome.Status, 0) << outcome.Err;
+    const std::vector<std::string> lines = Lines(outcome.Out);
+    auto has = [&lines](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(has(Line("refuse", kHeadset, "BT Headset", "Summer", "other-device-type")))
+        << outcome.Out;
+    EXPECT_TRUE(has(Line("accept", kAnna, "Anna's Phone", "Summer", "-"))) << outcome.Out;
+    EXPECT_FALSE(has(Line("connecting", kHeadset, "BT Headset", "Summer", "-"))) << outcome.Out;
+    for (const char* file : {"accepted.dat", "rejected.dat"}) {
+        EXPECT_FALSE(IniFile(folder.Campaign("SUMMER") + file).SectionExists(kHeadset)) << file;
+    }
+}
+
 TEST(RunCommand, ASignalEndsTheRunInOrder) {
     // Situation: no cycle limit and no campaign; SIGINT arrives once the first
     // line is out. Expected: the sender is stopped and its last line is

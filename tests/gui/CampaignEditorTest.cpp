@@ -259,6 +259,40 @@ TEST(TfmCampaignEditorFrame, StoredFormsOfMidnightAndOfAMissingMode) {
     EXPECT_EQ(Stored(shop, "Plain", "StartDateTime"), "2027-01-02");
 }
 
+TEST(TfmCampaignEditorFrame, DeviceTypeBoxesGoToTheRecordAndComeBack) {
+    // Situation: a campaign of every type (no key) is opened; Phone and
+    // Computer are ticked and saved; reopened, the boxes are cleared again.
+    // Expected: no box ticked at first; "Computer,Phone" stored and ticked on
+    // reopening; no box ticked stores the key empty (every type).
+    Shop shop(sim::ParseScenario(""));
+    shop.AddCampaign("Typed");
+    TfmMain& window = shop.Open();
+    {
+        TfmFileBased editor(window);
+        ASSERT_TRUE(editor.Edit("Typed"));
+        for (QCheckBox* box : editor.cbDeviceTypes) {
+            EXPECT_FALSE(box->isChecked()) << box->text().toStdString();
+        }
+        EXPECT_EQ(editor.cbDeviceTypes[2]->text(), QStringLiteral("Phone"));
+        editor.cbDeviceTypes[2]->setChecked(true);
+        editor.cbDeviceTypes[1]->setChecked(true);
+        editor.btOK->click();
+        EXPECT_EQ(editor.result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(Stored(shop, "Typed", "DeviceTypes"), "Computer,Phone");
+
+    TfmFileBased editor(window);
+    ASSERT_TRUE(editor.Edit("Typed"));
+    for (std::size_t i = 0; i < editor.cbDeviceTypes.size(); ++i) {
+        EXPECT_EQ(editor.cbDeviceTypes[i]->isChecked(), i == 1 || i == 2) << i;
+    }
+    for (QCheckBox* box : editor.cbDeviceTypes) {
+        box->setChecked(false);
+    }
+    editor.btOK->click();
+    EXPECT_EQ(Stored(shop, "Typed", "DeviceTypes"), "");
+}
+
 TEST(TfmMessageBasedWindow, FieldsGoToTheCardAndComeBack) {
     // Situation: a new message campaign with company, phone and a message of
     // umlauts and more than a line's worth of text; then Edit.

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -22,6 +25,7 @@
 #include "app/DataFolder.h"
 #include "app/DateTimeClock.h"
 #include "app/IniFile.h"
+#include "gui/GuiImages.h"
 #include "host/Simulation.h"
 #include "host/StackSession.h"
 #include "platform/Clock.h"
@@ -151,6 +155,34 @@ TEST(TfmMainEnableRules, IdleThenSendingThenStopped) {
     EXPECT_EQ(window.TrayImageIndex(), 0);
     EXPECT_FALSE(window.acSenderStop->isEnabled());
     EXPECT_FALSE(window.acToolsBlackListDevice->isEnabled());
+}
+
+TEST(TfmMainDevices, APhoneIsShownSkippedByACampaignForComputers) {
+    // Situation: the only campaign is for computers; the phone in range is
+    // found. Expected: its row shows the skipped status with its own image,
+    // and nothing is recorded for it.
+    Shop shop(sim::ParseScenario(kOneRadio));
+    shop.AddCampaign("Laptops");
+    const std::string folder = DataFolder::Open(shop.Data()).CampaignFolder("Laptops");
+    ASSERT_TRUE(IniFile(folder + "settings.dat", DateFormat::Iso())
+                    .WriteString("SETTINGS", "DeviceTypes", "Computer"));
+    TfmMain& window = shop.Open();
+    ASSERT_TRUE(shop.RunUntil([&] { return window.acSenderStart->isEnabled(); }));
+    window.acSenderStart->trigger();
+    ASSERT_TRUE(shop.RunUntil([&] {
+        return window.lvDevices->topLevelItemCount() == 1 &&
+               window.lvDevices->topLevelItem(0)->data(0, Qt::UserRole).isValid();
+    }));
+    const QTreeWidgetItem* row = window.lvDevices->topLevelItem(0);
+    EXPECT_EQ(row->data(0, Qt::UserRole).toInt(), dsSkipped);
+    const auto picture = [](const QIcon& icon) { return icon.pixmap(16, 16).toImage(); };
+    ASSERT_FALSE(row->icon(0).isNull());
+    EXPECT_EQ(picture(row->icon(0)), picture(DeviceStatusImage(dsSkipped)));
+    EXPECT_NE(picture(row->icon(0)), picture(DeviceStatusImage(dsRejected)));
+    EXPECT_FALSE(fs::exists(folder + "rejected.dat"));
+    EXPECT_FALSE(fs::exists(folder + "accepted.dat"));
+    window.acSenderStop->trigger();
+    ASSERT_TRUE(shop.RunUntil([&] { return window.acSenderStart->isEnabled(); }));
 }
 
 TEST(TfmMainStart, ARefusedSettingIsShownAndTheSenderStaysIdle) {

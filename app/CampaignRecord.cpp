@@ -36,6 +36,7 @@ CampaignRecord CampaignRecord::Read(const IniFile& file) {
     r.MessageText = file.ReadString(s, "MessageText", "");
     r.Coupon = file.ReadString(s, "Coupon", "");
     r.CouponEnabled = file.ReadBool(s, "CouponEnabled", false);
+    r.CouponPerDevice = file.ReadBool(s, "CouponPerDevice", false);
     r.Top = file.ReadBool(s, "Top", false);
     r.Middle = file.ReadBool(s, "Middle", false);
     r.Bottom = file.ReadBool(s, "Bottom", false);
@@ -72,7 +73,7 @@ CampaignRecord::Entries CampaignRecord::CommonEntries(const IniFile& file) const
 }
 
 CampaignRecord::Entries CampaignRecord::CouponEntries() const {
-    return {
+    Entries entries{
         {"FileName", FileName},
         {"MessageName", MessageName},
         {"MessageText", MessageText},
@@ -89,6 +90,14 @@ CampaignRecord::Entries CampaignRecord::CouponEntries() const {
         {"FontColor", std::to_string(FontColor)},
         {"FontStyle", std::to_string(FontStyle)},
     };
+    if (CouponPerDevice) {
+        entries.emplace_back("CouponPerDevice", Flag(CouponPerDevice));
+    }
+    return entries;
+}
+
+bool CampaignRecord::HandsOutDeviceCodes() const {
+    return Type == kCampaignCouponBased && CouponEnabled && CouponPerDevice;
 }
 
 Result CampaignRecord::Write(IniFile& file, const Entries& entries) {

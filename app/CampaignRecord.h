@@ -53,6 +53,9 @@ struct CampaignRecord {
     std::string MessageText;
     std::string Coupon;
     bool CouponEnabled = false;
+    // "CouponPerDevice": every accepting device gets a code of its own, drawn
+    // just before its push, instead of the campaign's one Coupon.
+    bool CouponPerDevice = false;
     bool Top = false;
     bool Middle = false;
     bool Bottom = false;
@@ -78,8 +81,13 @@ struct CampaignRecord {
     Entries CommonEntries(const IniFile& file) const;
     // What the coupon editor writes after the common keys: FileName, MessageName,
     // MessageText, Coupon, CouponEnabled, Top, Middle, Bottom, Left, Center,
-    // Right, FontName, FontSize, FontColor, FontStyle.
+    // Right, FontName, FontSize, FontColor, FontStyle, then CouponPerDevice
+    // only when it is on, so a record that never had it is written as it
+    // always was (an editor switching it off names it "0" itself).
     Entries CouponEntries() const;
+    // Whether the sender hands each accepting device its own code: a coupon
+    // campaign with its coupon and CouponPerDevice both on.
+    bool HandsOutDeviceCodes() const;
 
     // Writes entries into file's section in one replacement of the file, so a
     // record is saved whole or not at all. Existing keys keep their places and

@@ -7,6 +7,7 @@
 #include "app/AppSettings.h"
 #include "app/CampaignStore.h"
 #include "app/CampaignTable.h"
+#include "app/IniFile.h"
 #include "stack/wclExceptions.h"
 
 namespace kavri {
@@ -33,14 +34,21 @@ SenderController::SenderController(EventLoop& loop, const CampaignStore& store,
       m_computerName(std::move(computerName)),
       m_api(loop),
       m_discovery(loop),
+      m_store(store),
       m_decisions(
           store, table, settings, clock,
           DeviceQueries{[this](const std::string& address) { return QueryName(address); },
                         [this](const std::string& address) { return QueryClass(address); }}),
+      m_deviceCoupons(loop, store),
       m_sender(std::make_unique<TwclProximitySender>(loop, std::move(clientFactory))) {
     m_table.ClearActiveCampaign();
     m_api.OnLoaded = [this](TwclAPI&) { SelectRadio(); };
     m_api.OnChanged = [this](TwclAPI&) { SelectRadio(); };
+    m_deviceCoupons.OnFailure = [this](const std::string& message) {
+        if (m_decisions.OnRecordFailed) {
+            m_decisions.OnRecordFailed(message);
+        }
+    };
     WireEngine();
 }
 
@@ -166,6 +174,24 @@ std::optional<std::uint32_t> SenderController::QueryClass(const std::string& add
     }
 }
 
+void SenderController::RecordDeviceCode(const std::string& address, const std::string& code) {
+    const std::string folder = m_table.ActiveCampaignFolder();
+    if (folder.empty()) {
+        return;
+    }
+    IniFile file(folder + std::string(SendingDecisions::kAcceptedFile), m_store.Format());
+    // Only into the record just written: a record that failed must not be
+    // made up of the code alone.
+    if (!file.SectionExists(address)) {
+        return;
+    }
+    if (const Result written = file.WriteString(address, "Coupon", code);
+        !written && m_decisions.OnRecordFailed) {
+        m_decisions.OnRecordFailed("cannot record the coupon code of " + address + " in " +
+                                   file.FileName() + ": " + written.Message);
+    }
+}
+
 std::optional<DeviceStatus> SenderController::StatusOf(const std::string& address) const {
     const DeviceRow* row = m_decisions.FindRow(address);
     return row ? row->Status : std::nullopt;
@@ -208,6 +234,7 @@ void SenderController::WireEngine() {
         Emit(std::move(event));
     };
     sender.OnStopped = [this](S&) {
+        m_deviceCoupons.End();
         m_decisions.ClearRows();
         m_table.ResetActiveMarks();
         m_table.ClearActiveCampaign();
@@ -225,6 +252,7 @@ void SenderController::WireEngine() {
     };
     sender.OnDiscoveryComplete = [this](S&, const TwclBluetoothDevices& devices) {
         m_decisions.wclProximitySenderDiscoveryComplete(Addresses(devices));
+        m_deviceCoupons.BeginCycle(m_table.ActiveCampaign(), m_table.ActiveCampaignFolder());
         SenderEvent event;
         event.Kind = SenderEventKind::DiscoveryComplete;
         event.Campaign = m_table.ActiveCampaign();
@@ -251,10 +279,12 @@ void SenderController::WireEngine() {
         m_decisions.wclProximitySenderDevicesAccepted(addresses);
         for (std::size_t i = 0; i < addresses.size(); ++i) {
             ReportStatus(addresses[i], before[i]);
+            m_deviceCoupons.DeviceAccepted(addresses[i]);
         }
     };
     sender.OnGetFile = [this](S&, std::string& fileName, bool& more) {
         m_decisions.wclProximitySenderGetFile(fileName, more);
+        m_deviceCoupons.GetFile(fileName);
     };
     sender.OnConnecting = [this](S&, const D& device) {
         const auto before = StatusOf(device.Address());
@@ -265,6 +295,9 @@ void SenderController::WireEngine() {
     sender.OnConnected = [this](S&, const D& device, std::uint32_t result) {
         const auto before = StatusOf(device.Address());
         m_decisions.wclProximitySenderConnected(device.Address(), result);
+        if (result != 0) {
+            m_deviceCoupons.DeviceDropped(device.Address());
+        }
         ReportStatus(device.Address(), before);
         SenderEvent event = DeviceEvent(SenderEventKind::Connected, device.Address());
         event.Result = result;
@@ -272,6 +305,7 @@ void SenderController::WireEngine() {
     };
     sender.OnFileSendStart = [this](S&, const D& device, const std::string& fileName) {
         const auto before = StatusOf(device.Address());
+        m_deviceCoupons.SendStart(device.Address());
         m_decisions.wclProximitySenderFileSendStart(device.Address());
         ReportStatus(device.Address(), before);
         SenderEvent event = DeviceEvent(SenderEventKind::SendStart, device.Address());
@@ -281,7 +315,12 @@ void SenderController::WireEngine() {
     sender.OnFileSendComplete = [this](S&, const D& device, const std::string& fileName,
                                        std::uint32_t result) {
         const auto before = StatusOf(device.Address());
+        const std::optional<std::string> code =
+            m_deviceCoupons.SendComplete(device.Address(), result == 0);
         m_decisions.wclProximitySenderFileSendComplete(device.Address(), result);
+        if (code) {
+            RecordDeviceCode(device.Address(), *code);
+        }
         ReportStatus(device.Address(), before);
         SenderEvent event = DeviceEvent(SenderEventKind::SendComplete, device.Address());
         event.FileName = fileName;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/DeviceCoupons.h"
 #include "app/SendingDecisions.h"
 #include "engine/wclProximitySender.h"
 #include "platform/EventLoop.h"
@@ -107,6 +108,14 @@ public:
     // unloads the stacks. Once; later calls do nothing.
     void Shutdown();
 
+    // Renders the pictures of campaigns with a code per device; called on a
+    // worker thread. Set before Start by the owner that has a picture
+    // renderer (the app layer draws no pictures itself).
+    void SetCouponRenderer(CouponRenderer renderer) {
+        m_deviceCoupons.SetRenderer(std::move(renderer));
+    }
+    const DeviceCoupons& Coupons() const { return m_deviceCoupons; }
+
     SendingDecisions& Decisions() { return m_decisions; }
     const SendingDecisions& Decisions() const { return m_decisions; }
     const TwclProximitySender& Sender() const { return *m_sender; }
@@ -132,6 +141,8 @@ private:
     void ReportStatus(const std::string& address, std::optional<DeviceStatus> before);
     std::optional<std::string> QueryName(const std::string& address) const;
     std::optional<std::uint32_t> QueryClass(const std::string& address) const;
+    // Puts a device's own code into its new record of the active campaign.
+    void RecordDeviceCode(const std::string& address, const std::string& code);
 
     CampaignTable& m_table;
     const AppSettings& m_settings;
@@ -139,7 +150,9 @@ private:
     TwclAPI m_api;
     TwclBluetoothDiscovery m_discovery;
     std::unique_ptr<TwclBluetoothRadio> m_selectedRadio;
+    const CampaignStore& m_store;
     SendingDecisions m_decisions;
+    DeviceCoupons m_deviceCoupons;
     bool m_stopRequested = false;
     bool m_shutDown = false;
     // Last: destroyed first, while the handlers' targets still exist.

@@ -2,6 +2,7 @@
 
 #include "app/CampaignStore.h"
 #include "app/DataFolder.h"
+#include "editors/DeviceCouponPicture.h"
 #include "editors/JpegFile.h"
 
 #include <sys/stat.h>
@@ -58,25 +59,11 @@ void CouponCampaignEditor::SetAlignment(CouponAlignment alignment) {
 }
 
 CouponPlacement CouponCampaignEditor::Placement() const {
-    const CampaignRecord& v = Values();
-    if (v.Bottom) {
-        return CouponPlacement::Bottom;
-    }
-    if (v.Middle || !v.Top) {
-        return CouponPlacement::Middle;
-    }
-    return CouponPlacement::Top;
+    return CouponPlacementOf(Values());
 }
 
 CouponAlignment CouponCampaignEditor::Alignment() const {
-    const CampaignRecord& v = Values();
-    if (v.Right) {
-        return CouponAlignment::Right;
-    }
-    if (v.Center || !v.Left) {
-        return CouponAlignment::Center;
-    }
-    return CouponAlignment::Left;
+    return CouponAlignmentOf(Values());
 }
 
 Result CouponCampaignEditor::ChooseImage(std::string_view path) {
@@ -142,6 +129,8 @@ void CouponCampaignEditor::LoadOwn(const CampaignRecord& stored) {
     v.MessageText = stored.MessageText;
     v.Coupon = stored.Coupon;
     v.CouponEnabled = stored.CouponEnabled;
+    v.CouponPerDevice = stored.CouponPerDevice;
+    m_storedPerDevice = stored.CouponPerDevice;
     v.Top = stored.Top;
     v.Middle = stored.Middle;
     v.Bottom = stored.Bottom;
@@ -186,6 +175,11 @@ void CouponCampaignEditor::AppendOwnEntries(CampaignRecord::Entries& entries) co
     for (auto& entry : written.CouponEntries()) {
         entries.push_back(std::move(entry));
     }
+    // CouponEntries names the key only when it is on; a record that had it on
+    // must read "0" once it is switched off.
+    if (!written.CouponPerDevice && m_storedPerDevice) {
+        entries.emplace_back("CouponPerDevice", "0");
+    }
 }
 
 Result CouponCampaignEditor::AfterRecord(const std::string& folder) {
@@ -197,6 +191,7 @@ Result CouponCampaignEditor::AfterRecord(const std::string& folder) {
         (void)::unlink((folder + m_storedFileName).c_str());
     }
     m_storedFileName = written;
+    m_storedPerDevice = Values().CouponPerDevice;
     Values().FileName = written;
     return Result::Success();
 }

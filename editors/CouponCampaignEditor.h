@@ -92,6 +92,8 @@ private:
     CouponCodeGenerator m_codes;
     QImage m_image;
     std::string m_storedFileName;
+    // "CouponPerDevice" of the record as stored, so switching it off is saved.
+    bool m_storedPerDevice = false;
     std::string m_imageError;
 };
 

@@ -1,10 +1,12 @@
 #include "app/CouponCodes.h"
 
 #include <array>
-#include <vector>
 
+#include "app/CampaignList.h"
+#include "app/CampaignRecord.h"
 #include "app/CampaignStore.h"
-#include "app/DeviceRecords.h"
+#include "app/IniFile.h"
+#include "app/SendingDecisions.h"
 
 namespace kavri {
 
@@ -30,16 +32,33 @@ CouponCodes::CouponCodes(const CampaignStore& store, std::uint64_t seed)
     : m_store(store), m_engine(seed) {}
 
 Result CouponCodes::Refresh() {
-    std::vector<DeviceRecordRow> rows;
-    const DeviceRecords records(m_store, m_store.Format());
-    if (Result listed = records.List(DeviceRecordKind::Accepted, rows); !listed) {
-        return listed;
+    const CampaignList& campaigns = m_store.Campaigns();
+    if (!campaigns.LoadError().empty()) {
+        return Result::Failure(campaigns.LoadError());
     }
     std::set<std::string, std::less<>> inUse;
-    for (DeviceRecordRow& row : rows) {
-        if (!row.Coupon.empty()) {
-            inUse.insert(std::move(row.Coupon));
+    const auto add = [&inUse](std::string code) {
+        if (!code.empty()) {
+            inUse.insert(std::move(code));
         }
+    };
+    for (const std::string& name : campaigns.Names()) {
+        // A campaign's one shared code would make the check find its devices
+        // along with the one device given the same code.
+        add(m_store.ReadRecord(name).Coupon);
+        const IniFile::Snapshot accepted =
+            IniFile(m_store.CampaignFolder(name) + std::string(SendingDecisions::kAcceptedFile),
+                    m_store.Format())
+                .ReadSnapshot();
+        if (!accepted.Error().empty()) {
+            return Result::Failure(accepted.Error());
+        }
+        // Redeemed codes too: a code handed out again would be reported as
+        // good and as used at once.
+        accepted.ForEachSection([&](const IniFile::SectionView& device) {
+            add(device.ReadString("Coupon", ""));
+            add(device.ReadString("RedeemedCoupon", ""));
+        });
     }
     m_inUse = std::move(inUse);
     return Result::Success();

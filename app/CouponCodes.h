@@ -15,7 +15,8 @@ class CampaignStore;
 // The source of the codes handed to single devices: six characters from the
 // digits and the upper-case letters, each code unique within the data folder.
 // A code is unique when no record of any campaign's "accepted.dat" holds it
-// and it is not reserved for a push still under way, so the coupon check
+// (open or redeemed), no campaign uses it as its shared code, and it is not
+// reserved for a push still under way, so the coupon check
 // finds exactly the one device that received it.
 //
 // The generator is seeded from std::random_device through a seed sequence
@@ -35,7 +36,9 @@ public:
     explicit CouponCodes(const CampaignStore& store);
     CouponCodes(const CampaignStore& store, std::uint64_t seed);
 
-    // Reads the codes in use anew from every campaign's "accepted.dat".
+    // Reads the codes in use anew: "Coupon" and "RedeemedCoupon" of every
+    // record of every campaign's "accepted.dat", and each campaign's own
+    // "Coupon".
     // Refused, with the codes of before kept, when the campaign list or a
     // file cannot be read: uniqueness could not be vouched for.
     Result Refresh();

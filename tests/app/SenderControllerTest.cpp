@@ -21,6 +21,7 @@
 #include "app/AppSettings.h"
 #include "app/CampaignStore.h"
 #include "app/CampaignTable.h"
+#include "app/CouponCheck.h"
 #include "app/DateTimeClock.h"
 #include "app/IniFile.h"
 #include "platform/PollEventLoop.h"
@@ -73,11 +74,17 @@ public:
         puts.push_back(name + " " + std::to_string(object->Size()));
         if (realPut) {
             TwclOPPClient::Put(name, std::move(object));
+            return;
         }
+        std::string bytes(static_cast<std::size_t>(object->Size()), '\0');
+        object->Read(std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()));
+        contents.push_back(std::move(bytes));
     }
     void FinishPut(std::uint32_t result) { OnComplete(*this, result, TwclOBEXOperation::ooPut); }
 
     std::vector<std::string> puts;
+    // What each put (other than a real one) carried.
+    std::vector<std::string> contents;
     // The put goes through the OBEX client itself, to a peer that never answers.
     bool realPut = false;
 
@@ -186,6 +193,53 @@ protected:
         ASSERT_TRUE(test::Done(store.Campaigns().Add(DataFolder::CampaignFolderName(name)), error))
             << error;
         table.RefreshCampaigns();
+    }
+    // A coupon campaign whose picture "Spring.jpg" holds "shared picture".
+    void AddCouponCampaign(const std::string& name, const std::string& perDevice) {
+        const std::string folder = store.CampaignFolder(name);
+        std::filesystem::create_directory(folder);
+        IniFile record(folder + "settings.dat", DateFormat::Iso());
+        std::vector<std::pair<std::string_view, std::string_view>> values{
+            {"Name", name},
+            {"Type", "2"},
+            {"Scheduling", "0"},
+            {"Enabled", "1"},
+            {"FileName", "Spring.jpg"},
+            {"MessageText", "Spring Sale"},
+            {"Coupon", "AB12CD"},
+            {"CouponEnabled", "1"}};
+        if (!perDevice.empty()) {
+            values.emplace_back("CouponPerDevice", perDevice);
+        }
+        ASSERT_TRUE(record.WriteValues("SETTINGS", values));
+        test::Spill(folder + "Spring.jpg", "shared picture");
+        std::string error;
+        ASSERT_TRUE(test::Done(store.Campaigns().Add(DataFolder::CampaignFolderName(name)), error))
+            << error;
+        table.RefreshCampaigns();
+    }
+    // Stands in for the picture renderer: the picture names its code.
+    static Result RenderCode(const CouponRenderJob& job) {
+        if (job.Record.MessageText != "Spring Sale") {
+            return Result::Failure("not the campaign's record");
+        }
+        test::Spill(job.OutputPath, "picture " + job.Code);
+        return Result::Success();
+    }
+    // The entries of the campaign folder, our cycle folders' contents
+    // included; the store's lock files left out.
+    std::vector<std::string> FolderEntries(const std::string& name) const {
+        std::vector<std::string> entries;
+        for (const auto& entry :
+             std::filesystem::recursive_directory_iterator(store.CampaignFolder(name))) {
+            if (entry.path().extension() == ".lock") {
+                continue;
+            }
+            entries.push_back(
+                std::filesystem::relative(entry.path(), store.CampaignFolder(name)).string());
+        }
+        std::sort(entries.begin(), entries.end());
+        return entries;
     }
     void Found(std::vector<std::string> addresses) {
         std::lock_guard lock(fakes[kMicrosoft].mutex);
@@ -473,6 +527,126 @@ TEST_F(SenderControllerTest, ShutdownWhileStoppedOnlyUnloads) {
     controller->Shutdown();
     EXPECT_TRUE(events.empty());
     EXPECT_FALSE(manager.IsLoaded());
+}
+
+// ---- A code per device -------------------------------------------------------------
+
+TEST_F(SenderControllerTest, TwoPhonesGetTwoCodesInTwoPicturesAndTheCheckFindsEach) {
+    // Situation: a coupon campaign with a code per device; two phones accept
+    // and push at the same time.
+    // Expected: two different codes, each phone receives the picture with its
+    // own code under the picture's name, each record keeps its code, the
+    // coupon check finds exactly one device per code, and no picture is left
+    // once the pushes ended and the sender stopped.
+    AddCouponCampaign("Spring", "1");
+    Found({kFirst, kSecond});
+    LoadController();
+    controller->SetCouponRenderer(&SenderControllerTest::RenderCode);
+    controller->Start();
+    ASSERT_TRUE(WaitFor("connecting 02"));
+    ASSERT_TRUE(ProcessUntil(loop, [&] {
+        return controller->Coupons().Ready(kFirst) && controller->Coupons().Ready(kSecond);
+    }));
+    const std::string first = controller->Coupons().CodeOf(kFirst);
+    const std::string second = controller->Coupons().CodeOf(kSecond);
+    ASSERT_EQ(first.size(), 6u);
+    ASSERT_EQ(second.size(), 6u);
+    EXPECT_NE(first, second);
+    EXPECT_NE(first, "AB12CD");
+
+    FakeClient* one = ClientOf(kFirst);
+    FakeClient* two = ClientOf(kSecond);
+    one->LinkUp();
+    two->LinkUp();
+    EXPECT_EQ(one->puts, std::vector<std::string>{"Spring.jpg 14"});
+    EXPECT_EQ(two->puts, std::vector<std::string>{"Spring.jpg 14"});
+    EXPECT_EQ(one->contents, std::vector<std::string>{"picture " + first});
+    EXPECT_EQ(two->contents, std::vector<std::string>{"picture " + second});
+    two->FinishPut(0);
+    one->FinishPut(0);
+    Advance(250ms);
+
+    const IniFile accepted(store.CampaignFolder("Spring") + "accepted.dat", DateFormat::Iso());
+    EXPECT_EQ(accepted.ReadString(kFirst, "Coupon", ""), first);
+    EXPECT_EQ(accepted.ReadString(kSecond, "Coupon", ""), second);
+    EXPECT_EQ(accepted.ReadString(kFirst, "Name", ""), "Phone at " + kFirst);
+    for (const auto& [code, address] : {std::pair{first, kFirst}, std::pair{second, kSecond}}) {
+        std::vector<CouponMatch> matches;
+        ASSERT_TRUE(test::Succeeded(FindCoupon(store, code, matches)));
+        ASSERT_EQ(matches.size(), 1u) << code;
+        EXPECT_EQ(matches[0].Address, address);
+    }
+    EXPECT_EQ(test::Slurp(store.CampaignFolder("Spring") + "Spring.jpg"), "shared picture");
+    // The cycle's folder stays until the cycle ends, but holds no picture.
+    const std::vector<std::string> during = FolderEntries("Spring");
+    EXPECT_EQ(during.size(), 4u);
+    EXPECT_TRUE(std::none_of(during.begin(), during.end(), [](const std::string& entry) {
+        return entry.find('/') != std::string::npos;
+    })) << "a picture is left";
+
+    controller->Stop();
+    EXPECT_EQ(FolderEntries("Spring"),
+              (std::vector<std::string>{"Spring.jpg", "accepted.dat", "settings.dat"}));
+}
+
+TEST_F(SenderControllerTest, APictureThatFailsToRenderFailsThePushUnrecorded) {
+    // Situation: a code per device, but the renderer fails.
+    // Expected: the failure is reported; the device's push fails without a
+    // record (it is tried again later) and its code is given back.
+    AddCouponCampaign("Spring", "1");
+    Found({kFirst});
+    LoadController();
+    std::vector<std::string> failures;
+    controller->Decisions().OnRecordFailed = [&](const std::string& message) {
+        failures.push_back(message);
+    };
+    controller->SetCouponRenderer(
+        [](const CouponRenderJob&) { return Result::Failure("out of ink"); });
+    controller->Start();
+    ASSERT_TRUE(WaitFor("connecting 01"));
+    ASSERT_TRUE(ProcessUntil(loop, [&] { return !failures.empty(); }));
+    EXPECT_NE(failures[0].find("out of ink"), std::string::npos) << failures[0];
+    EXPECT_EQ(controller->Coupons().CodeOf(kFirst), "");
+
+    FakeClient* one = ClientOf(kFirst);
+    one->LinkUp();
+    EXPECT_TRUE(one->contents.empty()) << "nothing is pushed";
+    EXPECT_EQ(Count("send-complete 01 0"), 0u);
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::string& event) {
+        return event.starts_with("send-complete 01 ");
+    })) << "the push was reported as failed";
+    const auto& rows = controller->Decisions().Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Status, dsFailed);
+    EXPECT_FALSE(std::filesystem::exists(store.CampaignFolder("Spring") + "accepted.dat"));
+}
+
+TEST_F(SenderControllerTest, ACouponCampaignWithoutTheKeySendsItsOneCodeAsBefore) {
+    // Situation: a coupon campaign written before codes per device existed,
+    // with the renderer available; two phones accept.
+    // Expected: both receive the campaign's picture and both records keep the
+    // campaign's code; nothing is rendered.
+    AddCouponCampaign("Spring", "");
+    Found({kFirst, kSecond});
+    LoadController();
+    controller->SetCouponRenderer([](const CouponRenderJob&) {
+        ADD_FAILURE() << "rendered";
+        return Result::Success();
+    });
+    controller->Start();
+    ASSERT_TRUE(WaitFor("connecting 02"));
+    EXPECT_FALSE(controller->Coupons().Active());
+    FakeClient* one = ClientOf(kFirst);
+    FakeClient* two = ClientOf(kSecond);
+    one->LinkUp();
+    two->LinkUp();
+    EXPECT_EQ(one->contents, std::vector<std::string>{"shared picture"});
+    EXPECT_EQ(two->contents, std::vector<std::string>{"shared picture"});
+    one->FinishPut(0);
+    two->FinishPut(0);
+    const IniFile accepted(store.CampaignFolder("Spring") + "accepted.dat", DateFormat::Iso());
+    EXPECT_EQ(accepted.ReadString(kFirst, "Coupon", ""), "AB12CD");
+    EXPECT_EQ(accepted.ReadString(kSecond, "Coupon", ""), "AB12CD");
 }
 
 }  // namespace

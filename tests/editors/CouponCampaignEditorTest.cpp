@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 #include "app/DateTimeClock.h"
 #include "app/IniFile.h"
 #include "app/ShippedTexts.h"
+#include "editors/DeviceCouponPicture.h"
 #include "editors/JpegFile.h"
 
 namespace kavri {
@@ -602,6 +604,55 @@ TEST_F(CouponCampaignEditorTest, StoredNameThatIsNotAPictureIsNeverDeleted) {
     }
     EXPECT_EQ(Slurp(Folder() + "accepted.dat"), "[(00:11:22:33:44:55)]\r\n");
     EXPECT_EQ(Slurp(m_data + "outside.jpg"), "keep");
+}
+
+// ---- A code per device -------------------------------------------------------------
+
+TEST_F(CouponCampaignEditorTest, ADevicesPictureIsTheEditorsPictureWithItsCode) {
+    // Situation: Spring saved with a red image; the device picture for code
+    // ZZ99ZZ rendered on another thread from the stored campaign, then the
+    // campaign saved in the editor with ZZ99ZZ as its own code.
+    // Expected: the two JPEG files are byte for byte the same; another code
+    // gives another picture.
+    CreateSpring(ImageFile("red.jpg", qRgb(255, 0, 0)));
+    const CampaignRecord stored = m_store->ReadRecord(kName);
+    const std::string first = m_temp.Path() + "first.jpg";
+    const std::string second = m_temp.Path() + "second.jpg";
+    Result renderedFirst = Result::Failure("not run");
+    Result renderedSecond = Result::Failure("not run");
+    std::thread worker([&] {
+        renderedFirst = RenderDeviceCoupon({Folder(), stored, "ZZ99ZZ", first});
+        renderedSecond = RenderDeviceCoupon({Folder(), stored, "QQ11QQ", second});
+    });
+    worker.join();
+    ASSERT_TRUE(renderedFirst.Ok) << renderedFirst.Message;
+    ASSERT_TRUE(renderedSecond.Ok) << renderedSecond.Message;
+
+    auto editor = Loaded();
+    editor->Values().Coupon = "ZZ99ZZ";
+    ASSERT_TRUE(editor->Save().Ok);
+    EXPECT_EQ(Slurp(first), Slurp(Folder() + "Spring.jpg"));
+    EXPECT_NE(Slurp(first), Slurp(second));
+}
+
+TEST_F(CouponCampaignEditorTest, ACodePerDeviceIsSavedLoadedAndSwitchedOff) {
+    // Situation: Spring saved with a code per device on, loaded, switched off
+    // and saved again.
+    // Expected: "CouponPerDevice=1" after the coupon keys, read back on; then
+    // "0" once switched off (a record without the key is checked above).
+    CreateSpring();
+    auto editor = Loaded();
+    editor->Values().CouponPerDevice = true;
+    ASSERT_TRUE(editor->Save().Ok);
+    EXPECT_NE(Slurp(Folder() + "settings.dat").find("FontStyle=0\r\nCouponPerDevice=1\r\n"),
+              std::string::npos);
+    editor = Loaded();
+    EXPECT_TRUE(editor->Values().CouponPerDevice);
+    EXPECT_TRUE(m_store->ReadRecord(kName).HandsOutDeviceCodes());
+    editor->Values().CouponPerDevice = false;
+    ASSERT_TRUE(editor->Save().Ok);
+    EXPECT_NE(Slurp(Folder() + "settings.dat").find("CouponPerDevice=0\r\n"), std::string::npos);
+    EXPECT_FALSE(Loaded()->Values().CouponPerDevice);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "editors/CampaignContentValues.h"
 #include "editors/CampaignEditorFactory.h"
 #include "editors/CampaignOptionEditing.h"
+#include "editors/CouponCampaignEditor.h"
 
 namespace kavri::cli {
 namespace {
@@ -66,7 +67,8 @@ std::unique_ptr<CampaignStore> CampaignCommands::OpenStore(bool forWriting) cons
 }
 
 int CampaignCommands::Save(CampaignStore& store, std::string_view name,
-                           const CampaignOptions& options, bool editing) {
+                           const CampaignOptions& options, bool editing,
+                           std::optional<bool> couponPerDevice) {
     CampaignTarget target;
     if (Result prepared = PrepareCampaignEdit(store, name, options, editing, m_texts, target);
         !prepared) {
@@ -77,19 +79,27 @@ int CampaignCommands::Save(CampaignStore& store, std::string_view name,
     if (target.Type == kCampaignCouponBased) {
         gui.emplace();
     }
+    if (couponPerDevice && target.Type != kCampaignCouponBased) {
+        return Fail("--coupon-per-device and --no-coupon-per-device are for coupon campaigns");
+    }
     const std::unique_ptr<CampaignEditor> editor = MakeEditor(target.Type, store, m_clock, m_texts);
+    if (couponPerDevice) {
+        static_cast<CouponCampaignEditor&>(*editor).SetCouponPerDeviceChoice(*couponPerDevice);
+    }
     const Result saved = SaveCampaignOptions(*editor, target, options, m_format, m_clock.Now());
     return saved ? 0 : Fail(saved.Message);
 }
 
-int CampaignCommands::Add(std::string_view name, const CampaignOptions& options) {
+int CampaignCommands::Add(std::string_view name, const CampaignOptions& options,
+                          std::optional<bool> couponPerDevice) {
     const std::unique_ptr<CampaignStore> store = OpenStore();
-    return store ? Save(*store, name, options, false) : 1;
+    return store ? Save(*store, name, options, false, couponPerDevice) : 1;
 }
 
-int CampaignCommands::Edit(std::string_view name, const CampaignOptions& options) {
+int CampaignCommands::Edit(std::string_view name, const CampaignOptions& options,
+                           std::optional<bool> couponPerDevice) {
     const std::unique_ptr<CampaignStore> store = OpenStore();
-    return store ? Save(*store, name, options, true) : 1;
+    return store ? Save(*store, name, options, true, couponPerDevice) : 1;
 }
 
 int CampaignCommands::List(const std::vector<std::string>& titles) {

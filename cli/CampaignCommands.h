@@ -45,10 +45,12 @@ public:
 
     // campaign add NAME [--type TYPE] [...]: a new campaign of the type
     // (default file; a file campaign needs --file PATH).
-    int Add(std::string_view name, const CampaignOptions& options);
+    int Add(std::string_view name, const CampaignOptions& options,
+            std::optional<bool> couponPerDevice = std::nullopt);
     // campaign edit NAME [...]: changes a campaign of any type; the name and
     // the type stay.
-    int Edit(std::string_view name, const CampaignOptions& options);
+    int Edit(std::string_view name, const CampaignOptions& options,
+             std::optional<bool> couponPerDevice = std::nullopt);
     // campaign list: NAME <TAB> TYPE <TAB> STATE <TAB> SCHEDULING, one line per
     // campaign in list order, with the main window's texts. STATE is "enabled"
     // or "disabled" ("active" marks the campaign a running sender is sending,
@@ -74,7 +76,7 @@ private:
     // Without forWriting a missing data folder is reported, not created.
     std::unique_ptr<CampaignStore> OpenStore(bool forWriting = true) const;
     int Save(CampaignStore& store, std::string_view name, const CampaignOptions& options,
-             bool editing);
+             bool editing, std::optional<bool> couponPerDevice);
 
     std::string m_dataFolder;
     const DateTimeClock& m_clock;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,8 @@ struct CampaignArguments {
     std::string Coupon;
     bool GenerateCoupon = false;
     bool NoCoupon = false;
+    bool CouponPerDevice = false;
+    bool NoCouponPerDevice = false;
     std::string Place;
     std::string Align;
     std::string Font;
@@ -68,6 +71,8 @@ struct CampaignArguments {
         CLI::Option* Coupon = nullptr;
         CLI::Option* GenerateCoupon = nullptr;
         CLI::Option* NoCoupon = nullptr;
+        CLI::Option* CouponPerDevice = nullptr;
+        CLI::Option* NoCouponPerDevice = nullptr;
         CLI::Option* Place = nullptr;
         CLI::Option* Align = nullptr;
         CLI::Option* Font = nullptr;
@@ -110,6 +115,16 @@ struct CampaignArguments {
         options.Align = take(given.Align, Align);
         options.Font = take(given.Font, Font);
         return options;
+    }
+    // --coupon-per-device on, --no-coupon-per-device off, neither: as it is.
+    static std::optional<bool> PerDevice(const Given& given) {
+        if (given.CouponPerDevice->count() > 0) {
+            return true;
+        }
+        if (given.NoCouponPerDevice->count() > 0) {
+            return false;
+        }
+        return std::nullopt;
     }
 };
 
@@ -170,6 +185,13 @@ CampaignArguments::Given AddCampaignOptions(CLI::App* command, CampaignArguments
     given.Coupon->excludes(given.GenerateCoupon);
     given.NoCoupon->excludes(given.Coupon);
     given.NoCoupon->excludes(given.GenerateCoupon);
+    given.CouponPerDevice = command->add_flag(
+        "--coupon-per-device", arguments.CouponPerDevice,
+        "coupon: every accepting phone gets its own unique code on its own picture");
+    given.NoCouponPerDevice =
+        command->add_flag("--no-coupon-per-device", arguments.NoCouponPerDevice,
+                          "coupon: every phone gets the campaign's one code");
+    given.CouponPerDevice->excludes(given.NoCouponPerDevice);
     given.Place = command->add_option("--place", arguments.Place,
                                       "coupon: the text at the top, middle or bottom");
     given.Align = command->add_option("--align", arguments.Align,
@@ -227,10 +249,12 @@ CommandAction RegisterCampaignCommands(CLI::App& app, const GlobalOptions& globa
                                   texts.Lookup(), stdout, stderr);
         const std::string& name = arguments->Name;
         if (add->parsed()) {
-            return commands.Add(name, arguments->Options(addGiven));
+            return commands.Add(name, arguments->Options(addGiven),
+                                CampaignArguments::PerDevice(addGiven));
         }
         if (edit->parsed()) {
-            return commands.Edit(name, arguments->Options(editGiven));
+            return commands.Edit(name, arguments->Options(editGiven),
+                                 CampaignArguments::PerDevice(editGiven));
         }
         if (list->parsed()) {
             return commands.List(arguments->Titles ? texts.Titles(kCampaignListTitles)

@@ -129,7 +129,7 @@ void CouponCampaignEditor::LoadOwn(const CampaignRecord& stored) {
     v.MessageText = stored.MessageText;
     v.Coupon = stored.Coupon;
     v.CouponEnabled = stored.CouponEnabled;
-    v.CouponPerDevice = stored.CouponPerDevice;
+    v.CouponPerDevice = m_perDeviceChoice.value_or(stored.CouponPerDevice);
     m_storedPerDevice = stored.CouponPerDevice;
     v.Top = stored.Top;
     v.Middle = stored.Middle;

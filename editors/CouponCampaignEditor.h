@@ -6,6 +6,7 @@
 
 #include <QImage>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -62,6 +63,12 @@ public:
     Result ChooseImage(std::string_view path);
     const QImage& Image() const { return m_image; }
 
+    // Chooses "CouponPerDevice" for the next Save, also over the value a Load
+    // in between reads (so a command can set it before the campaign loads).
+    void SetCouponPerDeviceChoice(bool on) {
+        m_perDeviceChoice = on;
+        Values().CouponPerDevice = on;
+    }
     // Puts a new random code into Values().Coupon.
     void GenerateCoupon();
 
@@ -94,6 +101,7 @@ private:
     std::string m_storedFileName;
     // "CouponPerDevice" of the record as stored, so switching it off is saved.
     bool m_storedPerDevice = false;
+    std::optional<bool> m_perDeviceChoice;
     std::string m_imageError;
 };
 

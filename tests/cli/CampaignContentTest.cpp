@@ -254,6 +254,45 @@ TEST_F(CampaignContentTest, CouponCampaignRendersThePictureAndStoresEveryKeyInOr
               std::string::npos);
 }
 
+TEST_F(CampaignContentTest, CouponPerDeviceIsSwitchedOnKeptAndOffAndRefusedForOtherTypes) {
+    // Situation: a coupon campaign added with a code per device, edited
+    // without the option, then with --no-coupon-per-device; a file campaign
+    // edited with --coupon-per-device.
+    // Expected: "CouponPerDevice" 1 after the coupon keys and in show, kept by
+    // an edit that does not name it, then 0; the file campaign refuses it and
+    // its record stays as it was.
+    CampaignOptions options;
+    options.Type = "coupon";
+    options.Promotion = "Spring";
+    options.GenerateCoupon = true;
+    const Outcome added = Run([&](CampaignCommands& c) { return c.Add("Spring", options, true); });
+    ASSERT_EQ(added.Status, 0) << added.Err;
+    EXPECT_NE(KeyOrder(Slurp(m_data + "SPRING/settings.dat")).find("FontStyle,CouponPerDevice"),
+              std::string::npos);
+    EXPECT_EQ(Show("Spring")["CouponPerDevice"], "1");
+
+    CampaignOptions message;
+    message.Message = "Summer Sale";
+    ASSERT_EQ(Edit("Spring", message).Status, 0);
+    EXPECT_EQ(Show("Spring")["CouponPerDevice"], "1");
+    const Outcome off =
+        Run([&](CampaignCommands& c) { return c.Edit("Spring", CampaignOptions{}, false); });
+    ASSERT_EQ(off.Status, 0) << off.Err;
+    EXPECT_NE(Slurp(m_data + "SPRING/settings.dat").find("\r\nCouponPerDevice=0\r\n"),
+              std::string::npos);
+
+    test::Spill(m_temp.Path() + "promo.txt", "hello");
+    CampaignOptions file;
+    file.SourceFile = m_temp.Path() + "promo.txt";
+    ASSERT_EQ(Add("Plain", file).Status, 0);
+    const std::string before = Slurp(m_data + "PLAIN/settings.dat");
+    const Outcome refused =
+        Run([&](CampaignCommands& c) { return c.Edit("Plain", CampaignOptions{}, true); });
+    EXPECT_NE(refused.Status, 0);
+    EXPECT_NE(refused.Err.find("--coupon-per-device"), std::string::npos) << refused.Err;
+    EXPECT_EQ(Slurp(m_data + "PLAIN/settings.dat"), before);
+}
+
 TEST_F(CampaignContentTest, OptionMistakesAreRefusedAndNothingIsWritten) {
     // Situation: options of another type, a missing promotion name, an
     // unreadable image, bad placements and fonts, an unknown type.

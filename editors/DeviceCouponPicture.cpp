@@ -1,6 +1,7 @@
 #include "editors/DeviceCouponPicture.h"
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -56,7 +57,23 @@ Result RenderDeviceCoupon(const CouponRenderJob& job) {
         }
     }
     const CouponPicture picture = CouponPictureOf(job.Record, std::move(image), job.Code);
-    return WriteJpegFile(job.OutputPath, picture.Picture(), CouponCampaignEditor::kJpegQuality);
+    std::string bytes;
+    if (Result encoded = EncodeJpeg(picture.Picture(), CouponCampaignEditor::kJpegQuality, bytes);
+        !encoded) {
+        return encoded;
+    }
+    // A plain write, not the atomic replacement of the campaign's files: the
+    // picture is new, lives for one push and is made again after a crash, so
+    // waiting for the disk (several ms) would buy nothing.
+    std::ofstream file(job.OutputPath, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    if (!file) {
+        std::error_code removeError;
+        std::filesystem::remove(job.OutputPath, removeError);
+        return Result::Failure(job.OutputPath + ": cannot be written");
+    }
+    return Result::Success();
 }
 
 }  // namespace kavri

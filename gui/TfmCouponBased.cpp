@@ -139,6 +139,8 @@ void TfmCouponBased::CreateContentControls() {
     laCouponCode = new QLabel(Text("CouponBased_CouponCode", "Coupon code"), this);
     edCoupon = new QLineEdit(this);
     laCouponCode->setBuddy(edCoupon);
+    cbCouponPerDevice =
+        new QCheckBox(Text("CouponBased_CouponPerDevice", "One code per phone"), this);
 
     auto* placementRow = new QHBoxLayout;
     for (QToolButton* button : {sbTop, sbMiddle, sbBottom}) {
@@ -165,6 +167,7 @@ void TfmCouponBased::CreateContentControls() {
     tools->addStretch();
     tools->addWidget(cbCoupon);
     tools->addLayout(codeRow);
+    tools->addWidget(cbCouponPerDevice);
 
     QGridLayout* grid = DetailsGrid();
     int row = NextDetailsRow();
@@ -200,6 +203,7 @@ void TfmCouponBased::ApplyCouponSwitch() {
     edCoupon->setEnabled(on);
     sbGenerate->setEnabled(on);
     laCouponCode->setEnabled(on);
+    cbCouponPerDevice->setEnabled(on);
     RefreshPreview();
 }
 
@@ -218,6 +222,7 @@ void TfmCouponBased::ShowOwn() {
         edPromotionMessage->setText(QString::fromStdString(values.MessageText));
         edCoupon->setText(QString::fromStdString(values.Coupon));
         cbCoupon->setChecked(values.CouponEnabled);
+        cbCouponPerDevice->setChecked(values.CouponPerDevice);
     }
     // What the flags say, with one button of each group down.
     const CouponPlacement placement = editor.Placement();
@@ -236,6 +241,7 @@ void TfmCouponBased::CollectOwn() {
     values.MessageText = edPromotionMessage->text().toStdString();
     values.Coupon = edCoupon->text().toStdString();
     values.CouponEnabled = cbCoupon->isChecked();
+    values.CouponPerDevice = cbCouponPerDevice->isChecked();
 }
 
 void TfmCouponBased::ChoosePicture(const QString& path) {

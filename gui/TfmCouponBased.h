@@ -53,6 +53,8 @@ public:
     QLabel* laCouponCode = nullptr;
     QLineEdit* edCoupon = nullptr;
     QToolButton* sbGenerate = nullptr;
+    // Every accepting phone gets its own code; disabled while cbCoupon is off.
+    QCheckBox* cbCouponPerDevice = nullptr;
 
     // Asks for a picture file (title, filters); empty for no. The file
     // chooser by default; a test replaces it.

@@ -192,6 +192,37 @@ TEST(TfmCouponBasedWindow, RenamingThePromotionReplacesThePictureFile) {
     EXPECT_TRUE(shop.Errors.empty());
 }
 
+TEST(TfmCouponBasedWindow, OneCodePerPhoneFollowsTheCouponSwitchAndIsSavedAndReopened) {
+    // Situation: a new coupon campaign: the per-phone box looked at with the
+    // coupon off, then the coupon and the box switched on and saved; reopened,
+    // the box switched off and saved again.
+    // Expected: the box is usable only while the coupon is on; the record
+    // holds "CouponPerDevice" 1, the reopened window shows it ticked, and the
+    // second save stores 0.
+    Shop shop(sim::ParseScenario(""));
+    TfmMain& window = shop.Open();
+    {
+        TfmCouponBased editor(window);
+        EXPECT_FALSE(editor.cbCouponPerDevice->isEnabled());
+        EXPECT_FALSE(editor.cbCouponPerDevice->isChecked());
+        editor.edCampaignName->setText("Season");
+        editor.edPromotionName->setText("Spring");
+        editor.cbCoupon->click();
+        ASSERT_TRUE(editor.cbCouponPerDevice->isEnabled());
+        editor.cbCouponPerDevice->click();
+        editor.btOK->click();
+    }
+    EXPECT_EQ(Stored(shop, "Season", "CouponPerDevice"), "1");
+    TfmCouponBased editor(window);
+    ASSERT_TRUE(editor.Edit("Season"));
+    EXPECT_TRUE(editor.cbCouponPerDevice->isChecked());
+    EXPECT_TRUE(editor.cbCouponPerDevice->isEnabled());
+    editor.cbCouponPerDevice->click();
+    editor.btOK->click();
+    EXPECT_EQ(Stored(shop, "Season", "CouponPerDevice"), "0");
+    EXPECT_TRUE(shop.Errors.empty());
+}
+
 TEST(TfmCouponBasedWindow, RefusalsAreShownAndKeepTheWindowAsItWas) {
     // Situation: a picture that is not an image is chosen after a good one;
     // then OK without a promotion name.

@@ -10,6 +10,7 @@
 #include "app/DateTimeClock.h"
 #include "app/SenderController.h"
 #include "cli/Escape.h"
+#include "cli/GuiSession.h"
 #include "host/HeadlessSession.h"
 #include "host/SenderSession.h"
 #include "platform/EventLoop.h"
@@ -237,6 +238,8 @@ int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FIL
 
 int RunSender(const RunOptions& options, std::FILE* out, std::FILE* err) {
     try {
+        // A coupon campaign with one code per phone draws pictures while it runs.
+        const GuiSession gui;
         host::HeadlessSession session(options.InboxRoot.empty() ? host::DefaultInboxRoot()
                                                                 : options.InboxRoot);
         if (const Result opened = session.Open(options.Scenario); !opened) {

@@ -8,6 +8,7 @@
 #include "app/CampaignStore.h"
 #include "app/CampaignTable.h"
 #include "app/DataFolder.h"
+#include "editors/DeviceCouponPicture.h"
 #include "stack/wclAPI.h"
 #include "stack/wclExceptions.h"
 
@@ -78,6 +79,8 @@ Result SenderSession::Open(std::string_view dataFolder) {
         m_reloader = std::make_unique<CampaignReloader>(*m_store, *m_table);
         m_controller = std::make_unique<SenderController>(m_loop, *m_store, *m_table, *m_settings,
                                                           m_clock, m_computerName, m_clientFactory);
+        // A coupon campaign with one code per phone draws each phone's picture.
+        m_controller->SetCouponRenderer(&RenderDeviceCoupon);
     } catch (const std::exception& e) {
         m_controller.reset();
         m_reloader.reset();

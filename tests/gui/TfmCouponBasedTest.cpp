@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
@@ -220,6 +221,39 @@ TEST(TfmCouponBasedWindow, OneCodePerPhoneFollowsTheCouponSwitchAndIsSavedAndReo
     editor.cbCouponPerDevice->click();
     editor.btOK->click();
     EXPECT_EQ(Stored(shop, "Season", "CouponPerDevice"), "0");
+    EXPECT_TRUE(shop.Errors.empty());
+}
+
+TEST(TfmCouponBasedWindow, APhoneOfAOneCodePerPhoneCampaignGetsItsOwnCode) {
+    // Situation: a coupon campaign with one code per phone saved in the
+    // window; the main window's sender runs.
+    // Expected: Anna's phone receives the picture and her record keeps a code
+    // of its own, not the campaign's shared one.
+    Shop shop(sim::ParseScenario(test::kOneRadio));
+    TfmMain& window = shop.Open();
+    {
+        TfmCouponBased editor(window);
+        editor.edCampaignName->setText("Own codes");
+        editor.edPromotionName->setText("Deal");
+        editor.cbCoupon->click();
+        editor.edCoupon->setText("SHARED");
+        editor.cbCouponPerDevice->click();
+        editor.btOK->click();
+        ASSERT_EQ(editor.result(), QDialog::Accepted);
+    }
+    window.Session().RefreshCampaigns();
+    ASSERT_TRUE(shop.RunUntil([&] { return window.acSenderStart->isEnabled(); }));
+    window.acSenderStart->trigger();
+    const std::string accepted =
+        DataFolder::Open(shop.Data()).CampaignFolder("Own codes") + "accepted.dat";
+    const IniFile records(accepted, DateFormat::Iso());
+    ASSERT_TRUE(shop.RunUntil([&] {
+        return fs::exists(fs::path(shop.Root()) / "inboxes" / "0017E53A9102" / "Deal.jpg") &&
+               !records.ReadString(test::kAnna, "Coupon", "").empty();
+    }));
+    const std::string code = records.ReadString(test::kAnna, "Coupon", "");
+    EXPECT_EQ(code.size(), 6U);
+    EXPECT_NE(code, "SHARED");
     EXPECT_TRUE(shop.Errors.empty());
 }
 

@@ -39,6 +39,7 @@
 #include "app/DateTimeClock.h"
 #include "app/IniFile.h"
 #include "app/SendingDecisions.h"
+#include "bench/BenchRecordFolder.h"
 #include "gui/TfmAccepted.h"
 #include "gui/TfmMain.h"
 #include "host/StackSession.h"
@@ -50,76 +51,12 @@
 
 namespace {
 
+using kavri::bench::kRecordsPerFile;
+
 namespace fs = std::filesystem;
 
 constexpr int kCampaigns = 20;
-constexpr int kRecordsPerFile = 50'000;
 constexpr int kDiscoveredDevices = 500;
-
-class TempRoot {
-public:
-    TempRoot() {
-        std::string folder = (fs::temp_directory_path() / "kavri-bench-gui-XXXXXX").string();
-        if (::mkdtemp(folder.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        m_path = folder;
-    }
-    ~TempRoot() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    TempRoot(const TempRoot&) = delete;
-    TempRoot& operator=(const TempRoot&) = delete;
-
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-std::string Address(int campaign, int i) {
-    char text[24];
-    std::snprintf(text, sizeof text, "(%02X:00:00:%02X:%02X:%02X)", campaign & 0xFF,
-                  (i >> 16) & 0xFF, (i >> 8) & 0xFF, i & 0xFF);
-    return text;
-}
-
-// One "accepted.dat" in its stored form, written directly.
-void WriteAccepted(const std::string& path, int campaign) {
-    std::string text;
-    text.reserve(4u << 20);
-    char dateTime[32];
-    for (int i = 0; i < kRecordsPerFile; ++i) {
-        std::snprintf(dateTime, sizeof dateTime, "2026-12-%02d %02d:%02d:%02d", 1 + i % 14, i % 24,
-                      i % 60, (i / 60) % 60);
-        text.append("[").append(Address(campaign, i)).append("]\r\n");
-        text.append("Name=Phone ").append(std::to_string(i)).append("\r\n");
-        text.append("COD=Smartphone\r\nDateTime=").append(dateTime).append("\r\n");
-        text.append("Coupon=AB12CD\r\n");
-    }
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-void AddCampaign(const kavri::DataFolder& data, int index) {
-    const std::string name = "Campaign " + std::to_string(index);
-    const std::string folder = data.CampaignFolder(name);
-    fs::create_directories(folder);
-    kavri::IniFile record(folder + "settings.dat", kavri::DateFormat::Iso());
-    if (const kavri::Result written = record.WriteValues("SETTINGS", {{"Name", name},
-                                                                      {"Type", "0"},
-                                                                      {"Scheduling", "0"},
-                                                                      {"Enabled", "1"},
-                                                                      {"FileName", "promo.txt"}});
-        !written) {
-        std::fprintf(stderr, "cannot write the campaign: %s\n", written.Message.c_str());
-        std::exit(1);
-    }
-    std::ofstream(data.CampaignsFile(), std::ios::binary | std::ios::app)
-        << kavri::DataFolder::CampaignFolderName(name) << "\r\n";
-    WriteAccepted(folder + "accepted.dat", index);
-}
 
 // The main window over a data folder of big accepted files and an empty
 // virtual neighbourhood, made once for every benchmark of the run.
@@ -128,7 +65,7 @@ public:
     GuiBench() : m_stacks(m_loop, m_clock, (m_root.Path() / "inboxes").string()) {
         const kavri::DataFolder data = kavri::DataFolder::Open((m_root.Path() / "data").string());
         for (int i = 0; i < kCampaigns; ++i) {
-            AddCampaign(data, i);
+            kavri::bench::AddRecordCampaign(data, i, true, false);
         }
         Check(m_stacks.OpenScenario(kavri::sim::ParseScenario("")), "open the stacks");
         kavri::gui::MainWindowOptions options;
@@ -156,7 +93,7 @@ private:
         }
     }
 
-    TempRoot m_root;
+    kavri::bench::TempRoot m_root{"kavri-bench-gui"};
     kavri::ManualClock m_clock;
     kavri::QtEventLoop m_loop{m_clock};
     kavri::host::StackSession m_stacks;
@@ -253,7 +190,7 @@ std::vector<kavri::DeviceRow> DiscoveredDevices(int cycle) {
         kavri::DeviceRow row;
         row.Name = "Phone " + std::to_string(cycle) + "-" + std::to_string(i);
         row.TypeText = "Smartphone";
-        row.Address = Address(0xA0, i);
+        row.Address = kavri::bench::RecordAddress(0xA0, 0, i);
         if (i % 3 == 0) {
             row.Status = i % 2 == 0 ? kavri::dsAccepted : kavri::dsRejected;
         }

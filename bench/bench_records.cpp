@@ -31,88 +31,21 @@
 #include "app/DeviceRecords.h"
 #include "app/IniFile.h"
 #include "app/Statistics.h"
+#include "bench/BenchRecordFolder.h"
 
 #include <stdlib.h>
 
 namespace {
 
+using kavri::bench::kRecordsPerFile;
+
 namespace fs = std::filesystem;
 
 constexpr int kCampaigns = 20;
-constexpr int kRecordsPerFile = 50'000;
 // Records are dated day 1 + i % 14 of December, so the first week holds
 // exactly half of them.
-constexpr int kDays = 14;
+constexpr int kDays = kavri::bench::kRecordDays;
 constexpr int kWeek = 7;
-
-class TempRoot {
-public:
-    TempRoot() {
-        std::string folder = (fs::temp_directory_path() / "kavri-bench-records-XXXXXX").string();
-        if (::mkdtemp(folder.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        m_path = folder;
-    }
-    ~TempRoot() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    TempRoot(const TempRoot&) = delete;
-    TempRoot& operator=(const TempRoot&) = delete;
-
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-std::string Address(int campaign, int kind, int i) {
-    char text[24];
-    std::snprintf(text, sizeof text, "(%02X:%02X:00:%02X:%02X:%02X)", campaign & 0xFF, kind & 0xFF,
-                  (i >> 16) & 0xFF, (i >> 8) & 0xFF, i & 0xFF);
-    return text;
-}
-
-// One device file in its stored form, written directly.
-void WriteRecords(const std::string& path, int campaign, int kind) {
-    std::string text;
-    text.reserve(4u << 20);
-    char dateTime[32];
-    for (int i = 0; i < kRecordsPerFile; ++i) {
-        std::snprintf(dateTime, sizeof dateTime, "2026-12-%02d %02d:%02d:%02d", 1 + i % kDays,
-                      i % 24, i % 60, (i / 60) % 60);
-        text.append("[").append(Address(campaign, kind, i)).append("]\r\n");
-        text.append("Name=Phone ").append(std::to_string(i)).append("\r\n");
-        text.append("COD=Smartphone\r\nDateTime=").append(dateTime).append("\r\n");
-        if (kind == 0) {
-            text.append("Coupon=AB12CD\r\n");
-        }
-    }
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-void AddCampaign(const kavri::DataFolder& data, int index) {
-    const std::string name = "Campaign " + std::to_string(index);
-    const std::string folder = data.CampaignFolder(name);
-    fs::create_directories(folder);
-    kavri::IniFile record(folder + "settings.dat", kavri::DateFormat::Iso());
-    if (const kavri::Result written =
-            record.WriteValues("SETTINGS", {{"Name", name},
-                                            {"Type", "0"},
-                                            {"Scheduling", "0"},
-                                            {"Enabled", index % 2 == 0 ? "1" : "0"},
-                                            {"FileName", "promo.jpg"}});
-        !written) {
-        std::fprintf(stderr, "cannot write the campaign: %s\n", written.Message.c_str());
-        std::exit(1);
-    }
-    std::ofstream(data.CampaignsFile(), std::ios::binary | std::ios::app)
-        << kavri::DataFolder::CampaignFolderName(name) << "\r\n";
-    WriteRecords(folder + "accepted.dat", index, 0);
-    WriteRecords(folder + "rejected.dat", index, 1);
-}
 
 // The data folder, made once for every benchmark of the run.
 class RecordsBench {
@@ -126,15 +59,15 @@ public:
     const kavri::DeviceRecords& Records() const { return m_records; }
 
 private:
-    static kavri::DataFolder Prepare(const TempRoot& root) {
+    static kavri::DataFolder Prepare(const kavri::bench::TempRoot& root) {
         kavri::DataFolder data = kavri::DataFolder::Open((root.Path() / "data").string());
         for (int i = 0; i < kCampaigns; ++i) {
-            AddCampaign(data, i);
+            kavri::bench::AddRecordCampaign(data, i, i % 2 == 0, true);
         }
         return data;
     }
 
-    TempRoot m_root;
+    kavri::bench::TempRoot m_root{"kavri-bench-records"};
     kavri::DataFolder m_data;
     kavri::CampaignStore m_store;
     kavri::DeviceRecords m_records;

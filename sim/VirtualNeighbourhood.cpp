@@ -1,9 +1,9 @@
 #include "sim/VirtualNeighbourhood.h"
 
 #include "platform/Text.h"
-#include "sim/SimWidcomm.h"
 #include "sim/SimBlueSoleil.h"
 #include "sim/SimToshiba.h"
+#include "sim/SimWidcomm.h"
 #include "sim/SimWin32Libraries.h"
 #include "sim/SimWinsockSockets.h"
 

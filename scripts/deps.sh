@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev libjpeg62-turbo-dev clang-format
           libcli11-dev libopenobex2-dev obexftp fonts-dejavu-core
-          libicu-dev locales-all)
+          libicu-dev locales-all
+          libsystemd-dev libbluetooth-dev dbus-daemon)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -15,7 +15,9 @@ namespace kavri::sim {
 // (any thread, throws only on allocation); parsing, writing and generation
 // live in ScenarioParser, which also states the bounds a parsed Scenario keeps.
 
-enum class StackKind : std::uint8_t { Microsoft, BlueSoleil, Toshiba, Widcomm, IrDA, RAPI };
+// BlueZ is Linux's own stack, reached over D-Bus; the others are the
+// original platform's.
+enum class StackKind : std::uint8_t { Microsoft, BlueSoleil, Toshiba, Widcomm, IrDA, RAPI, BlueZ };
 
 // How a device's Object Push service treats a push.
 enum class PushBehaviour : std::uint8_t {

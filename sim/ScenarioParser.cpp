@@ -79,12 +79,15 @@ const char* StackKeyword(StackKind kind) {
             return "irda";
         case StackKind::RAPI:
             return "rapi";
+        case StackKind::BlueZ:
+            return "bluez";
     }
     return "?";
 }
 
 constexpr std::array kAllStacks = {StackKind::Microsoft, StackKind::BlueSoleil, StackKind::Toshiba,
-                                   StackKind::Widcomm,   StackKind::IrDA,       StackKind::RAPI};
+                                   StackKind::Widcomm,   StackKind::IrDA,       StackKind::RAPI,
+                                   StackKind::BlueZ};
 
 const char* BehaviourKeyword(PushBehaviour behaviour) {
     switch (behaviour) {
@@ -688,7 +691,7 @@ private:
                              [&](StackKind kind) { return name == StackKeyword(kind); });
             if (found == kAllStacks.end())
                 Fail("unknown stack " + Shown(name) +
-                     "; use microsoft, bluesoleil, toshiba, widcomm, irda or rapi");
+                     "; use microsoft, bluesoleil, toshiba, widcomm, bluez, irda or rapi");
             if (m_scenario.IsInstalled(*found))
                 Fail("stack " + name + " listed twice");
             m_scenario.installedStacks.push_back(*found);
@@ -709,7 +712,7 @@ private:
                              [&](StackKind kind) { return name == StackKeyword(kind); });
             if (found == kAllStacks.end() || *found == StackKind::IrDA || *found == StackKind::RAPI)
                 Fail("unknown Bluetooth stack " + Shown(name) +
-                     " after on; use microsoft, bluesoleil, toshiba or widcomm, separated by "
+                     " after on; use microsoft, bluesoleil, toshiba, widcomm or bluez, separated by "
                      "commas");
             if (std::find(stacks.begin(), stacks.end(), *found) != stacks.end())
                 Fail("stack " + name + " listed twice after on");

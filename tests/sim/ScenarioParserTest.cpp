@@ -40,11 +40,12 @@ TEST(ScenarioParser, EveryKeywordAndOptionLandsInTheModel) {
     // One scenario text per keyword or option.
     // Expected: the model field it names holds the written value.
     const KeywordCase cases[] = {
-        {"stacks microsoft bluesoleil toshiba widcomm irda rapi",
+        {"stacks microsoft bluesoleil toshiba widcomm irda rapi bluez",
          [](const Scenario& s) {
              EXPECT_EQ(s.installedStacks,
                        (std::vector{StackKind::Microsoft, StackKind::BlueSoleil, StackKind::Toshiba,
-                                    StackKind::Widcomm, StackKind::IrDA, StackKind::RAPI}));
+                                    StackKind::Widcomm, StackKind::IrDA, StackKind::RAPI,
+                                    StackKind::BlueZ}));
          }},
         {"STACKS IrDA  # keywords in any case, a comment after",
          [](const Scenario& s) {

@@ -281,7 +281,7 @@ TEST(ScenarioParser, FaultsNameTheLineAndTheReason) {
         {dev + "generate 1000000 seed 1", 2, "would make more than 1000000 devices"},
         {dev + "device (00:11:22:33:44:56) \"Y\" behaviour drop-after", 2, "missing byte count"},
         {"stacks microsoft\nstacks irda", 2, "stacks given twice (first on line 1)"},
-        {"stacks bluez", 1, "unknown stack \"bluez\""},
+        {"stacks hci0", 1, "unknown stack \"hci0\""},
         {"stacks", 1, "missing stack name"},
         {"stacks irda irda", 1, "listed twice"},
         {"sender on", 1, "unknown keyword \"sender\""},

@@ -38,7 +38,7 @@ TEST(ScenarioStacks, BadStackListsAreRefusedWithTheirReason) {
         std::string reason;
     };
     const Case cases[] = {
-        {"on bluez", "unknown Bluetooth stack \"bluez\""},
+        {"on hci0", "unknown Bluetooth stack \"hci0\""},
         {"on irda", "unknown Bluetooth stack \"irda\""},
         {"on rapi,widcomm", "unknown Bluetooth stack \"rapi\""},
         {"on widcomm,", "unknown Bluetooth stack \"\""},

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "cli/Escape.h"
+#include "cli/RadioAdvice.h"
 #include "host/HeadlessSession.h"
 #include "platform/Text.h"
 #include "stack/wclBluetoothDiscovery.h"
@@ -56,6 +57,7 @@ std::optional<TwclBluetoothAPI> StackNamed(const std::string& name) {
         {"microsoft", TwclBluetoothAPI::baMicrosoft},
         {"toshiba", TwclBluetoothAPI::baToshiba},
         {"widcomm", TwclBluetoothAPI::baWidComm},
+        {"bluez", TwclBluetoothAPI::baBlueZ},
     };
     for (const auto& [stackName, api] : stacks) {
         if (EqualsFoldedAscii(name, stackName))
@@ -73,8 +75,8 @@ int RunInquiry(const std::optional<std::string>& scenarioPath, std::FILE* out, s
         wanted = StackNamed(*stack);
         if (!wanted) {
             std::fprintf(err,
-                         "kavrictl: unknown stack %s; use microsoft, bluesoleil, toshiba or "
-                         "widcomm\n",
+                         "kavrictl: unknown stack %s; use microsoft, bluesoleil, toshiba, "
+                         "widcomm or bluez\n",
                          EscapeField(*stack).c_str());
             return 2;
         }
@@ -99,6 +101,8 @@ int RunInquiry(const std::optional<std::string>& scenarioPath, std::FILE* out, s
                          wanted ? "kavrictl: the stack %s has no radio\n"
                                 : "kavrictl: no Bluetooth radio is available\n",
                          stack ? EscapeField(*stack).c_str() : "");
+            if (!wanted || *wanted == TwclBluetoothAPI::baBlueZ)
+                PrintAdvice(err, session.Stack().NoRadioAdvice());
             return 1;
         }
         TwclBluetoothRadio radio;

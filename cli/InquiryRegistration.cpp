@@ -26,8 +26,8 @@ CommandAction RegisterInquiryCommand(CLI::App& app, const GlobalOptions&) {
     auto stack = std::make_shared<std::string>();
     auto* stackOption = command->add_option(
         "--stack", *stack,
-        "list the devices of this Bluetooth stack's radio: microsoft, bluesoleil, toshiba or "
-        "widcomm (default: the first radio)");
+        "list the devices of this Bluetooth stack's radio: microsoft, bluesoleil, toshiba, "
+        "widcomm or bluez (default: the first radio)");
     return [command, simulate, scenario, stack, stackOption]() -> int {
         if (!command->parsed())
             return -1;

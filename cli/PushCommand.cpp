@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cli/Escape.h"
+#include "cli/RadioAdvice.h"
 #include "engine/wclOBEXClients.h"
 #include "engine/wclOBEXObjectSource.h"
 #include "host/HeadlessSession.h"
@@ -48,6 +49,7 @@ int RunPush(const PushRequest& request, std::FILE* out, std::FILE* err) {
         const auto radios = discovery.EnumRadios();
         if (radios->Count() == 0) {
             std::fprintf(err, "kavrictl: no Bluetooth radio is available\n");
+            PrintAdvice(err, session.Stack().NoRadioAdvice());
             return 1;
         }
 

@@ -10,6 +10,7 @@
 #include "sim/VirtualNeighbourhood.h"
 #include "sim/VirtualObjectPushDevices.h"
 #include "stack/wclAPI.h"
+#include "stack/wclBlueZ.h"
 #include "stack/wclLoaders.h"
 
 namespace kavri::host {
@@ -73,6 +74,15 @@ Result StackSession::LoadStacks() {
         return Result::Failure(e.what());
     }
     return Result::Success();
+}
+
+std::string StackSession::NoRadioAdvice() const {
+    if (m_manager == nullptr) {
+        return {};
+    }
+    const auto* bluez =
+        dynamic_cast<const TwclBlueZLoader*>(m_manager->Binding(TwclBluetoothAPI::baBlueZ));
+    return bluez != nullptr ? BlueZFaultAdvice(bluez->Fault()) : std::string();
 }
 
 }  // namespace kavri::host

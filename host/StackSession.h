@@ -50,6 +50,10 @@ public:
     EventLoop& Loop() { return m_loop; }
     const Clock& GetClock() const { return m_clock; }
     bool Simulated() const { return m_neighbourhood != nullptr; }
+    // What the operator can do when no radio is ready: the advice of the
+    // Linux stack (its daemon not running, no adapter, the adapter switched
+    // off or blocked), or an empty text. Loop thread.
+    std::string NoRadioAdvice() const;
     // The virtual devices' Object Push servers, or nullptr without a scenario.
     const sim::VirtualObjectPushDevices* Devices() const { return m_devices.get(); }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Text.h"
 #include "sim/SimBlueSoleil.h"
+#include "sim/SimBlueZStack.h"
 #include "sim/SimToshiba.h"
 #include "sim/SimWidcomm.h"
 #include "sim/SimWin32Libraries.h"
@@ -36,7 +37,7 @@ VirtualNeighbourhood::VirtualNeighbourhood(Scenario scenario, const Clock& clock
         throw std::logic_error("another virtual neighbourhood is current");
     g_currentNeighbourhood.store(this);
     try {
-        RegisterLibraries(options, loop, objectPushServer);
+        RegisterLibraries(options, clock, loop, objectPushServer);
         RegisterWidcomm(options, clock, objectPushServer);
     } catch (...) {
         // A neighbourhood that failed to build must not stay current.
@@ -45,13 +46,15 @@ VirtualNeighbourhood::VirtualNeighbourhood(Scenario scenario, const Clock& clock
         m_sockets.reset();
         m_blueSoleil.reset();
         m_toshiba.reset();
+        m_bluez.reset();
         g_currentNeighbourhood.store(nullptr);
         UninstallSimWin32State(m_state);
         throw;
     }
 }
 
-void VirtualNeighbourhood::RegisterLibraries(const Options& options, EventLoop* loop,
+void VirtualNeighbourhood::RegisterLibraries(const Options& options, const Clock& clock,
+                                             EventLoop* loop,
                                              const ObjectPushLookup& objectPushServer) {
     const Scenario& model = m_state->GetScenario();
     if (model.IsInstalled(StackKind::Microsoft)) {
@@ -88,15 +91,20 @@ void VirtualNeighbourhood::RegisterLibraries(const Options& options, EventLoop* 
         m_registrations.push_back(
             InProcessLibraries::Register("Ceutil.dll", SimCeutilEntryPoints()));
     }
-    RegisterOtherStacks(objectPushServer);
+    RegisterOtherStacks(clock, objectPushServer);
 }
 
-// The stand-ins of the stacks that hand back virtual COM ports; they connect
-// through pseudo-terminals of their own and need no event loop.
-void VirtualNeighbourhood::RegisterOtherStacks(const ObjectPushLookup& objectPushServer) {
+// The stand-ins of the stacks that hand back virtual COM ports (they connect
+// through pseudo-terminals of their own and need no event loop), and BlueZ's,
+// whose sockets the binding watches on its own loop.
+void VirtualNeighbourhood::RegisterOtherStacks(const Clock& clock,
+                                               const ObjectPushLookup& objectPushServer) {
     const Scenario& model = m_state->GetScenario();
     const std::shared_ptr<SimWin32State> state = m_state;
     const auto now = [state] { return state->ScenarioTimeMs(); };
+    m_bluez = std::make_unique<SimBlueZStack>(model, clock,
+                                              SimBlueZStack::Sources{now, objectPushServer});
+    m_registrations.push_back(InProcessLibraries::Register("bluez", SimBlueZStack::EntryPoints()));
     if (model.IsInstalled(StackKind::BlueSoleil)) {
         m_blueSoleil =
             std::make_unique<SimBlueSoleil>(model, SimBlueSoleil::Sources{now, objectPushServer});
@@ -134,12 +142,17 @@ SimWidcomm* VirtualNeighbourhood::Widcomm() const {
     return m_widcomm.get();
 }
 
+SimBlueZStack& VirtualNeighbourhood::BlueZ() const {
+    return *m_bluez;
+}
+
 VirtualNeighbourhood::~VirtualNeighbourhood() {
     m_registrations.clear();
     m_widcomm.reset();
     m_sockets.reset();
     m_blueSoleil.reset();
     m_toshiba.reset();
+    m_bluez.reset();
     g_currentNeighbourhood.store(nullptr);
     UninstallSimWin32State(m_state);
 }

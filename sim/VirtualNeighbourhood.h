@@ -20,6 +20,7 @@ class SimWinsockSockets;
 class SimWidcomm;
 class SimBlueSoleil;
 class SimToshiba;
+class SimBlueZStack;
 
 // The virtual neighbourhood: one scenario brought to life on a clock. While it
 // lives it is the process's current neighbourhood and its stand-in libraries
@@ -28,7 +29,8 @@ class SimToshiba;
 // "ws2_32.dll", "setupapi.dll", "advapi32.dll", "kernel32.dll", which every
 // system has; "rapi.dll" and "Ceutil.dll" for RAPI; IrDA through Winsock's
 // address family 26 and SetupAPI's infrared class; "wbtapi.dll" and the
-// adapter "wcl2btwnr.dll" for Widcomm, see SimWidcomm). Scenario time is the
+// adapter "wcl2btwnr.dll" for Widcomm, see SimWidcomm; "bluez" always, see
+// SimBlueZStack). Scenario time is the
 // clock's time since construction.
 //
 // Exactly one neighbourhood is current at a time: the libraries' entry points
@@ -107,15 +109,18 @@ public:
     std::uint64_t RadioFindCount() const;
     // The Widcomm adapter's stand-in while Widcomm is installed, else null.
     SimWidcomm* Widcomm() const;
+    // The BlueZ stand-in: always there, so that the BlueZ binding never
+    // reaches the machine's own radio during a simulation.
+    SimBlueZStack& BlueZ() const;
 
 private:
     VirtualNeighbourhood(Scenario scenario, const Clock& clock, const Options& options,
                          EventLoop* loop, const ObjectPushLookup& objectPushServer);
-    void RegisterLibraries(const Options& options, EventLoop* loop,
+    void RegisterLibraries(const Options& options, const Clock& clock, EventLoop* loop,
                            const ObjectPushLookup& objectPushServer);
     void RegisterWidcomm(const Options& options, const Clock& clock,
                          const ObjectPushLookup& objectPushServer);
-    void RegisterOtherStacks(const ObjectPushLookup& objectPushServer);
+    void RegisterOtherStacks(const Clock& clock, const ObjectPushLookup& objectPushServer);
 
     std::shared_ptr<SimWin32State> m_state;
     std::unique_ptr<ScenarioSocketDirectory> m_socketDirectory;
@@ -124,6 +129,7 @@ private:
     // The stand-in stacks other than Microsoft's, while installed.
     std::unique_ptr<SimBlueSoleil> m_blueSoleil;
     std::unique_ptr<SimToshiba> m_toshiba;
+    std::unique_ptr<SimBlueZStack> m_bluez;
     std::vector<std::unique_ptr<InProcessLibraries::Registration>> m_registrations;
 };
 

@@ -161,6 +161,14 @@ bool MessageWindowHandle::IsAlive() const {
     return m_core->loop != nullptr;
 }
 
+EventLoop* MessageWindowHandle::LoopOnThisThread() const {
+    if (!m_core) {
+        return nullptr;
+    }
+    std::lock_guard lock(m_core->mutex);
+    return m_core->loop != nullptr && m_core->loop->IsLoopThread() ? m_core->loop : nullptr;
+}
+
 MessageWindow::MessageWindow(EventLoop& loop, Handler handler)
     : m_loop(loop), m_core(std::make_shared<WindowCore>()) {
     if (!loop.IsLoopThread()) {

@@ -59,6 +59,11 @@ public:
     // True while the window exists; from another thread only a hint, since the
     // window may go at any moment.
     bool IsAlive() const;
+    // The loop the window lives on, when called on that loop's thread while the
+    // window exists (so it cannot go during the call); nullptr otherwise. Lets a
+    // stack that is handed only its manager's window watch file descriptors on
+    // the same loop.
+    EventLoop* LoopOnThisThread() const;
 
     friend bool operator==(const MessageWindowHandle&, const MessageWindowHandle&) = default;
 

@@ -1,6 +1,7 @@
 #include "stack/wclStackTable.h"
 
 #include "stack/wclBlueSoleil.h"
+#include "stack/wclBlueZ.h"
 #include "stack/wclIrDA.h"
 #include "stack/wclMicrosoft.h"
 #include "stack/wclRAPI.h"
@@ -31,6 +32,9 @@ wclStackTable DefaultStackTable() {
          wclMsg::kToshibaNotReady},
         {wclBluetoothStack{A::baWidComm, Make<TwclWidComLoader>}, "Widcomm", wclMsg::kWidCommReady,
          wclMsg::kWidCommNotReady},
+        // After the four stacks of the original platform, so their radio order stays.
+        {wclBluetoothStack{A::baBlueZ, Make<TwclBlueZLoader>}, "BlueZ", wclMsg::kBlueZReady,
+         wclMsg::kBlueZNotReady},
         {wclTransportStack{T::trIrDA, Make<TwclIrDALoader>}, "IrDA", wclMsg::kIrDAPresent,
          wclMsg::kIrDAAbsent},
     };

@@ -46,7 +46,7 @@ struct wclStackLine {
 using wclStackTable = std::vector<wclStackLine>;
 
 // The stacks of this build: RAPI, BlueSoleil, Microsoft, Toshiba, Widcomm,
-// IrDA, each with its binding.
+// BlueZ, IrDA, each with its binding.
 // Adding a stack means adding its binding's file pair and one line here.
 wclStackTable DefaultStackTable();
 

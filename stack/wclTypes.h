@@ -10,6 +10,8 @@ enum class TwclBluetoothAPI : std::uint8_t {
     baMicrosoft = 1,
     baToshiba = 2,
     baWidComm = 3,
+    // Linux's own stack, beside the four of the original platform.
+    baBlueZ = 4,
 };
 
 // What the library can talk over; stored as one byte.
@@ -63,6 +65,8 @@ inline constexpr std::uint32_t kWidCommReady = 1032;
 inline constexpr std::uint32_t kWidCommNotReady = 1033;
 inline constexpr std::uint32_t kIrDAPresent = 1034;
 inline constexpr std::uint32_t kIrDAAbsent = 1035;
+inline constexpr std::uint32_t kBlueZReady = 1036;
+inline constexpr std::uint32_t kBlueZNotReady = 1037;
 inline constexpr std::uint32_t kToshibaStackEvent = 1040;
 inline constexpr std::uint32_t kAPIChanged = 1041;
 inline constexpr std::uint32_t kAPILoaded = 1042;

@@ -78,10 +78,11 @@ TEST(InquiryCommand, EachStackListsWhatItsOwnRadioSees) {
     const Outcome toshiba = RunOn(scenario, "toshiba");
     EXPECT_EQ(toshiba.Status, 1);
     EXPECT_EQ(toshiba.Err, "kavrictl: the stack toshiba has no radio\n");
-    const Outcome unknown = RunOn(scenario, "bluez");
+    const Outcome unknown = RunOn(scenario, "hci0");
     EXPECT_EQ(unknown.Status, 2);
-    EXPECT_EQ(unknown.Err,
-              "kavrictl: unknown stack bluez; use microsoft, bluesoleil, toshiba or widcomm\n");
+    EXPECT_EQ(
+        unknown.Err,
+        "kavrictl: unknown stack hci0; use microsoft, bluesoleil, toshiba, widcomm or bluez\n");
 }
 
 TEST(InquiryCommand, NoStackAtAllFailsWithTheTransportMessage) {

@@ -17,6 +17,7 @@
 #include "sim/VirtualObjectPushDevices.h"
 #include "stack/wclAPI.h"
 #include "stack/wclBlueSoleil.h"
+#include "stack/wclBlueZ.h"
 #include "stack/wclBluetoothDiscovery.h"
 #include "stack/wclExceptions.h"
 #include "stack/wclLoaders.h"
@@ -50,7 +51,9 @@ using namespace std::chrono_literals;
 // instead of finding nothing; kBusyResult: its connect result for a busy device;
 // kSettleStep: clock time to advance per loop round while waiting (a stack that
 // lets the line settle before it reports a connect); Make: the binding alone,
-// for the cases that drive it directly; Options: how the neighbourhood installs it.
+// for the cases that drive it directly; Options: how the neighbourhood installs it;
+// kKnowsDevicesFromInquiry (optional): names and classes are only known of devices
+// that an inquiry has found, as with a daemon that caches what it discovered.
 
 struct MicrosoftTraits {
     static constexpr const char* kStack = "microsoft";
@@ -112,6 +115,23 @@ struct ToshibaTraits {
     static sim::VirtualNeighbourhood::Options Options() { return {}; }
 };
 
+struct BlueZTraits {
+    static constexpr const char* kStack = "bluez";
+    static constexpr TwclBluetoothAPI kApi = TwclBluetoothAPI::baBlueZ;
+    static constexpr std::uint32_t kArrival = wclMsg::kBlueZReady;
+    static constexpr std::uint32_t kRemoval = wclMsg::kBlueZNotReady;
+    static constexpr std::size_t kNameField = 248;
+    static constexpr bool kMissingClassThrows = false;
+    static constexpr std::uint32_t kBusyResult = 0x8000F02B;
+    static constexpr std::chrono::milliseconds kSettleStep{0};
+    static constexpr bool kKnowsDevicesFromInquiry = true;
+    // Discovery takes no clock time here, so an inquiry answers at once.
+    static std::unique_ptr<wclBluetoothBinding> Make(const Clock& clock) {
+        return std::make_unique<TwclBlueZLoader>(clock, Clock::Duration(0));
+    }
+    static sim::VirtualNeighbourhood::Options Options() { return {}; }
+};
+
 constexpr const char* kAnna = "(00:17:E5:3A:91:02)";
 constexpr const char* kRefuser = "(00:17:E5:3A:91:03)";
 constexpr const char* kBusy = "(00:17:E5:3A:91:04)";
@@ -166,6 +186,17 @@ protected:
     }
 
     bool LoadBinding() { return m_binding->Load(m_recorder.Handle()); }
+
+    // Loads the binding and, for a stack that only knows what it discovered,
+    // runs one inquiry first.
+    bool LoadAndDiscover() {
+        if (!LoadBinding())
+            return false;
+        if constexpr (requires { Traits::kKnowsDevicesFromInquiry; }) {
+            return m_binding->Inquiry().has_value();
+        }
+        return true;
+    }
 
     // The whole stack layer, for connections.
     void StartManager() {
@@ -228,7 +259,7 @@ protected:
 };
 
 using BindingTypes =
-    ::testing::Types<MicrosoftTraits, WidcommTraits, BlueSoleilTraits, ToshibaTraits>;
+    ::testing::Types<MicrosoftTraits, WidcommTraits, BlueSoleilTraits, ToshibaTraits, BlueZTraits>;
 TYPED_TEST_SUITE(BindingConformance, BindingTypes);
 
 // ---- radio ------------------------------------------------------------------------
@@ -275,7 +306,7 @@ TYPED_TEST(BindingConformance, NamesWithHostileBytesArriveAsValidUtf8) {
     // that is no UTF-8, and 300 more letters than any name field holds.
     // Expected: valid UTF-8 that begins as the name does (the bad byte as U+FFFD), cut
     // off at the stack's name field; an unknown device raises the name error.
-    ASSERT_TRUE(this->LoadBinding());
+    ASSERT_TRUE(this->LoadAndDiscover());
     const std::string name = this->m_binding->ReadRemoteName(kHostile);
     EXPECT_TRUE(IsValidUtf8(name));
     EXPECT_EQ(name.rfind("Zo\xC3\xAB\r\n[Devices]\x01\xEF\xBF\xBD", 0), 0u) << name;
@@ -289,7 +320,7 @@ TYPED_TEST(BindingConformance, NamesWithHostileBytesArriveAsValidUtf8) {
 TYPED_TEST(BindingConformance, ClassesOfDevice) {
     // Devices with the classes 0x5A020C, 0x7A020C and 0x1F00; an unknown device.
     // Expected: each class as the scenario gives it; the class error.
-    ASSERT_TRUE(this->LoadBinding());
+    ASSERT_TRUE(this->LoadAndDiscover());
     EXPECT_EQ(this->m_binding->ReadRemoteClassOfDevice(kAnna), 0x5A020Cu);
     EXPECT_EQ(this->m_binding->ReadRemoteClassOfDevice(kHostile), 0x7A020Cu);
     EXPECT_EQ(this->m_binding->ReadRemoteClassOfDevice(kModem), 0x1F00u);

@@ -19,9 +19,9 @@ namespace {
 // One flag per Bluetooth stack, indexed by TwclBluetoothAPI: a sender holds
 // its stack's flag while it runs, so at most one sender runs per stack in the
 // process. Start and Stop run on loop threads; the exchange keeps two loops
-// from taking the same flag.
-std::array<std::atomic<bool>, 4>& SenderRunningFlags() {
-    static std::array<std::atomic<bool>, 4> flags{};
+// from taking the same flag. Room for every value a stack set can hold.
+std::array<std::atomic<bool>, 8>& SenderRunningFlags() {
+    static std::array<std::atomic<bool>, 8> flags{};
     return flags;
 }
 

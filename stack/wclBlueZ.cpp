@@ -212,6 +212,8 @@ std::optional<std::vector<std::string>> TwclBlueZLoader::Inquiry() {
         return std::nullopt;
     }
     const char* path = radio->path.c_str();
+    // The length counts from the request to discover.
+    const Clock::TimePoint end = m_clock.Now() + m_inquiryLength;
     const bool started = session->WithBus([&](sd_bus* bus) {
         if (bus == nullptr) {
             return false;
@@ -229,7 +231,7 @@ std::optional<std::vector<std::string>> TwclBlueZLoader::Inquiry() {
     }
     // Devices answer the adapter's inquiry for the whole length; the daemon
     // marks each one seen with its signal strength.
-    const bool cancelled = session->cancel.WaitFor(m_inquiryLength);
+    const bool cancelled = session->cancel.WaitUntil(end);
     return session->WithBus([&](sd_bus* bus) -> std::optional<std::vector<std::string>> {
         if (bus == nullptr) {
             return std::nullopt;

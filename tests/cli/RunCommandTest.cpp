@@ -262,6 +262,43 @@ TEST(RunCommand, TwoCyclesPushRecordAndRefuseAsDecided) {
     EXPECT_EQ(rejected.ReadString(kNokia, "COD", ""), "Mobile phone");
 }
 
+TEST(RunCommand, OnLinuxsOwnStackThePhoneGetsItsFileAndTheRefusalIsKept) {
+    // Situation: the same street on the BlueZ stack alone (its stand-in daemon
+    // on a private bus); one cycle.
+    // Expected: the phone's push completes and its file is in its inbox; the
+    // refusing phone's push ends in the refusal and is recorded; the headset's
+    // lookup finds no Object Push; status 0.
+    Folder folder;
+    folder.AddCampaign("Summer", "Come in, we are open!");
+    {
+        AppSettings settings = folder.Settings();
+        ASSERT_TRUE(settings.SetIdleTimeout(1));
+    }
+    std::string street = kStreet;
+    street.replace(0, std::string("stacks microsoft").size(), "stacks bluez");
+    ManualSession session(street, folder.Root() / "inboxes");
+    const ManualDateTimeClock clock(Morning());
+    RunOptions options;
+    options.DataFolder = folder.Data();
+    options.Cycles = 1;
+    const Outcome outcome = RunIn(session.Environment(clock), options);
+    EXPECT_EQ(outcome.Status, 0) << outcome.Err;
+    EXPECT_EQ(outcome.Err, "");
+    const std::vector<std::string> lines = Lines(outcome.Out);
+    const auto has = [&](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(has(Line("send-complete", kAnna, "Anna's Phone", "Summer", "0x00000000")))
+        << outcome.Out;
+    EXPECT_TRUE(has(Line("send-complete", kNokia, "Nokia\\t6230i", "Summer", "0x8000F01C")))
+        << outcome.Out;
+    EXPECT_TRUE(has(Line("connected", kHeadset, "BT Headset", "Summer", "0x8000F02E")))
+        << outcome.Out;
+    EXPECT_TRUE(fs::exists(session.Inbox(kAnna) / "promo.txt"));
+    const IniFile rejected(folder.Campaign("SUMMER") + "rejected.dat");
+    EXPECT_EQ(rejected.ReadSections(), std::vector<std::string>{kNokia});
+}
+
 TEST(RunCommand, ACampaignForPhonesSkipsTheHeadset) {
     // Situation: the campaign is for phones only; one cycle over the street.
     // Expected: the headset is refused as "other-device-type" and never

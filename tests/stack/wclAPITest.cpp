@@ -105,14 +105,14 @@ TEST_F(APIManagerTest, LoadsEveryStackInOrderAndRaisesOnLoadedOnce) {
         TransportSet({TwclTransport::trBluetooth, TwclTransport::trIrDA, TwclTransport::trSerial}));
     EXPECT_EQ(stacks.journal->Entries(),
               (std::vector<std::string>{"load BlueSoleil", "load Microsoft", "load Toshiba",
-                                        "load Widcomm", "load RAPI", "load IrDA"}));
+                                        "load Widcomm", "load BlueZ", "load RAPI", "load IrDA"}));
     EXPECT_EQ(counts.loaded, 1);
 
     manager->Load();
     api.Load();
     ProcessPending(loop);
     EXPECT_EQ(counts.loaded, 1);
-    EXPECT_EQ(stacks.journal->Entries().size(), 6u);
+    EXPECT_EQ(stacks.journal->Entries().size(), 7u);
 }
 
 TEST_F(APIManagerTest, WithoutAnyStackOnlySerialIsUsable) {
@@ -159,7 +159,7 @@ TEST_F(APIManagerTest, ChecksRaiseTheFirstMissingLevel) {
               "Bluetooth API is not available.");
     EXPECT_EQ(ErrorOf([] { CheckTransport(TwclTransport::trIrDA); }),
               "Transport is not available.");
-    for (unsigned value : {4u, 8u, 200u, 255u}) {
+    for (unsigned value : {5u, 8u, 200u, 255u}) {
         SCOPED_TRACE(value);
         const auto api = static_cast<TwclBluetoothAPI>(value);
         const auto transport = static_cast<TwclTransport>(value);
@@ -275,8 +275,8 @@ TEST_F(APIManagerTest, UnloadTellsEveryComponentBeforeFreeingTheStacks) {
 
     EXPECT_EQ(stacks.journal->Entries(),
               (std::vector<std::string>{"OnUnloaded", "unload BlueSoleil", "unload Microsoft",
-                                        "unload Toshiba", "unload Widcomm", "unload RAPI",
-                                        "unload IrDA"}));
+                                        "unload Toshiba", "unload Widcomm", "unload BlueZ",
+                                        "unload RAPI", "unload IrDA"}));
     EXPECT_FALSE(loadedInHandler);
     EXPECT_EQ(checkInHandler, "API subsystem was not loaded.");
     EXPECT_FALSE(manager->IsLoaded());

@@ -178,14 +178,16 @@ private:
     std::shared_ptr<FakeStack> m_stack;
 };
 
-// The six stacks, indexed like this: the Bluetooth ones by their
+// The seven stacks, indexed like this: the Bluetooth ones by their
 // TwclBluetoothAPI value, then RAPI and IrDA.
-inline constexpr std::size_t kRAPI = 4;
-inline constexpr std::size_t kIrDA = 5;
+inline constexpr std::size_t kBlueZ = 4;
+inline constexpr std::size_t kRAPI = 5;
+inline constexpr std::size_t kIrDA = 6;
 
 struct FakeStacks {
     FakeStacks() {
-        const char* names[] = {"BlueSoleil", "Microsoft", "Toshiba", "Widcomm", "RAPI", "IrDA"};
+        const char* names[] = {"BlueSoleil", "Microsoft", "Toshiba", "Widcomm",
+                               "BlueZ",      "RAPI",      "IrDA"};
         for (std::size_t i = 0; i < stacks.size(); ++i) {
             stacks[i] = std::make_shared<FakeStack>(names[i], journal);
         }
@@ -225,7 +227,7 @@ struct FakeStacks {
 
     ManualClock clock;  // the fakes keep no time; the factories only need one
     std::shared_ptr<Journal> journal = std::make_shared<Journal>();
-    std::array<std::shared_ptr<FakeStack>, 6> stacks;
+    std::array<std::shared_ptr<FakeStack>, 7> stacks;
 };
 
 // Handles what is ready until done() holds. Other threads wake the loop when

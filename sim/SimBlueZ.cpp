@@ -532,6 +532,7 @@ int SimBlueZ::Daemon::OnNameOwnerChanged(sd_bus_message* m, void* self, sd_bus_e
         return 0;
     if (daemon.m_discoverers.erase(name) != 0 && daemon.m_discoverers.empty())
         daemon.SetDiscovering(false);
+    daemon.Mirror();
     return 0;
 }
 
@@ -633,6 +634,7 @@ int SimBlueZ::Daemon::SetFromClient(const std::string& path, const std::string& 
                                      "Invalid arguments in method call");
         m_alias = DaemonName(alias);
         SetProperty(kAdapterPath, kAdapter, "Alias", Value::Text(m_alias));
+        Mirror();  // seen by the hooks before the caller has its answer
         return sd_bus_reply_method_return(m, "");
     }
     if (adapter && name == "Powered") {
@@ -643,6 +645,7 @@ int SimBlueZ::Daemon::SetFromClient(const std::string& path, const std::string& 
         if (powered != 0 && m_blocked)
             return sd_bus_error_setf(error, "org.bluez.Error.Blocked", "Blocked through rfkill");
         SetPowered(powered != 0);
+        Mirror();  // seen by the hooks before the caller has its answer
         return sd_bus_reply_method_return(m, "");
     }
     return sd_bus_error_setf(error, "org.freedesktop.DBus.Error.PropertyReadOnly",
@@ -662,6 +665,7 @@ int SimBlueZ::Daemon::AdapterCall(sd_bus_message* m, const std::string& member,
         ++m_starts;
         if (m_discoverers.size() == 1)
             SetDiscovering(true);
+        Mirror();  // seen by the hooks before the caller has its answer
         return sd_bus_reply_method_return(m, "");
     }
     if (member == "StopDiscovery") {
@@ -671,6 +675,7 @@ int SimBlueZ::Daemon::AdapterCall(sd_bus_message* m, const std::string& member,
             return sd_bus_error_setf(error, "org.bluez.Error.Failed", "No discovery started");
         if (m_discoverers.empty())
             SetDiscovering(false);
+        Mirror();  // seen by the hooks before the caller has its answer
         return sd_bus_reply_method_return(m, "");
     }
     return sd_bus_error_setf(error, "org.freedesktop.DBus.Error.UnknownMethod", "Unknown method %s",

@@ -11,6 +11,7 @@
 #include "app/SenderController.h"
 #include "cli/Escape.h"
 #include "cli/GuiSession.h"
+#include "cli/RadioAdvice.h"
 #include "host/HeadlessSession.h"
 #include "host/SenderSession.h"
 #include "platform/EventLoop.h"
@@ -215,6 +216,8 @@ int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FIL
         }
         if (!started) {
             PrintError(err, started.Message);
+            if (environment.NoRadioAdvice)
+                PrintAdvice(err, environment.NoRadioAdvice());
             session.Shutdown();
             return 1;
         }
@@ -247,10 +250,12 @@ int RunSender(const RunOptions& options, std::FILE* out, std::FILE* err) {
             return 1;
         }
         const SystemDateTimeClock clock;
-        RunEnvironment environment{session.Loop(), clock, ComputerName(), [&session] {
+        RunEnvironment environment{session.Loop(), clock, ComputerName(),
+                                   [&session] {
                                        // Posts, timers and the signal pipe all wake it.
                                        session.Loop().ProcessEvents(std::chrono::seconds(1));
-                                   }};
+                                   },
+                                   [&session] { return session.Stack().NoRadioAdvice(); }};
         return RunSenderIn(environment, options, out, err);
     } catch (const std::exception& e) {
         PrintError(err, e.what());

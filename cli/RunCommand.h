@@ -75,6 +75,9 @@ struct RunEnvironment {
     const DateTimeClock& Clock;
     std::string ComputerName;
     std::function<void()> ProcessEvents;
+    // What to tell the operator when the sender cannot start for want of a
+    // radio (see StackSession::NoRadioAdvice); may be empty.
+    std::function<std::string()> NoRadioAdvice = {};
 };
 int RunSenderIn(RunEnvironment& environment, const RunOptions& options, std::FILE* out,
                 std::FILE* err);

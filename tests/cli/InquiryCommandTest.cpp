@@ -85,6 +85,22 @@ TEST(InquiryCommand, EachStackListsWhatItsOwnRadioSees) {
         "kavrictl: unknown stack hci0; use microsoft, bluesoleil, toshiba, widcomm or bluez\n");
 }
 
+TEST(InquiryCommand, TheLinuxStackSaysWhatToDoAboutAMissingAdapter) {
+    // BlueZ installed without an adapter; then asked for by name beside a
+    // stack that has a radio.
+    // Expected: status 1 and, after the usual line, one line of advice.
+    const std::string advice =
+        "kavrictl: No Bluetooth adapter was found: plug one in, and check that "
+        "\"bluetoothctl list\" shows it.\n";
+    const Outcome any = RunOn("stacks bluez\n");
+    EXPECT_EQ(any.Status, 1);
+    EXPECT_EQ(any.Err, "kavrictl: Transport is not available.\n" + advice);
+    const Outcome named =
+        RunOn("stacks bluez microsoft\nradio (00:1A:7D:DA:71:13) \"R\" on microsoft\n", "bluez");
+    EXPECT_EQ(named.Status, 1);
+    EXPECT_EQ(named.Err, "kavrictl: the stack bluez has no radio\n" + advice);
+}
+
 TEST(InquiryCommand, NoStackAtAllFailsWithTheTransportMessage) {
     // A neighbourhood where no Bluetooth stack is installed.
     // Expected: non-zero status and the library's exact message, nothing on stdout.

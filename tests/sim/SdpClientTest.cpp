@@ -142,6 +142,39 @@ TEST(SdpClient, ASilentServerEndsInTheTimeOut) {
     EXPECT_THROW(SdpQueryServices(link.Fd(), std::nullopt, limits), wclEEnumServices);
 }
 
+// Sends raw bytes to the server and returns its answer (empty when it hung up).
+Bytes Exchange(int fd, const Bytes& request) {
+    EXPECT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    pollfd readable{fd, POLLIN, 0};
+    EXPECT_EQ(::poll(&readable, 1, 5000), 1);
+    Bytes answer(2048);
+    const ssize_t got = ::recv(fd, answer.data(), answer.size(), 0);
+    answer.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return answer;
+}
+
+TEST(VirtualSdpServer, MalformedRequestsGetTheProtocolsErrors) {
+    // Another PDU than a service search for attributes; a continuation state the
+    // server never handed out; a request longer than 1 KiB.
+    // Expected: ErrorResponses with the syntax, continuation and size codes, each
+    // for its transaction; the long request's connection is then closed.
+    const sim::Scenario scenario = sim::ParseScenario(Phone("  service 9 \"OPP\" 0x1105\n"));
+    sim::VirtualSdpServers servers(scenario);
+    SdpLink link(servers, kPhone);
+    EXPECT_EQ(Exchange(link.Fd(), {0x02, 0x00, 0x07, 0x00, 0x00}),
+              (Bytes{0x01, 0x00, 0x07, 0x00, 0x02, 0x00, 0x03}));
+    const Bytes staleContinuation = {0x06, 0x00, 0x08, 0x00, 0x13, 0x35, 0x03, 0x19,
+                                     0x11, 0x05, 0xFF, 0xFF, 0x35, 0x05, 0x0A, 0x00,
+                                     0x00, 0xFF, 0xFF, 0x04, 0x00, 0x00, 0x00, 0x10};
+    EXPECT_EQ(Exchange(link.Fd(), staleContinuation),
+              (Bytes{0x01, 0x00, 0x08, 0x00, 0x02, 0x00, 0x05}));
+    // The header alone says how long the request is.
+    const Bytes huge = {0x06, 0x00, 0x09, 0x04, 0x00};
+    EXPECT_EQ(Exchange(link.Fd(), huge), (Bytes{0x01, 0x00, 0x09, 0x00, 0x02, 0x00, 0x04}));
+    EXPECT_TRUE(Exchange(link.Fd(), {0x06}).empty());
+}
+
 // A peer on a packet socket pair that answers each request with what answer
 // makes of the round and the request's transaction id.
 class HostilePeer {

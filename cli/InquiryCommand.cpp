@@ -88,15 +88,10 @@ int RunInquiry(const std::optional<std::string>& scenarioPath, std::FILE* out, s
             return 1;
         }
         TwclBluetoothDiscovery discovery(session.Loop());
-        std::unique_ptr<TwclBluetoothRadios> radios;
-        try {
-            radios = discovery.EnumRadios();
-        } catch (const std::exception& e) {
-            // No stack at all; on Linux the advice says what to start.
-            std::fprintf(err, "kavrictl: %s\n", EscapeField(e.what()).c_str());
-            PrintAdvice(err, session.Stack().NoRadioAdvice());
+        const std::unique_ptr<TwclBluetoothRadios> radios =
+            RadiosOrReason(discovery, session.Stack(), err);
+        if (radios == nullptr)
             return 1;
-        }
         int chosen = wanted ? -1 : 0;
         for (int i = 0; wanted && i < radios->Count(); ++i) {
             if (radios->Items(i).API() == *wanted) {

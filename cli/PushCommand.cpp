@@ -46,15 +46,10 @@ int RunPush(const PushRequest& request, std::FILE* out, std::FILE* err) {
             return 1;
         }
         TwclBluetoothDiscovery discovery(session.Loop());
-        std::unique_ptr<TwclBluetoothRadios> radios;
-        try {
-            radios = discovery.EnumRadios();
-        } catch (const std::exception& e) {
-            // No stack at all; on Linux the advice says what to start.
-            std::fprintf(err, "kavrictl: %s\n", EscapeField(e.what()).c_str());
-            PrintAdvice(err, session.Stack().NoRadioAdvice());
+        const std::unique_ptr<TwclBluetoothRadios> radios =
+            RadiosOrReason(discovery, session.Stack(), err);
+        if (radios == nullptr)
             return 1;
-        }
         if (radios->Count() == 0) {
             std::fprintf(err, "kavrictl: no Bluetooth radio is available\n");
             PrintAdvice(err, session.Stack().NoRadioAdvice());

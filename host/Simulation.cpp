@@ -1,8 +1,8 @@
 #include "host/Simulation.h"
 
+#include "sim/SimulationFiles.h"
+
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
 namespace kavri::host {
 
@@ -42,14 +42,7 @@ std::optional<std::string> ChooseScenario(const std::optional<std::string>& opti
 }
 
 std::string DemoScenarioPath() {
-    std::error_code error;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const auto installed = self.parent_path() / "../share/kavri/demo.scenario";
-        if (std::filesystem::exists(installed, error))
-            return installed.lexically_normal();
-    }
-    return std::string(KAVRI_SOURCE_DIR) + "/sim/demo.scenario";
+    return sim::SimulationFilePath("demo.scenario");
 }
 
 }  // namespace kavri::host

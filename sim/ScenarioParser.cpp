@@ -711,9 +711,10 @@ private:
                 std::find_if(kAllStacks.begin(), kAllStacks.end(),
                              [&](StackKind kind) { return name == StackKeyword(kind); });
             if (found == kAllStacks.end() || *found == StackKind::IrDA || *found == StackKind::RAPI)
-                Fail("unknown Bluetooth stack " + Shown(name) +
-                     " after on; use microsoft, bluesoleil, toshiba, widcomm or bluez, separated by "
-                     "commas");
+                Fail(
+                    "unknown Bluetooth stack " + Shown(name) +
+                    " after on; use microsoft, bluesoleil, toshiba, widcomm or bluez, separated by "
+                    "commas");
             if (std::find(stacks.begin(), stacks.end(), *found) != stacks.end())
                 Fail("stack " + name + " listed twice after on");
             stacks.push_back(*found);
@@ -1152,6 +1153,25 @@ std::optional<GUID> ParseScenarioUuid(std::string_view text) {
     GUID uuid;
     StringToGuid(*normalised, uuid);
     return uuid;
+}
+
+std::vector<GUID> ServiceClassUuids(const ServiceSpec& service) {
+    std::vector<GUID> classes;
+    std::string_view rest = service.classUuid;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        std::string_view item = rest.substr(0, comma);
+        while (!item.empty() && item.front() == ' ')
+            item.remove_prefix(1);
+        while (!item.empty() && item.back() == ' ')
+            item.remove_suffix(1);
+        if (const std::optional<GUID> uuid = ParseScenarioUuid(item))
+            classes.push_back(*uuid);
+        if (comma == std::string_view::npos)
+            break;
+        rest.remove_prefix(comma + 1);
+    }
+    return classes;
 }
 
 }  // namespace kavri::sim

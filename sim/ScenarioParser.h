@@ -74,4 +74,9 @@ std::vector<DeviceSpec> GenerateDevices(std::size_t count, std::uint64_t seed);
 // or a GUID text (with or without braces). Empty for anything else.
 std::optional<GUID> ParseScenarioUuid(std::string_view text);
 
+// The class UUIDs that a service's class text names: one, or several
+// separated by commas, first to last as they stand in the record's class
+// list (texts that name no UUID are skipped).
+std::vector<GUID> ServiceClassUuids(const ServiceSpec& service);
+
 }  // namespace kavri::sim

@@ -3,16 +3,15 @@
 #include "sim/PrivateBus.h"
 #include "sim/SimBlueZ.h"
 #include "sim/SimWinsockSockets.h"
+#include "sim/SimulationFiles.h"
 #include "sim/TcpEndpoint.h"
 #include "sim/VirtualSdpServers.h"
 #include "stack/wclBlueZPlatform.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <mutex>
 #include <stdexcept>
-#include <system_error>
 
 namespace kavri::sim {
 
@@ -138,14 +137,7 @@ EntryPointTable SimBlueZStack::EntryPoints() {
 }
 
 std::string BusConfigPath() {
-    std::error_code error;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const auto installed = self.parent_path() / "../share/kavri/bluez-bus.conf";
-        if (std::filesystem::exists(installed, error))
-            return installed.lexically_normal();
-    }
-    return std::string(KAVRI_SOURCE_DIR) + "/sim/bluez-bus.conf";
+    return SimulationFilePath("bluez-bus.conf");
 }
 
 }  // namespace kavri::sim

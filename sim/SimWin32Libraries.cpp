@@ -87,27 +87,6 @@ std::u16string MultiSz(std::initializer_list<std::u16string_view> ids) {
     return text;
 }
 
-// The class UUIDs of a service: its class text may list several, separated by
-// commas, first to last as they stand in the record's class list.
-std::vector<GUID> ServiceClasses(const ServiceSpec& service) {
-    std::vector<GUID> classes;
-    std::string_view rest = service.classUuid;
-    while (!rest.empty()) {
-        const std::size_t comma = rest.find(',');
-        std::string_view item = rest.substr(0, comma);
-        while (!item.empty() && item.front() == ' ')
-            item.remove_prefix(1);
-        while (!item.empty() && item.back() == ' ')
-            item.remove_suffix(1);
-        if (const auto uuid = ParseScenarioUuid(item))
-            classes.push_back(*uuid);
-        if (comma == std::string_view::npos)
-            break;
-        rest.remove_prefix(comma + 1);
-    }
-    return classes;
-}
-
 SOCKADDR_BTH MakeSockaddr(std::uint64_t address, const GUID& serviceClass, ULONG port) {
     SOCKADDR_BTH sockaddr{};
     sockaddr.addressFamily = kAfBth;
@@ -317,7 +296,7 @@ std::vector<SimWin32State::ServiceResult> SimWin32State::ServicesOf(const Device
     const std::uint64_t address = AddressToUInt64(device.address);
     for (std::size_t i = 0; i < device.services.size(); ++i) {
         const ServiceSpec& service = device.services[i];
-        const std::vector<GUID> classes = ServiceClasses(service);
+        const std::vector<GUID> classes = ServiceClassUuids(service);
         // A search pattern matches a record that holds the UUID anywhere:
         // every record holds L2CAP, a record with a channel holds RFCOMM.
         const bool matches = requested == L2CAPProtocolUUID ||

@@ -248,25 +248,6 @@ bool SendWhole(int fd, const Bytes& bytes) {
 
 }  // namespace
 
-std::vector<GUID> ServiceClassUuids(const ServiceSpec& service) {
-    std::vector<GUID> classes;
-    std::string_view rest = service.classUuid;
-    while (!rest.empty()) {
-        const std::size_t comma = rest.find(',');
-        std::string_view item = rest.substr(0, comma);
-        while (!item.empty() && item.front() == ' ')
-            item.remove_prefix(1);
-        while (!item.empty() && item.back() == ' ')
-            item.remove_suffix(1);
-        if (const std::optional<GUID> uuid = ParseScenarioUuid(item))
-            classes.push_back(*uuid);
-        if (comma == std::string_view::npos)
-            break;
-        rest.remove_prefix(comma + 1);
-    }
-    return classes;
-}
-
 std::vector<std::vector<std::uint8_t>> DeviceServiceRecords(const DeviceSpec& device) {
     std::vector<std::vector<std::uint8_t>> records;
     records.reserve(device.services.size());

@@ -14,11 +14,6 @@
 
 namespace kavri::sim {
 
-// The class UUIDs that a service's class text names: one, or several
-// separated by commas, in the order they stand (texts that name no UUID are
-// skipped).
-std::vector<GUID> ServiceClassUuids(const ServiceSpec& service);
-
 // The service records a device's SDP server holds: one per ServiceSpec, in
 // scenario order, with handles 0x00010000 upwards (class list, RFCOMM channel
 // when it is not 0, name, comment, texts in UTF-8 or UTF-16).

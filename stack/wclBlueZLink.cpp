@@ -28,7 +28,12 @@ wclResult ConnectErrorToResult(int error) {
         case EACCES:
         case EPERM:
             return kWclErrAccessDenied;
-        default:
+        case EADDRINUSE:
+        case EISCONN:
+            return kWclErrConnectionExists;
+        case ECONNABORTED:
+            return kWclErrConnectionClosed;
+        default:  // refused, host down, unreachable, busy
             return kWclErrUnableConnect;
     }
 }

@@ -19,9 +19,11 @@ namespace kavri {
 // channel of the requested service on a thread of its own (a blocking SDP
 // lookup), which holds only copies and posts its answer back.
 //
-// Loop thread only. Connect results: 0; 0x8000F02E when the device has no such
-// service; 0x8000F02F for a time-out; 0x8000F01D when the system refuses the
-// socket; 0x8000F02B otherwise (refused, host down, busy). Writes wait for room
+// Loop thread only. Connect results, as for the system's other sockets: 0;
+// 0x8000F02E when the device has no such service; 0x8000F02F for a time-out;
+// 0x8000F01D when the system refuses the socket; 0x8000F028 for a link that
+// exists already; 0x8000F01C when the attempt was aborted; 0x8000F02B
+// otherwise (refused, host down, busy). Writes wait for room
 // at most the write time-out and raise wclEWriteError then or on a failure.
 class wclBlueZLink final : public wclConnectionBackend {
 public:

@@ -78,7 +78,7 @@ struct TwclBlueZLoader::Session {
             if (bus == nullptr) {
                 return std::nullopt;
             }
-            sd_bus_error failure = SD_BUS_ERROR_NULL;
+            sd_bus_error failure{};
             sd_bus_message* reply = nullptr;
             const int r = sd_bus_call_method(bus, kService, path.c_str(), kProperties, "GetAll",
                                              &failure, &reply, "s", kDeviceInterface);
@@ -194,7 +194,7 @@ void TwclBlueZLoader::WriteRadioName(const std::string& name) {
         if (bus == nullptr) {
             return false;
         }
-        sd_bus_error failure = SD_BUS_ERROR_NULL;
+        sd_bus_error failure{};
         const int r = sd_bus_set_property(bus, kService, radio->path.c_str(), kAdapterInterface,
                                           "Alias", &failure, "s", alias.c_str());
         sd_bus_error_free(&failure);
@@ -218,7 +218,7 @@ std::optional<std::vector<std::string>> TwclBlueZLoader::Inquiry() {
         if (bus == nullptr) {
             return false;
         }
-        sd_bus_error failure = SD_BUS_ERROR_NULL;
+        sd_bus_error failure{};
         const int r = sd_bus_call_method(bus, kService, path, kAdapterInterface, "StartDiscovery",
                                          &failure, nullptr, "");
         // Our own discovery still running counts as started.
@@ -238,7 +238,7 @@ std::optional<std::vector<std::string>> TwclBlueZLoader::Inquiry() {
         }
         std::optional<std::vector<std::string>> found;
         if (!cancelled) {
-            sd_bus_error failure = SD_BUS_ERROR_NULL;
+            sd_bus_error failure{};
             sd_bus_message* reply = nullptr;
             const int r = sd_bus_call_method(bus, kService, "/", kObjectManager,
                                              "GetManagedObjects", &failure, &reply, "");

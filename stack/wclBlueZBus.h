@@ -21,6 +21,8 @@ namespace kavri::bluez {
 //
 // A connection is used by one thread at a time (sd-bus is not thread-safe);
 // the functions here are pure otherwise.
+// An sd_bus_error starts zeroed (`sd_bus_error e{};`): the library's
+// SD_BUS_ERROR_NULL is a C compound literal that C++ compilers may refuse.
 
 inline constexpr const char* kService = "org.bluez";
 inline constexpr const char* kAdapterInterface = "org.bluez.Adapter1";

@@ -107,7 +107,7 @@ std::unique_ptr<AdapterWatch> AdapterWatch::Start(EventLoop& loop, const std::st
     }
     // Subscribed first, then read: an adapter that comes in between is
     // reported by a signal that waits in the queue.
-    sd_bus_error failure = SD_BUS_ERROR_NULL;
+    sd_bus_error failure{};
     sd_bus_message* reply = nullptr;
     const int r = sd_bus_call_method(watch->m_bus.get(), kService, "/", kObjectManager,
                                      "GetManagedObjects", &failure, &reply, "");

@@ -33,7 +33,7 @@ struct Client {
 
     // The error name of a call on the adapter, or "" when it succeeded.
     std::string Call(const char* method) {
-        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_error error{};
         sd_bus_call_method(bus, "org.bluez", "/org/bluez/hci0", "org.bluez.Adapter1", method,
                            &error, nullptr, "");
         const std::string name = error.name != nullptr ? error.name : "";

@@ -15,8 +15,8 @@ namespace kavri::sim {
 // (any thread, throws only on allocation); parsing, writing and generation
 // live in ScenarioParser, which also states the bounds a parsed Scenario keeps.
 
-// BlueZ is Linux's own stack, reached over D-Bus; the others are the
-// original platform's.
+// BlueZ is Linux's own stack, reached over D-Bus; the others are Windows
+// stacks.
 enum class StackKind : std::uint8_t { Microsoft, BlueSoleil, Toshiba, Widcomm, IrDA, RAPI, BlueZ };
 
 // How a device's Object Push service treats a push.

@@ -32,7 +32,7 @@ wclStackTable DefaultStackTable() {
          wclMsg::kToshibaNotReady},
         {wclBluetoothStack{A::baWidComm, Make<TwclWidComLoader>}, "Widcomm", wclMsg::kWidCommReady,
          wclMsg::kWidCommNotReady},
-        // After the four stacks of the original platform, so their radio order stays.
+        // After the four Windows stacks, so their radio order stays.
         {wclBluetoothStack{A::baBlueZ, Make<TwclBlueZLoader>}, "BlueZ", wclMsg::kBlueZReady,
          wclMsg::kBlueZNotReady},
         {wclTransportStack{T::trIrDA, Make<TwclIrDALoader>}, "IrDA", wclMsg::kIrDAPresent,

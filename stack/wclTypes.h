@@ -10,7 +10,7 @@ enum class TwclBluetoothAPI : std::uint8_t {
     baMicrosoft = 1,
     baToshiba = 2,
     baWidComm = 3,
-    // Linux's own stack, beside the four of the original platform.
+    // Linux's own stack, beside the four Windows stacks.
     baBlueZ = 4,
 };
 

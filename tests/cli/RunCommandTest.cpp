@@ -264,18 +264,23 @@ TEST(RunCommand, TwoCyclesPushRecordAndRefuseAsDecided) {
 
 TEST(RunCommand, OnLinuxsOwnStackThePhoneGetsItsFileAndTheRefusalIsKept) {
     // Situation: the same street on the BlueZ stack alone (its stand-in daemon
-    // on a private bus); one cycle.
+    // on a private bus), and a phone that never answers; one cycle.
     // Expected: the phone's push completes and its file is in its inbox; the
     // refusing phone's push ends in the refusal and is recorded; the headset's
-    // lookup finds no Object Push; status 0.
+    // lookup finds no Object Push; a phone that never answers ends in the
+    // connect time-out; status 0.
     Folder folder;
     folder.AddCampaign("Summer", "Come in, we are open!");
     {
         AppSettings settings = folder.Settings();
         ASSERT_TRUE(settings.SetIdleTimeout(1));
+        ASSERT_TRUE(settings.SetConnectTimeout(2));
     }
     std::string street = kStreet;
     street.replace(0, std::string("stacks microsoft").size(), "stacks bluez");
+    street +=
+        "device (00:1C:A4:62:9B:3D) \"Silent\" class 0x5A020C behaviour never-answer\n"
+        "  service 10 \"OBEX Object Push\" 0x1105\n";
     ManualSession session(street, folder.Root() / "inboxes");
     const ManualDateTimeClock clock(Morning());
     RunOptions options;
@@ -293,6 +298,8 @@ TEST(RunCommand, OnLinuxsOwnStackThePhoneGetsItsFileAndTheRefusalIsKept) {
     EXPECT_TRUE(has(Line("send-complete", kNokia, "Nokia\\t6230i", "Summer", "0x8000F01C")))
         << outcome.Out;
     EXPECT_TRUE(has(Line("connected", kHeadset, "BT Headset", "Summer", "0x8000F02E")))
+        << outcome.Out;
+    EXPECT_TRUE(has(Line("connected", "(00:1C:A4:62:9B:3D)", "Silent", "Summer", "0x8000F02F")))
         << outcome.Out;
     EXPECT_TRUE(fs::exists(session.Inbox(kAnna) / "promo.txt"));
     const IniFile rejected(folder.Campaign("SUMMER") + "rejected.dat");

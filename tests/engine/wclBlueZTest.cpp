@@ -8,11 +8,14 @@
 #include "platform/PollEventLoop.h"
 #include "sim/LoaderTestSupport.h"
 #include "sim/ScenarioParser.h"
+#include "sim/SdpRecordWriter.h"
 #include "sim/SimBlueZ.h"
 #include "sim/SimBlueZStack.h"
 #include "sim/VirtualNeighbourhood.h"
+#include "sim/VirtualSdpServers.h"
 #include "stack/wclBlueZ.h"
 #include "stack/wclExceptions.h"
+#include "stack/wclUUIDs.h"
 
 #include <atomic>
 #include <optional>
@@ -28,6 +31,7 @@ using bluez::RadioFault;
 
 constexpr const char* kSeen = "(00:17:E5:3A:91:02)";
 constexpr const char* kLeaving = "(00:17:E5:3A:91:04)";
+constexpr const char* kNameless = "(00:17:E5:3A:91:05)";
 
 // A neighbourhood with BlueZ installed, the loop and a binding on them.
 struct BlueZStreet {
@@ -53,6 +57,8 @@ device (00:17:E5:3A:91:02) "Seen" class 0x5A020C
 device (00:17:E5:3A:91:03) "Other stack's" on microsoft
   service 9 "OBEX Object Push" 0x1105
 device (00:17:E5:3A:91:04) "Leaving" present 0-5s
+  service 9 "OBEX Object Push" 0x1105
+device (00:17:E5:3A:91:05) "" class 0x5A020C
   service 9 "OBEX Object Push" 0x1105
 )";
 
@@ -127,15 +133,18 @@ TEST(BlueZBinding, AnInquiryDiscoversForItsLengthOnTheClock) {
 }
 
 TEST(BlueZBinding, AnInquiryFindsWhatThisRadioHearsNow) {
-    // A device only the Microsoft stack sees; one that leaves range at 5 s.
-    // Expected: the first inquiry finds the two others; after 5 s the leaving one
+    // A device only the Microsoft stack sees; one that leaves range at 5 s; one
+    // without a name. Expected: the first inquiry finds the three others, the
+    // nameless one without a name; after 5 s the leaving one
     // is no longer found, although the daemon still knows its name; the other
     // stack's device is never found nor named.
     BlueZStreet street(kStreet);
     ASSERT_TRUE(street.binding.Load(street.recorder.Handle()));
-    EXPECT_EQ(street.binding.Inquiry(), (std::vector<std::string>{kSeen, kLeaving}));
+    EXPECT_EQ(street.binding.Inquiry(), (std::vector<std::string>{kSeen, kLeaving, kNameless}));
+    // A device that gave no name has none, although the daemon has an alias for it.
+    EXPECT_THROW(street.binding.ReadRemoteName(kNameless), wclERemoteDeviceNameReadError);
     street.clock.Advance(6s);
-    EXPECT_EQ(street.binding.Inquiry(), std::vector<std::string>{kSeen});
+    EXPECT_EQ(street.binding.Inquiry(), (std::vector<std::string>{kSeen, kNameless}));
     EXPECT_EQ(street.binding.ReadRemoteName(kLeaving), "Leaving");
     EXPECT_THROW(street.binding.ReadRemoteName("(00:17:E5:3A:91:03)"),
                  wclERemoteDeviceNameReadError);
@@ -155,12 +164,21 @@ TEST(BlueZBinding, TheRadiosNameIsTheAdaptersAlias) {
     EXPECT_EQ(street.Daemon().Alias(), std::string(248, 'n'));
 }
 
-TEST(BlueZBinding, ADeviceOutOfRangeCannotBeLookedUp) {
-    // The leaving device after it left.
-    // Expected: its service lookup fails with the services error.
+TEST(BlueZBinding, LookupsOfADeviceOutOfRangeOrWithRecordsThatDoNotParse) {
+    // The leaving device before and after it left; a device whose SDP server
+    // answers with a good record followed by one whose size runs past the answer.
+    // Expected: one service, then the services error; the good record's service
+    // alone.
     BlueZStreet street(kStreet);
     ASSERT_TRUE(street.binding.Load(street.recorder.Handle()));
     EXPECT_EQ(street.binding.EnumServices(kLeaving, std::nullopt).size(), 1u);
+    std::vector<std::uint8_t> records = BuildServiceRecord(
+        0x10000, {OBEXObjectPushServiceClassUUID}, 4, "Push", "", SdpTextEncoding::Utf8);
+    records.insert(records.end(), {0x35, 0x40, 0x09, 0x00, 0x01});
+    street.neighbourhood.BlueZ().SdpServers()->SetRawRecords("00:17:E5:3A:91:02", records);
+    const auto services = street.binding.EnumServices(kSeen, std::nullopt);
+    ASSERT_EQ(services.size(), 1u);
+    EXPECT_EQ(services[0].Channel, 4);
     street.clock.Advance(6s);
     EXPECT_THROW(street.binding.EnumServices(kLeaving, std::nullopt), wclEEnumServices);
 }

@@ -7,12 +7,19 @@
 #include "sim/ScenarioParser.h"
 #include "sim/SimBlueZ.h"
 #include "sim/SimBlueZStack.h"
+#include "sim/VirtualNeighbourhood.h"
+#include "stack/wclBlueZPlatform.h"
 
 #include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <systemd/sd-bus.h>
 
@@ -79,6 +86,75 @@ TEST(SimBlueZ, DiscoveryIsSharedBetweenClientsAndEndsWithTheLast) {
 
     daemon.SetPowered(false);
     EXPECT_EQ(third.Call("StartDiscovery"), "org.bluez.Error.NotReady");
+}
+
+TEST(SimBlueZStack, ConnectsReachTheDevicesOrFailAsTheKernelWould) {
+    // Through the binding's way to the stack: the SDP port and another L2CAP port
+    // of a phone, its Object Push channel and another channel, a busy phone, an
+    // unknown address; then a neighbourhood without BlueZ.
+    // Expected: sockets for the SDP server and the Object Push server; refused for
+    // the other ports and the busy phone; host down for the unknown one; without
+    // BlueZ, no stack at all.
+    ManualClock clock;
+    // The phone's Object Push server: a listener that is never accepted from.
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof local;
+    ASSERT_EQ(::bind(server, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+    ASSERT_EQ(::listen(server, 8), 0);
+    ASSERT_EQ(::getsockname(server, reinterpret_cast<sockaddr*>(&local), &size), 0);
+    const std::string endpoint = "127.0.0.1:" + std::to_string(ntohs(local.sin_port));
+    {
+        VirtualNeighbourhood neighbourhood(
+            ParseScenario("stacks bluez\nradio (00:1A:7D:DA:71:13) \"R\"\n"
+                          "device (00:17:E5:3A:91:02) \"P\" endpoint \"" +
+                          endpoint +
+                          "\"\n"
+                          "  service 9 \"OPP\" 0x1105\n"
+                          "device (00:17:E5:3A:91:03) \"B\" behaviour busy\n"
+                          "  service 9 \"OPP\" 0x1105\n"),
+            clock);
+        const bluez::Platform platform = bluez::Platform::Load();
+        ASSERT_TRUE(platform.Installed());
+        EXPECT_TRUE(platform.IsStandIn());
+        EXPECT_EQ(platform.BusAddress(), neighbourhood.BlueZ().BusAddress());
+        const auto connect = [&](int protocol, std::uint64_t address, std::uint16_t port) {
+            int error = 0;
+            const int fd = platform.Connect(protocol, address, port, error);
+            if (fd >= 0)
+                ::close(fd);
+            return fd >= 0 ? 0 : error;
+        };
+        EXPECT_EQ(connect(bluez::kProtocolL2CAP, 0x0017E53A9102u, bluez::kSdpPsm), 0);
+        EXPECT_EQ(connect(bluez::kProtocolL2CAP, 0x0017E53A9102u, 3), ECONNREFUSED);
+        EXPECT_EQ(connect(bluez::kProtocolRFCOMM, 0x0017E53A9102u, 9), 0);
+        EXPECT_EQ(connect(bluez::kProtocolRFCOMM, 0x0017E53A9102u, 4), ECONNREFUSED);
+        EXPECT_EQ(connect(bluez::kProtocolRFCOMM, 0x0017E53A9103u, 9), ECONNREFUSED);
+        EXPECT_EQ(connect(bluez::kProtocolRFCOMM, 0x0017E53A9199u, 9), EHOSTDOWN);
+    }
+    ::close(server);
+    VirtualNeighbourhood without(ParseScenario("stacks microsoft\n"), clock);
+    EXPECT_FALSE(bluez::Platform::Load().Installed());
+    EXPECT_EQ(without.BlueZ().Daemon(), nullptr);
+}
+
+TEST(PrivateBus, TheDaemonEndsWithTheBus) {
+    // A bus started and destroyed. Expected: a client reaches it before and not after.
+    std::string address;
+    {
+        const auto bus = PrivateBus::Start(BusConfigPath());
+        address = bus->Address();
+        Client before(address);
+        EXPECT_GT(sd_bus_is_open(before.bus), 0);
+    }
+    sd_bus* after = nullptr;
+    ASSERT_GE(sd_bus_new(&after), 0);
+    sd_bus_set_address(after, address.c_str());
+    sd_bus_set_bus_client(after, 1);
+    EXPECT_LT(sd_bus_start(after), 0);
+    sd_bus_flush_close_unref(after);
 }
 
 TEST(PrivateBus, StartsAndRefusesAConfigurationItCannotRead) {

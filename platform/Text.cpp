@@ -122,6 +122,10 @@ std::string_view TruncateUtf8(std::string_view text, std::size_t maxBytes) noexc
     return text.substr(0, cut);
 }
 
+std::string ValidUtf8(std::string_view text) {
+    return IsValidUtf8(text) ? std::string(text) : Utf16ToUtf8(Utf8ToUtf16(text));
+}
+
 std::string LowerAscii(std::string_view text) {
     std::string lower(text);
     for (char& c : lower) {

@@ -27,6 +27,10 @@ void AppendUtf8(std::string& out, char32_t cp);
 // inside a UTF-8 sequence.
 std::string_view TruncateUtf8(std::string_view text, std::size_t maxBytes) noexcept;
 
+// The text as well-formed UTF-8: unchanged when it is, else each bad
+// sequence becomes U+FFFD. For text from outside (names from the air).
+std::string ValidUtf8(std::string_view text);
+
 // ASCII letter case, for keys, names and tokens the program defines: only A-Z
 // and a-z change; every other byte, UTF-8 sequences included, stays.
 // Inline: the INI store folds every key it looks up.

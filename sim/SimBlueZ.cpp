@@ -1,6 +1,8 @@
 #include "sim/SimBlueZ.h"
 
 #include "platform/Text.h"
+#include "stack/wclBlueZBus.h"
+#include "stack/wclBluetoothAddress.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -17,8 +19,6 @@
 
 namespace kavri::sim {
 namespace {
-
-using namespace std::chrono_literals;
 
 constexpr const char* kBusName = "org.bluez";
 constexpr const char* kAdapterPath = "/org/bluez/hci0";
@@ -50,6 +50,7 @@ struct Value {
     static Value I16(std::int16_t v) { return Value{'n', false, 0, v, {}}; }
     static Value Text(std::string v) { return Value{'s', false, 0, 0, std::move(v)}; }
     static Value Path(std::string v) { return Value{'o', false, 0, 0, std::move(v)}; }
+    bool operator==(const Value&) const = default;
 };
 
 using Properties = std::map<std::string, Value>;
@@ -70,36 +71,34 @@ int AppendVariant(sd_bus_message* m, const Value& value) {
     }
 }
 
-// a{sv}
-int AppendProperties(sd_bus_message* m, const Properties& properties) {
-    int r = sd_bus_message_open_container(m, 'a', "{sv}");
-    for (const auto& [name, value] : properties) {
+// A dictionary a{KV} (key type 's' or 'o') of the map's entries, each value
+// written by appendValue.
+template <typename Map, typename AppendValue>
+int AppendDictionary(sd_bus_message* m, char keyType, const char* valueType, const Map& map,
+                     AppendValue appendValue) {
+    const std::string entry = keyType + std::string(valueType);
+    int r = sd_bus_message_open_container(m, 'a', ("{" + entry + "}").c_str());
+    for (const auto& [key, value] : map) {
         if (r >= 0)
-            r = sd_bus_message_open_container(m, 'e', "sv");
+            r = sd_bus_message_open_container(m, 'e', entry.c_str());
         if (r >= 0)
-            r = sd_bus_message_append(m, "s", name.c_str());
+            r = sd_bus_message_append_basic(m, keyType, key.c_str());
         if (r >= 0)
-            r = AppendVariant(m, value);
+            r = appendValue(m, value);
         if (r >= 0)
             r = sd_bus_message_close_container(m);
     }
     return r < 0 ? r : sd_bus_message_close_container(m);
 }
 
+// a{sv}
+int AppendProperties(sd_bus_message* m, const Properties& properties) {
+    return AppendDictionary(m, 's', "v", properties, AppendVariant);
+}
+
 // a{sa{sv}}
 int AppendInterfaces(sd_bus_message* m, const Interfaces& interfaces) {
-    int r = sd_bus_message_open_container(m, 'a', "{sa{sv}}");
-    for (const auto& [name, properties] : interfaces) {
-        if (r >= 0)
-            r = sd_bus_message_open_container(m, 'e', "sa{sv}");
-        if (r >= 0)
-            r = sd_bus_message_append(m, "s", name.c_str());
-        if (r >= 0)
-            r = AppendProperties(m, properties);
-        if (r >= 0)
-            r = sd_bus_message_close_container(m);
-    }
-    return r < 0 ? r : sd_bus_message_close_container(m);
+    return AppendDictionary(m, 's', "a{sv}", interfaces, AppendProperties);
 }
 
 // "(00:11:22:33:44:55)" as the daemon writes it: "00:11:22:33:44:55".
@@ -112,11 +111,8 @@ std::string DaemonAddress(const std::string& scenarioAddress) {
     return address;
 }
 
-std::string DevicePathOf(const std::string& daemonAddress) {
-    std::string path = std::string(kAdapterPath) + "/dev_";
-    for (const char c : daemonAddress)
-        path += c == ':' ? '_' : c;
-    return path;
+std::string DevicePathOf(const DeviceSpec& device) {
+    return bluez::DevicePath(kAdapterPath, AddressToUInt64(device.address));
 }
 
 // A name as the daemon hands it out: cut where the air's name ends (a zero
@@ -125,7 +121,7 @@ std::string DevicePathOf(const std::string& daemonAddress) {
 std::string DaemonName(const std::string& name) {
     const std::string_view untilZero(name.c_str());
     const std::string_view cut = untilZero.substr(0, kMaxNameBytes);
-    return IsValidUtf8(cut) ? std::string(cut) : Utf16ToUtf8(Utf8ToUtf16(cut));
+    return ValidUtf8(cut);
 }
 
 }  // namespace
@@ -156,9 +152,13 @@ private:
     void RemoveAdapter();
     void ExportDevice(const DeviceSpec& device);
     void SetDiscovering(bool discovering);
+    bool AdapterExported() const { return m_objects.count(kAdapterPath) != 0; }
+    const char* PowerState() const;
     void SetProperty(const std::string& path, const char* interface, const std::string& name,
-                     Value value);
+                     const Value& value);
     void DropProperty(const std::string& path, const char* interface, const std::string& name);
+    void EmitChanged(const std::string& path, const char* interface, const Properties& changed,
+                     const std::string* invalidated);
     void EmitAdded(const std::string& path);
     void EmitRemoved(const std::string& path, const Interfaces& interfaces);
     void Mirror();
@@ -180,7 +180,7 @@ private:
 
     // The objects the stand-in exports, by path; its thread alone.
     std::map<std::string, Interfaces> m_objects;
-    bool m_adapterExported = false;
+    std::string m_name;  // the adapter's
     bool m_powered = true;
     bool m_blocked = false;
     std::string m_alias;
@@ -204,7 +204,8 @@ SimBlueZ::Daemon::Daemon(const Scenario& scenario, const Clock& clock,
                          const std::string& busAddress)
     : m_scenario(scenario), m_clock(clock), m_start(clock.Now()) {
     const RadioSpec& radio = m_scenario.RadioOf(StackKind::BlueZ);
-    m_alias = radio.name.empty() ? "kavri-sim" : DaemonName(radio.name);
+    m_name = radio.name.empty() ? "kavri-sim" : DaemonName(radio.name);
+    m_alias = m_name;
     m_seenAlias = m_alias;
     const auto fail = [this](const std::string& what, int r) {
         sd_bus_flush_close_unref(m_bus);
@@ -316,15 +317,15 @@ std::int64_t SimBlueZ::Daemon::NowMs() const {
 void SimBlueZ::Daemon::Tick() {
     const std::int64_t now = NowMs();
     const bool present = m_scenario.RadioPresentAt(now, StackKind::BlueZ);
-    if (present && !m_adapterExported)
+    if (present && !AdapterExported())
         ExportAdapter();
-    if (!present && m_adapterExported)
+    if (!present && AdapterExported())
         RemoveAdapter();
-    if (!m_adapterExported || m_discoverers.empty())
+    if (!AdapterExported() || m_discoverers.empty())
         return;
     std::set<std::string> inRange;
     for (const DeviceSpec* device : m_scenario.DevicesPresentAt(now, StackKind::BlueZ)) {
-        const std::string path = DevicePathOf(DaemonAddress(device->address));
+        const std::string path = DevicePathOf(*device);
         inRange.insert(path);
         if (m_objects.find(path) == m_objects.end())
             ExportDevice(*device);
@@ -341,23 +342,19 @@ void SimBlueZ::Daemon::Tick() {
 
 void SimBlueZ::Daemon::ExportAdapter() {
     const RadioSpec& radio = m_scenario.RadioOf(StackKind::BlueZ);
-    const std::string name = radio.name.empty() ? "kavri-sim" : DaemonName(radio.name);
     Properties adapter{
         {"Address", Value::Text(DaemonAddress(radio.address))},
         {"AddressType", Value::Text("public")},
-        {"Name", Value::Text(name)},
+        {"Name", Value::Text(m_name)},
         {"Alias", Value::Text(m_alias)},
         {"Class", Value::U32(kAdapterClass)},
         {"Powered", Value::Bool(m_powered)},
-        {"PowerState", Value::Text(m_blocked   ? "off-blocked"
-                                   : m_powered ? "on"
-                                               : "off")},
+        {"PowerState", Value::Text(PowerState())},
         {"Discoverable", Value::Bool(false)},
         {"Pairable", Value::Bool(true)},
         {"Discovering", Value::Bool(false)},
     };
     m_objects[kAdapterPath] = Interfaces{{kAdapter, std::move(adapter)}};
-    m_adapterExported = true;
     EmitAdded(kAdapterPath);
 }
 
@@ -376,24 +373,17 @@ void SimBlueZ::Daemon::RemoveAdapter() {
     }
     const Interfaces adapter = m_objects[kAdapterPath];
     m_objects.erase(kAdapterPath);
-    m_adapterExported = false;
     EmitRemoved(kAdapterPath, adapter);
 }
 
 void SimBlueZ::Daemon::ExportDevice(const DeviceSpec& device) {
-    const std::string address = DaemonAddress(device.address);
-    const std::string path = DevicePathOf(address);
+    const std::string path = DevicePathOf(device);
     const std::string name = DaemonName(device.name);
     Properties properties{
-        {"Address", Value::Text(address)},
+        {"Address", Value::Text(DaemonAddress(device.address))},
         {"AddressType", Value::Text("public")},
-        {"Alias", Value::Text(name.empty() ? [&] {
-             std::string dashes = address;
-             for (char& c : dashes)
-                 c = c == ':' ? '-' : c;
-             return dashes;
-         }()
-                                           : name)},
+        {"Alias",
+         Value::Text(name.empty() ? bluez::AddressAlias(AddressToUInt64(device.address)) : name)},
         {"Adapter", Value::Path(kAdapterPath)},
         {"Paired", Value::Bool(false)},
         {"Trusted", Value::Bool(false)},
@@ -412,7 +402,7 @@ void SimBlueZ::Daemon::ExportDevice(const DeviceSpec& device) {
 }
 
 void SimBlueZ::Daemon::SetDiscovering(bool discovering) {
-    if (!m_adapterExported)
+    if (!AdapterExported())
         return;
     SetProperty(kAdapterPath, kAdapter, "Discovering", Value::Bool(discovering));
     if (discovering) {
@@ -433,13 +423,12 @@ void SimBlueZ::Daemon::SetPowered(bool powered) {
         m_discoverers.clear();
         SetDiscovering(false);
     }
-    if (!m_adapterExported)
-        return;
     SetProperty(kAdapterPath, kAdapter, "Powered", Value::Bool(powered));
-    SetProperty(kAdapterPath, kAdapter, "PowerState",
-                Value::Text(m_blocked ? "off-blocked"
-                            : powered ? "on"
-                                      : "off"));
+    SetProperty(kAdapterPath, kAdapter, "PowerState", Value::Text(PowerState()));
+}
+
+const char* SimBlueZ::Daemon::PowerState() const {
+    return m_blocked ? "off-blocked" : m_powered ? "on" : "off";
 }
 
 void SimBlueZ::Daemon::SetBlocked(bool blocked) {
@@ -447,42 +436,41 @@ void SimBlueZ::Daemon::SetBlocked(bool blocked) {
     SetPowered(false);
 }
 
+// Property changes of exported objects, told with PropertiesChanged; an object
+// that is not exported has nothing to change.
 void SimBlueZ::Daemon::SetProperty(const std::string& path, const char* interface,
-                                   const std::string& name, Value value) {
-    Properties& properties = m_objects[path][interface];
+                                   const std::string& name, const Value& value) {
+    const auto object = m_objects.find(path);
+    if (object == m_objects.end())
+        return;
+    Properties& properties = object->second[interface];
     const auto existing = properties.find(name);
-    if (existing != properties.end() && existing->second.type == value.type &&
-        existing->second.boolean == value.boolean && existing->second.u32 == value.u32 &&
-        existing->second.i16 == value.i16 && existing->second.text == value.text)
+    if (existing != properties.end() && existing->second == value)
         return;
     properties[name] = value;
-    sd_bus_message* signal = nullptr;
-    int r =
-        sd_bus_message_new_signal(m_bus, &signal, path.c_str(), kProperties, "PropertiesChanged");
-    if (r >= 0)
-        r = sd_bus_message_append(signal, "s", interface);
-    if (r >= 0)
-        r = AppendProperties(signal, Properties{{name, value}});
-    if (r >= 0)
-        r = sd_bus_message_append(signal, "as", 0);
-    if (r >= 0)
-        sd_bus_send(m_bus, signal, nullptr);
-    sd_bus_message_unref(signal);
+    EmitChanged(path, interface, Properties{{name, value}}, nullptr);
 }
 
 void SimBlueZ::Daemon::DropProperty(const std::string& path, const char* interface,
                                     const std::string& name) {
-    if (m_objects[path][interface].erase(name) == 0)
+    const auto object = m_objects.find(path);
+    if (object == m_objects.end() || object->second[interface].erase(name) == 0)
         return;
+    EmitChanged(path, interface, {}, &name);
+}
+
+void SimBlueZ::Daemon::EmitChanged(const std::string& path, const char* interface,
+                                   const Properties& changed, const std::string* invalidated) {
     sd_bus_message* signal = nullptr;
     int r =
         sd_bus_message_new_signal(m_bus, &signal, path.c_str(), kProperties, "PropertiesChanged");
     if (r >= 0)
         r = sd_bus_message_append(signal, "s", interface);
     if (r >= 0)
-        r = AppendProperties(signal, {});
+        r = AppendProperties(signal, changed);
     if (r >= 0)
-        r = sd_bus_message_append(signal, "as", 1, name.c_str());
+        r = invalidated != nullptr ? sd_bus_message_append(signal, "as", 1, invalidated->c_str())
+                                   : sd_bus_message_append(signal, "as", 0);
     if (r >= 0)
         sd_bus_send(m_bus, signal, nullptr);
     sd_bus_message_unref(signal);
@@ -561,19 +549,7 @@ int SimBlueZ::Daemon::GetManagedObjects(sd_bus_message* m) {
     sd_bus_message* reply = nullptr;
     int r = sd_bus_message_new_method_return(m, &reply);
     if (r >= 0)
-        r = sd_bus_message_open_container(reply, 'a', "{oa{sa{sv}}}");
-    for (const auto& [path, interfaces] : m_objects) {
-        if (r >= 0)
-            r = sd_bus_message_open_container(reply, 'e', "oa{sa{sv}}");
-        if (r >= 0)
-            r = sd_bus_message_append(reply, "o", path.c_str());
-        if (r >= 0)
-            r = AppendInterfaces(reply, interfaces);
-        if (r >= 0)
-            r = sd_bus_message_close_container(reply);
-    }
-    if (r >= 0)
-        r = sd_bus_message_close_container(reply);
+        r = AppendDictionary(reply, 'o', "a{sa{sv}}", m_objects, AppendInterfaces);
     if (r >= 0)
         r = sd_bus_send(m_bus, reply, nullptr);
     sd_bus_message_unref(reply);

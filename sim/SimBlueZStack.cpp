@@ -9,7 +9,6 @@
 #include "stack/wclBlueZPlatform.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <mutex>
 #include <stdexcept>
 
@@ -31,17 +30,6 @@ std::shared_ptr<SimBlueZStack::State> Current() {
     return g_current;
 }
 
-// The daemon's form of an address: "00:17:E5:3A:91:02".
-std::string AddressText(std::uint64_t address) {
-    char text[18];
-    std::snprintf(
-        text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X",
-        static_cast<unsigned>(address >> 40 & 0xFF), static_cast<unsigned>(address >> 32 & 0xFF),
-        static_cast<unsigned>(address >> 24 & 0xFF), static_cast<unsigned>(address >> 16 & 0xFF),
-        static_cast<unsigned>(address >> 8 & 0xFF), static_cast<unsigned>(address & 0xFF));
-    return text;
-}
-
 const char* BusAddressEntry() {
     // The state stays alive while the stack does, and the caller copies the
     // text at once.
@@ -58,12 +46,12 @@ int ConnectEntry(int protocol, std::uint64_t address, std::uint16_t port, int* e
     } else if (protocol == bluez::kProtocolL2CAP) {
         // Only the SDP server listens on L2CAP; it answers while the device
         // can be reached at all.
-        const SimSocketRoute route = state->directory->ResolveRfcomm(address, 0, GUID{});
-        if (route.error == winsock::kWsaETimedOut) {
+        const DeviceSpec* device = state->directory->Reachable(address);
+        if (device == nullptr) {
             failure = EHOSTDOWN;
         } else if (port != bluez::kSdpPsm) {
             failure = ECONNREFUSED;
-        } else if (const auto endpoint = state->sdp->Endpoint(AddressText(address))) {
+        } else if (const auto endpoint = state->sdp->Endpoint(device->address)) {
             fd = ConnectWithoutWaiting(*endpoint, failure);
         } else {
             failure = EHOSTDOWN;

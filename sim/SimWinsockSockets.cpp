@@ -150,15 +150,23 @@ bool ScenarioSocketDirectory::SupportsFamily(int family) const {
     return false;
 }
 
-SimSocketRoute ScenarioSocketDirectory::ResolveRfcomm(std::uint64_t address, std::uint32_t channel,
-                                                      const GUID& serviceClass) {
+const DeviceSpec* ScenarioSocketDirectory::Reachable(std::uint64_t address) const {
     const auto found = m_devices.find(address);
     const std::int64_t now = m_sources.scenarioTimeMs ? m_sources.scenarioTimeMs() : 0;
     if (found == m_devices.end() || !PresentAt(*found->second, now) ||
         !found->second->IsVisibleOn(m_sources.stack)) {
+        return nullptr;
+    }
+    return found->second;
+}
+
+SimSocketRoute ScenarioSocketDirectory::ResolveRfcomm(std::uint64_t address, std::uint32_t channel,
+                                                      const GUID& serviceClass) {
+    const DeviceSpec* reachable = Reachable(address);
+    if (reachable == nullptr) {
         return SimSocketRoute::Fail(kWsaETimedOut);
     }
-    const DeviceSpec& device = *found->second;
+    const DeviceSpec& device = *reachable;
     if (device.behaviour == PushBehaviour::Busy) {
         return SimSocketRoute::Fail(kWsaEConnRefused);
     }

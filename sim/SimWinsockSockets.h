@@ -86,6 +86,9 @@ public:
     SimSocketRoute ResolveRfcomm(std::uint64_t address, std::uint32_t channel,
                                  const GUID& serviceClass) override;
     SimSocketRoute ResolveIrDA(const IrDADeviceId& deviceId, const std::string& service) override;
+    // The device with that address when it is known, in range at the scenario
+    // time and seen by the stack's radio; else null (a page nobody answers).
+    const DeviceSpec* Reachable(std::uint64_t address) const;
 
 private:
     const Scenario& m_scenario;

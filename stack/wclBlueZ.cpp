@@ -38,7 +38,7 @@ constexpr std::size_t kMaxRemoteNameBytes = 3 * kNameFieldBytes;
 // (the bus carries nothing else), but nothing from the air is taken unbounded.
 std::string BoundedName(std::string_view text, std::size_t maxBytes) {
     const std::string_view cut = TruncateUtf8(text, maxBytes);
-    return IsValidUtf8(cut) ? std::string(cut) : Utf16ToUtf8(Utf8ToUtf16(cut));
+    return ValidUtf8(cut);
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ std::string FieldText(const std::uint8_t* field, std::size_t size) {
     const std::uint8_t* end = std::find(field, field + size, std::uint8_t{0});
     const std::string raw(reinterpret_cast<const char*>(field),
                           static_cast<std::size_t>(end - field));
-    return IsValidUtf8(raw) ? raw : Utf16ToUtf8(Utf8ToUtf16(raw));
+    return ValidUtf8(raw);
 }
 
 AddressBytes6 ToStackAddress(const std::string& address) {

@@ -32,7 +32,7 @@ std::string FieldText(const BYTE* field, std::size_t size) {
     const BYTE* end = std::find(field, field + size, BYTE{0});
     const std::string_view raw(reinterpret_cast<const char*>(field),
                                static_cast<std::size_t>(end - field));
-    return IsValidUtf8(raw) ? std::string(raw) : Utf16ToUtf8(Utf8ToUtf16(raw));
+    return ValidUtf8(raw);
 }
 
 Api::Api() = default;

@@ -78,6 +78,10 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
 // A data folder under the temporary folder, gone with the object.
 class Folder {
 public:
@@ -290,9 +294,7 @@ TEST(RunCommand, OnLinuxsOwnStackThePhoneGetsItsFileAndTheRefusalIsKept) {
     EXPECT_EQ(outcome.Status, 0) << outcome.Err;
     EXPECT_EQ(outcome.Err, "");
     const std::vector<std::string> lines = Lines(outcome.Out);
-    const auto has = [&](const std::string& line) {
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    };
+    const auto has = [&](const std::string& line) { return HasLine(lines, line); };
     EXPECT_TRUE(has(Line("send-complete", kAnna, "Anna's Phone", "Summer", "0x00000000")))
         << outcome.Out;
     EXPECT_TRUE(has(Line("send-complete", kNokia, "Nokia\\t6230i", "Summer", "0x8000F01C")))
@@ -325,9 +327,7 @@ TEST(RunCommand, ACampaignForPhonesSkipsTheHeadset) {
 
     EXPECT_EQ(outcome.Status, 0) << outcome.Err;
     const std::vector<std::string> lines = Lines(outcome.Out);
-    auto has = [&lines](const std::string& line) {
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    };
+    const auto has = [&lines](const std::string& line) { return HasLine(lines, line); };
     EXPECT_TRUE(has(Line("refuse", kHeadset, "BT Headset", "Summer", "other-device-type")))
         << outcome.Out;
     EXPECT_TRUE(has(Line("accept", kAnna, "Anna's Phone", "Summer", "-"))) << outcome.Out;

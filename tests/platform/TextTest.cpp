@@ -31,6 +31,9 @@ TEST(Text, MalformedInputBecomesReplacementCharacters) {
     EXPECT_TRUE(IsValidUtf8("\xEF\xBF\xBD"));  // a genuine U+FFFD is fine
     const std::u16string lone = {u'x', char16_t(0xD800), u'y'};
     EXPECT_EQ(Utf16ToUtf8(lone), "x\xEF\xBF\xBDy");
+    // Made valid in one step: good text as it is, bad bytes replaced.
+    EXPECT_EQ(ValidUtf8("Zo\xC3\xAB"), "Zo\xC3\xAB");
+    EXPECT_EQ(ValidUtf8("a\x80z\xE6\x97"), "a\xEF\xBF\xBDz\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 TEST(Text, TruncationNeverSplitsACharacter) {

@@ -100,6 +100,33 @@ TEST_F(Messages, ObjectsBeyondTheBoundAreSkippedAndAWrongShapeIsRefused) {
     EXPECT_LT(ReadManagedObjects(other.get(), none), 0);
 }
 
+TEST_F(Messages, RemovedInterfacesSayWhetherAnAdapterWent) {
+    // A device's interfaces removed; an adapter's among others; a message whose
+    // list holds numbers. Expected: no adapter, then an adapter; the last refused.
+    const auto removed = [&](MessagePtr m, bool& adapter) {
+        Rewind(m.get());
+        std::string path;
+        const int r = ReadInterfacesRemoved(m.get(), path, adapter);
+        EXPECT_TRUE(r < 0 || path == "/org/bluez/hci0") << path;
+        return r;
+    };
+    bool adapter = true;
+    MessagePtr device = New();
+    ASSERT_GE(sd_bus_message_append(device.get(), "oas", "/org/bluez/hci0", 1, kDeviceInterface),
+              0);
+    ASSERT_GE(removed(std::move(device), adapter), 0);
+    EXPECT_FALSE(adapter);
+    MessagePtr both = New();
+    ASSERT_GE(sd_bus_message_append(both.get(), "oas", "/org/bluez/hci0", 2, "org.bluez.Media1",
+                                    kAdapterInterface),
+              0);
+    ASSERT_GE(removed(std::move(both), adapter), 0);
+    EXPECT_TRUE(adapter);
+    MessagePtr numbers = New();
+    ASSERT_GE(sd_bus_message_append(numbers.get(), "oau", "/org/bluez/hci0", 1, 7u), 0);
+    EXPECT_LT(removed(std::move(numbers), adapter), 0);
+}
+
 TEST(DaemonAddresses, OnlyTheDaemonsFormIsAnAddress) {
     // The daemon's form in either case; shorter, longer, other separators, a
     // non-hex digit. Expected: the 48-bit value for the first two only; the
